@@ -1,0 +1,62 @@
+// The user's settings, one process-wide record. Each field is one aligned
+// 32-bit word, written whole by the configuration pages and read by the player
+// without a lock. Before the settings are loaded every field is 0; the
+// defaults below are those a load gives when the file says nothing.
+//
+//   frequency    output rate in Hz, or 55555 for "55467:FM" (plays at 44100 Hz
+//                with the FM synthesis resampled); default 55555
+//   priority     decode-thread priority 1 (lowest) ... 5 (highest); default 3
+//   loopCount    jumps back to the loop point before the fade; 0 = for ever;
+//                default 2
+//   fadeoutTime  fade-out length in ms; default 5000
+//   volumeFm, volumeSsg, volumePcm
+//                attenuations in half-decibels, positive is quieter; default 0
+#pragma once
+
+#include <cstdint>
+
+struct PluginSettings {
+    int32_t frequency;
+    int32_t priority;
+    int32_t loopCount;
+    int32_t fadeoutTime;
+    int32_t volumeFm;
+    int32_t volumeSsg;
+    int32_t volumePcm;
+};
+
+extern PluginSettings settings;
+
+// A named value of a text-valued key. A table ends with an entry whose name is
+// null; its value is what a text matching no entry yields.
+struct SettingChoice {
+    const char* name;
+    int32_t value;
+};
+
+constexpr int32_t kFrequencyFmCode = 55555;  // "55467:FM": 44100 Hz, FM resampled
+
+extern const SettingChoice frequencyChoices[];  // "55467:FM", "48000", ... "11025"
+extern const SettingChoice priorityChoices[];   // "Highest" ... "Lowest"
+
+// One row per mixer level: the mixer page's edit control, the field, the
+// default and the key. Ends with a row whose control is 0.
+struct VolumeKey {
+    int32_t control;
+    int32_t PluginSettings::*field;
+    int32_t defaultValue;
+    const char* key;
+};
+
+extern const VolumeKey volumeKeys[];
+
+// The value of the first entry whose name equals `text` ignoring case, or the
+// closing entry's value when none does.
+int32_t LookupChoiceValue(const SettingChoice* table, const char* text);
+
+// The name of the first entry whose value is `value`, or the name of the entry
+// at `fallbackIndex` (0 for frequencies, 2 for priorities) when none is.
+const char* LookupChoiceName(const SettingChoice* table, int32_t value, int fallbackIndex);
+
+// Puts every field at the default a load of an empty settings file gives.
+void ResetSettingsToDefaults();
