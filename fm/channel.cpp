@@ -1,0 +1,62 @@
+#include "fm/channel.h"
+
+FmChannel::FmChannel() {
+    SetAlgorithm(0);
+}
+
+void FmChannel::Reset() {
+    for (FmOperator& o : op) {
+        o.Reset();
+    }
+}
+
+void FmChannel::SetFeedback(int fb) {
+    feedbackShift = FeedbackShiftTable[fb & 7];
+}
+
+void FmChannel::SetAlgorithm(int a) {
+    const uint8_t* row = AlgorithmRoutingTable[a & 7];
+    for (int k = 0; k < 3; ++k) {
+        operatorInput[k] = row[2 * k];
+        operatorOutput[k] = row[2 * k + 1];
+    }
+    // The chip drops operator 0's feedback history on every algorithm write.
+    op[0].output = 0;
+    op[0].previousOutput = 0;
+}
+
+void FmChannel::SetFrequency(uint32_t word) {
+    for (FmOperator& o : op) {
+        o.SetFrequency(word);
+    }
+}
+
+void FmChannel::SetLfoSensitivity(uint8_t ms) {
+    for (FmOperator& o : op) {
+        o.SetLfoSensitivity(ms);
+    }
+}
+
+void FmChannel::ApplyKeyBits(uint8_t data) {
+    for (int k = 0; k < 4; ++k) {
+        if (data & (0x10u << k)) {
+            op[k].KeyOn();
+        } else {
+            op[k].KeyOff();
+        }
+    }
+}
+
+int FmChannel::ApplyParameters() {
+    bool sounds = false;
+    bool anyAmpLfo = false;
+    for (FmOperator& o : op) {
+        o.ApplyParameters();
+        sounds = sounds || o.envPhase != EnvelopePhase::Off;
+        anyAmpLfo = anyAmpLfo || o.ampLfoOn;
+    }
+    // PMS (bits 0-2) always counts; AMS (bits 4-5) only when some operator
+    // has amplitude modulation switched on.
+    uint8_t lfoBits = op[0].lfoSensitivity & (anyAmpLfo ? 0x37u : 0x07u);
+    return (sounds ? 1 : 0) | (lfoBits != 0 ? 2 : 0);
+}

@@ -1,0 +1,271 @@
+#include "fm/operator.h"
+
+namespace {
+
+// Attenuation ceiling in envelope units: 1023 is silence.
+constexpr int32_t MaxAttenuation = 1023;
+
+// A phase's end level beyond every real level, for phases that end only by
+// running off the bottom (sustain, release) or never (off).
+constexpr uint32_t EnvelopeFloor = 1024;
+
+// Rates at or above this are instant: an attack jumps to full level, a
+// release to silence.
+constexpr uint32_t InstantRate = 62;
+
+// Added to the envelope countdown on every step: 3 * 2^27.
+constexpr uint32_t EnvelopeCounterReload = 402653184u;
+
+}  // namespace
+
+FmOperator::FmOperator() {
+    // The member initialisers give the zero fields, row 0 of both LFO tables
+    // and the zero rates; what follows is the power-on state proper.
+    envOutput = MaxAttenuation;
+    totalLevelLatch = 127;
+    totalLevel = 127;
+    EnterEnvelopePhase(EnvelopePhase::Off);
+    envCounter = 0;
+    phase = 0;
+    previousOutput = 0;
+    output = 0;
+    paramsChanged = true;
+}
+
+void FmOperator::SetDetuneMultiple(uint8_t data) {
+    detuneRow = ((data >> 4) & 7u) * 32u;
+    multiple = data & 15u;
+    paramsChanged = true;
+}
+
+void FmOperator::SetTotalLevel(uint8_t data, bool latchOnly) {
+    totalLevelLatch = data & 127u;
+    if (!latchOnly) {
+        totalLevel = data & 127u;
+        paramsChanged = true;
+    }
+}
+
+void FmOperator::SetKeyScaleAttack(uint8_t data) {
+    keyScale = (data >> 6) & 3u;
+    attackRate = (data & 31u) * 2u;
+    paramsChanged = true;
+}
+
+void FmOperator::SetAmDecay(uint8_t data) {
+    decayRate = (data & 31u) * 2u;
+    ampLfoOn = (data & 0x80u) != 0;
+    paramsChanged = true;
+}
+
+void FmOperator::SetSustainRate(uint8_t data) {
+    sustainRate = (data & 31u) * 2u;
+    paramsChanged = true;
+}
+
+void FmOperator::SetSustainLevelRelease(uint8_t data) {
+    sustainLevel = SustainLevelTable[(data >> 4) & 15u];
+    releaseRate = (data & 15u) * 4u + 2u;
+    paramsChanged = true;
+}
+
+void FmOperator::SetSsgEg(uint8_t data) {
+    // The SSG-type envelope is kept for completeness; nothing plays it.
+    ssgEg = data & 15u;
+}
+
+void FmOperator::SetFrequency(uint32_t word) {
+    pitch = (word & 0x7FFu) << ((word >> 11) & 7u);
+    keyCode = KeyCodeTable[(word >> 7) & 127u];
+    paramsChanged = true;
+}
+
+void FmOperator::SetLfoSensitivity(uint8_t ms) {
+    lfoSensitivity = ms;
+    paramsChanged = true;
+}
+
+void FmOperator::SetMuted(bool flag) {
+    muted = flag;
+    paramsChanged = true;
+}
+
+uint32_t FmOperator::ScaledRate(uint32_t rate) const {
+    if (rate == 0) {
+        return 0;
+    }
+    uint32_t scaled = rate + static_cast<uint32_t>(keyScaleRate);
+    return scaled < 63u ? scaled : 63u;
+}
+
+void FmOperator::ApplyParameters() {
+    if (!paramsChanged) {
+        return;
+    }
+    paramsChanged = false;
+
+    // Detune shifts the pitch before the multiple; both wrap.
+    uint32_t detune = static_cast<uint32_t>(static_cast<int32_t>(DetuneTable[detuneRow / 32u][keyCode]));
+    phaseStep = (pitch + detune) * MultipleTable[multiple];
+    pitchLfoScale = phaseStep >> 11;
+
+    keyScaleRate = static_cast<int32_t>(keyCode >> (3u - keyScale));
+    totalLevelOut = muted ? MaxAttenuation : static_cast<int32_t>(totalLevel) * 8;
+
+    // The current phase picks up the new key scaling at once.
+    switch (envPhase) {
+    case EnvelopePhase::Attack:
+        SelectEnvelopeRate(ScaledRate(attackRate));
+        break;
+    case EnvelopePhase::Decay:
+        SelectEnvelopeRate(ScaledRate(decayRate));
+        envEnd = sustainLevel * 8u;
+        break;
+    case EnvelopePhase::Sustain:
+        SelectEnvelopeRate(ScaledRate(sustainRate));
+        break;
+    case EnvelopePhase::Release: {
+        uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
+        SelectEnvelopeRate(rate < 63u ? rate : 63u);
+        break;
+    }
+    default:
+        break;
+    }
+
+    int32_t attenuation = envLevel + totalLevelOut;
+    envOutput = (attenuation < MaxAttenuation ? attenuation : MaxAttenuation) * 2;
+
+    ampLfoRow = AmpLfoTable[ampLfoOn ? (lfoSensitivity >> 4) & 3u : 0u];
+    pitchLfoRow = PitchLfoTable[lfoSensitivity & 7u];
+}
+
+void FmOperator::SelectEnvelopeRate(uint32_t rate) {
+    envCounterStep = EnvelopeRateTable[rate];
+    // Fast rates steepen the attack curve and speed up the other phases.
+    int32_t shift = 15 - static_cast<int32_t>(rate / 4u);
+    if (shift < 1) {
+        shift = 1;
+    } else if (shift > 4) {
+        shift = 4;
+    }
+    attackShift = shift;
+    envIncrement = 16 >> shift;
+}
+
+void FmOperator::EnterEnvelopePhase(EnvelopePhase newPhase) {
+    // Each case may fall through to the phase that replaces it.
+    switch (newPhase) {
+    case EnvelopePhase::Attack:
+        totalLevel = totalLevelLatch;
+        if (attackRate + static_cast<uint32_t>(keyScaleRate) < InstantRate) {
+            // The attack starts from whatever level the envelope is at.
+            SelectEnvelopeRate(attackRate == 0 ? 0u : attackRate + static_cast<uint32_t>(keyScaleRate));
+            envPhase = EnvelopePhase::Attack;
+            return;
+        }
+        [[fallthrough]];
+    case EnvelopePhase::Decay:
+        if (sustainLevel != 0) {
+            envLevel = 0;
+            envEnd = sustainLevel * 8u;
+            SelectEnvelopeRate(ScaledRate(decayRate));
+            envPhase = EnvelopePhase::Decay;
+            return;
+        }
+        [[fallthrough]];
+    case EnvelopePhase::Sustain:
+        envEnd = EnvelopeFloor;
+        envLevel = sustainLevel * 8;
+        SelectEnvelopeRate(ScaledRate(sustainRate));
+        envPhase = EnvelopePhase::Sustain;
+        return;
+    case EnvelopePhase::Release:
+        if (envPhase == EnvelopePhase::Attack ||
+            (envLevel < static_cast<int32_t>(EnvelopeFloor) && envPhase != EnvelopePhase::Off)) {
+            envEnd = EnvelopeFloor;
+            uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
+            SelectEnvelopeRate(rate < 63u ? rate : 63u);
+            envPhase = EnvelopePhase::Release;
+            return;
+        }
+        [[fallthrough]];
+    default:
+        envEnd = EnvelopeFloor;
+        envLevel = MaxAttenuation;
+        SelectEnvelopeRate(0);
+        envPhase = EnvelopePhase::Off;
+        return;
+    }
+}
+
+void FmOperator::AdvanceEnvelopePhase() {
+    switch (envPhase) {
+    case EnvelopePhase::Attack:
+        EnterEnvelopePhase(EnvelopePhase::Decay);
+        break;
+    case EnvelopePhase::Decay:
+        EnterEnvelopePhase(EnvelopePhase::Sustain);
+        break;
+    case EnvelopePhase::Sustain:
+        // A sustain only ends at the floor, so the release entry finds the
+        // level there and goes on to Off.
+        EnterEnvelopePhase(EnvelopePhase::Release);
+        break;
+    default:
+        EnterEnvelopePhase(EnvelopePhase::Off);
+        break;
+    }
+}
+
+void FmOperator::StepEnvelope() {
+    envCounter += EnvelopeCounterReload;
+    if (envPhase == EnvelopePhase::Attack) {
+        // Exponential approach to full level: the step shrinks with the level.
+        envLevel = envLevel - 1 - (envLevel >> attackShift);
+        if (envLevel <= 0) {
+            AdvanceEnvelopePhase();
+        }
+    } else {
+        envLevel += envIncrement;
+        if (static_cast<uint32_t>(envLevel) >= envEnd) {
+            AdvanceEnvelopePhase();
+        }
+    }
+    uint32_t attenuation = static_cast<uint32_t>(envLevel + totalLevelOut) * 2u;
+    envOutput = attenuation >= 2048u ? 2046 : static_cast<int32_t>(attenuation);
+}
+
+void FmOperator::KeyOn() {
+    if (keyOn) {
+        return;
+    }
+    keyOn = true;
+    if (envPhase == EnvelopePhase::Release || envPhase == EnvelopePhase::Off) {
+        EnterEnvelopePhase(EnvelopePhase::Attack);
+        previousOutput = 0;
+        output = 0;
+        phase = 0;
+    }
+}
+
+void FmOperator::KeyOff() {
+    if (!keyOn) {
+        return;
+    }
+    keyOn = false;
+    bool instant = releaseRate + static_cast<uint32_t>(keyScaleRate) >= InstantRate;
+    EnterEnvelopePhase(instant ? EnvelopePhase::Off : EnvelopePhase::Release);
+}
+
+void FmOperator::Reset() {
+    envOutput = MaxAttenuation;
+    totalLevelLatch = 127;
+    totalLevel = 127;
+    EnterEnvelopePhase(EnvelopePhase::Off);
+    paramsChanged = true;
+    envCounter = 0;
+    phase = 0;
+    previousOutput = 0;
+    output = 0;
+}
