@@ -1,0 +1,370 @@
+// FmChip setup, reset, register decoding, timers and status. The mixing side
+// of the chip is in mixer.cpp.
+#include "fm/chip.h"
+
+#include <new>
+
+#include "fm/tables.h"
+
+FmChip fmChip;
+
+namespace {
+
+// The chip computes one sample every 12 cycles of its prescaled clock.
+constexpr uint32_t CyclesPerChipSample = 12;
+// Clock divisor of each prescaler setting (registers 0x2D, 0x2E, 0x2F).
+constexpr uint32_t PrescalerDivisorTable[3] = {6, 3, 2};
+// With interpolation the search for the synthesis rate starts from the
+// default prescaler's chip rate, clock / (6 * 12) once halved.
+constexpr uint32_t InterpolationClockDivisor = 36;
+// Resampler weights are in 1/16384 of an output frame; one internal sample
+// must cover more than half an output frame and less than a whole one.
+constexpr uint32_t ResampleUnit = 0x4000;
+constexpr uint32_t ResampleStepMax = 0x3FFF;
+constexpr uint32_t ResampleStepMin = 0x2000;
+
+constexpr uint8_t PcmZeroLevel = 128;
+constexpr int32_t PcmQueueLimit = 8192;
+
+// Operator register nibble ((address >> 4) & 0xF).
+enum OperatorRegister : uint32_t {
+    DetuneMultipleRegister = 3,
+    TotalLevelRegister = 4,
+    KeyScaleAttackRegister = 5,
+    AmDecayRegister = 6,
+    SustainRateRegister = 7,
+    SustainLevelReleaseRegister = 8,
+    SsgEgRegister = 9,
+};
+
+// Bits of the LFO control register 0x22.
+constexpr uint8_t LfoOnBit = 0x08;
+constexpr uint8_t LfoRateMask = 0x07;
+
+int32_t LfoStepFor(uint8_t control)
+{
+    return (control & LfoOnBit) ? LfoSpeedTable[control & LfoRateMask] : 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Timer part
+
+void ChipTimer::ResetChip()
+{
+    ResetTimers();
+}
+
+ChipTimer::~ChipTimer() = default;
+
+void ChipTimer::ResetTimers()
+{
+    status = 0;
+    SelectPrescaler(0);
+}
+
+void ChipTimer::SelectPrescaler(uint8_t index)
+{
+    if (index == prescaler) {
+        return;
+    }
+    prescaler = index;
+    uint32_t fmClock = clock / PrescalerDivisorTable[index];
+    uint32_t chipRate = fmClock / CyclesPerChipSample;
+    // A zero synthesis rate only comes from a zero output rate; the ratio
+    // then stays 0 and every phase and envelope stands still.
+    rateRatio = synthesisRate == 0 ? 0 : (chipRate * 256 + synthesisRate / 2) / synthesisRate;
+    SetRateRatio(rateRatio);
+}
+
+// ---------------------------------------------------------------------------
+// Setup
+
+FmChip::FmChip()
+    : csmChannel(&channels[2])
+{
+    // The channels have constructed their operators and selected algorithm 0;
+    // the resampler starts empty with a whole output frame to cover.
+    BuildSynthesisTables();
+}
+
+FmChip::~FmChip() = default;
+
+bool FmChip::Initialize(uint32_t newClock, uint32_t rate, bool newInterpolate)
+{
+    SetClockAndRate(newClock, rate, newInterpolate);
+    uint8_t current = prescaler;
+    prescaler = 255;
+    SelectPrescaler(current);
+    if (!pcmQueue) {
+        pcmQueue.reset(new (std::nothrow) uint8_t[PcmQueueSize]());
+        if (!pcmQueue) {
+            return false;
+        }
+    }
+    ResetChip();
+    SetFmGain(0);
+    SetPsgGain(0);
+    SetPcmGain(0);
+    SetMutedChannels(0);
+    return true;
+}
+
+bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpolate)
+{
+    interpolate = newInterpolate;
+    uint32_t rateHz = rate;
+    if (interpolate) {
+        // Halve the chip rate until one internal sample covers more than
+        // half an output frame.
+        uint32_t d = newClock / InterpolationClockDivisor;
+        uint32_t r = 0;
+        do {
+            d >>= 1;
+            if (d == 0) {
+                // No rate to resample from (a clock below 72 Hz or a zero
+                // output rate): run the channels at the output rate.
+                interpolate = false;
+                break;
+            }
+            r = rate * ResampleUnit / d;
+            resampleStep = static_cast<int32_t>(r);
+            if (r > ResampleStepMax) {
+                interpolate = false;
+            }
+        } while (r <= ResampleStepMin);
+        // An output rate at or above the halved chip rate cannot be reached
+        // by down-sampling; the channels then run at the output rate so that
+        // the pitch stays right.
+        if (interpolate) {
+            rateHz = d;
+        }
+    }
+    clock = newClock;
+    synthesisRate = rateHz;
+
+    uint8_t current = prescaler;
+    prescaler = 255;
+    if (current != 255) {
+        SelectPrescaler(current);
+    }
+    lfoStep = static_cast<uint32_t>(LfoStepFor(lfoControl));
+    return true;
+}
+
+void FmChip::ResetChip()
+{
+    // Every register zeroed, in ascending order within each range; 0x28-0x2F
+    // are left alone, so keys, PCM and prescaler keep their state here.
+    struct Range { uint32_t first, last; };
+    static constexpr Range ResetRangeTable[] = {
+        {0x020, 0x027}, {0x030, 0x0BF}, {0x130, 0x1BF}, {0x100, 0x10F}, {0x010, 0x01F},
+    };
+    for (const Range& range : ResetRangeTable) {
+        for (uint32_t address = range.first; address <= range.last; ++address) {
+            WriteRegister(address, 0);
+        }
+    }
+    ResetTimers();
+    for (uint8_t& p : pan) {
+        p = 3;
+    }
+    // The channel reset comes after the register writes, so its total level
+    // of 127 wins over the zeros just written.
+    for (FmChannel& channel : channels) {
+        channel.Reset();
+    }
+    reg29 = 0x1F;
+    statusMask = 0xE3;
+    lfoCount = 0;
+    lfoStep = 0;
+    status = 0;
+    if (pcmQueue) {
+        pcmQueue[0] = PcmZeroLevel;
+    }
+    pcmCount = 0;
+    pcmLast = 0;
+    pcmEnabled = 0;
+    OnInterruptLine((statusMask & reg29 & status) != 0);
+}
+
+// ---------------------------------------------------------------------------
+// Status and interrupt line
+
+void FmChip::RaiseStatus(uint8_t bits)
+{
+    if (status & bits) {
+        return;
+    }
+    status |= bits & statusMask;
+    OnInterruptLine((statusMask & reg29 & status) != 0);
+}
+
+void FmChip::ClearStatus(uint8_t bits)
+{
+    status &= static_cast<uint8_t>(~bits);
+    OnInterruptLine((status & statusMask & reg29) != 0);
+}
+
+void FmChip::OnInterruptLine(bool)
+{
+}
+
+// ---------------------------------------------------------------------------
+// Register decoding
+
+void FmChip::WriteRegister(uint32_t address, uint8_t data)
+{
+    address &= 0x1FF;
+    const uint32_t port = address >> 8;
+    const uint32_t reg = address & 0xFF;
+    const uint32_t low = reg & 3;
+    // The channel a channel-addressed register reaches; low bits 3 reach none.
+    const int ch = static_cast<int>(low + port * 3);
+
+    if (reg >= 0x30 && reg <= 0x9F) {
+        if (low != 3) {
+            WriteOperatorRegister(channels[ch], reg, data);
+        }
+        return;
+    }
+    if (reg >= 0xA0 && reg <= 0xB6) {
+        if (low == 3) {
+            return;
+        }
+        switch (reg & 0xFC) {
+        case 0xA0:  // F-number low: latches the waiting high byte
+            blockFnum[ch] = fnumHigh[ch] * 256u + data;
+            break;
+        case 0xA4:  // block / F-number high, waits for the low byte
+            fnumHigh[ch] = data;
+            break;
+        case 0xA8:  // channel-2 operator F-number low (port 0 only)
+            if (port == 0) {
+                slotBlockFnum[low] = slotFnumHigh[low] * 256u + data;
+            }
+            break;
+        case 0xAC:  // channel-2 operator block / F-number high (port 0 only)
+            if (port == 0) {
+                slotFnumHigh[low] = data;
+            }
+            break;
+        case 0xB0:  // feedback / algorithm
+            channels[ch].SetFeedback((data >> 3) & 7);
+            channels[ch].SetAlgorithm(data & 7);
+            break;
+        case 0xB4:  // pan / LFO sensitivity
+            pan[ch] = (data >> 6) & 3;
+            channels[ch].SetLfoSensitivity(data);
+            break;
+        }
+        return;
+    }
+    if (port == 1) {
+        if (reg == 0x10) {  // status control
+            if (data & 0x80) {
+                status = 0;
+                OnInterruptLine(false);
+            } else {
+                statusMask = static_cast<uint8_t>(~(data & 0x1F));
+            }
+        }
+        return;
+    }
+
+    switch (reg) {
+    case 0x22: {  // LFO control
+        if ((data ^ lfoControl) & LfoOnBit) {
+            lfoCount = 0;
+        }
+        lfoControl = data;
+        lfoStep = static_cast<uint32_t>(LfoStepFor(data));
+        break;
+    }
+    case 0x27:  // mode / timer control
+        mode = data;
+        if (data & 0x10) {
+            ClearStatus(1);
+        }
+        if (data & 0x20) {
+            ClearStatus(2);
+        }
+        break;
+    case 0x28:
+        WriteKey(data);
+        break;
+    case 0x29:
+        reg29 = data;
+        break;
+    case 0x2A:  // PCM sample; dropped when PCM is off, the queue is full or missing
+        if (pcmEnabled != 0 && pcmCount < PcmQueueLimit && pcmQueue) {
+            ++pcmCount;
+            pcmQueue[pcmCount] = data;
+        }
+        break;
+    case 0x2B:
+        pcmEnabled = data & 0x80;
+        break;
+    case 0x2D:
+    case 0x2E:
+    case 0x2F:
+        SelectPrescaler(static_cast<uint8_t>(reg - 0x2D));
+        break;
+    default:  // timers 0x24-0x26 and unassigned addresses
+        break;
+    }
+}
+
+void FmChip::WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data)
+{
+    if ((address & 3) == 3) {
+        return;
+    }
+    FmOperator& op = channel.op[OperatorSlotMap[(address >> 2) & 3]];
+    switch ((address >> 4) & 0xF) {
+    case DetuneMultipleRegister:
+        op.SetDetuneMultiple(data);
+        break;
+    case TotalLevelRegister:
+        // In CSM mode channel 2's levels wait for the next key-on.
+        op.SetTotalLevel(data, CsmMode() && &channel == csmChannel);
+        break;
+    case KeyScaleAttackRegister:
+        op.SetKeyScaleAttack(data);
+        break;
+    case AmDecayRegister:
+        op.SetAmDecay(data);
+        break;
+    case SustainRateRegister:
+        op.SetSustainRate(data);
+        break;
+    case SustainLevelReleaseRegister:
+        op.SetSustainLevelRelease(data);
+        break;
+    case SsgEgRegister:
+        op.SetSsgEg(data);
+        break;
+    default:
+        break;
+    }
+}
+
+void FmChip::WriteKey(uint8_t data)
+{
+    if ((data & 3) == 3) {
+        return;
+    }
+    FmChannel& channel = channels[(data & 3) + ((data & 4) ? 3 : 0)];
+    if (CsmMode() && &channel == csmChannel) {
+        // In CSM mode channel 2 is keyed on by the timer alone; the register
+        // can only key its operators off.
+        for (int k = 0; k < 4; ++k) {
+            if (!(data & (0x10 << k))) {
+                channel.op[k].KeyOff();
+            }
+        }
+        return;
+    }
+    channel.ApplyKeyBits(data);
+}
