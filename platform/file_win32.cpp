@@ -1,0 +1,77 @@
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// Opens a regular disk file for reading, or gives INVALID_HANDLE_VALUE.
+// CreateFileA refuses folders unless asked for backup semantics.
+HANDLE OpenRegular(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// Reads until `count` bytes arrived, the file ends or it fails: bytes read.
+uint32_t ReadFully(HANDLE file, uint8_t* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        DWORD want = count - done;
+        if (want > (1u << 30)) want = 1u << 30;
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + done, want, &got, nullptr) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+}  // namespace
+
+uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t* size) {
+    HANDLE file = OpenRegular(path);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    LARGE_INTEGER fileSize;
+    if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    uint64_t total = static_cast<uint64_t>(fileSize.QuadPart) + spare;
+    if (total > UINT32_MAX || total > SIZE_MAX) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    uint32_t dataSize = static_cast<uint32_t>(fileSize.QuadPart);
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(total ? static_cast<size_t>(total) : 1));
+    if (!buffer) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    uint32_t got = ReadFully(file, buffer, dataSize);
+    CloseHandle(file);
+    if (got != dataSize) {
+        std::free(buffer);
+        return nullptr;
+    }
+    std::memset(buffer + dataSize, 0, spare);
+    *size = dataSize;
+    return buffer;
+}
+
+int32_t ReadFileStart(const char* path, uint8_t* buffer, int32_t capacity) {
+    HANDLE file = OpenRegular(path);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    uint32_t got = ReadFully(file, buffer, capacity > 0 ? static_cast<uint32_t>(capacity) : 0);
+    CloseHandle(file);
+    return static_cast<int32_t>(got);
+}
+
+}  // namespace platform

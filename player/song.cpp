@@ -1,0 +1,390 @@
+#include "player/song.h"
+
+#include <unzip.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/file.h"
+#include "platform/text.h"
+
+namespace {
+
+// Command bytes of the stream.
+constexpr uint8_t kCmdFrame = 0x00;    // 00
+constexpr uint8_t kCmdFmPort0 = 0x01;  // 01 rr dd
+constexpr uint8_t kCmdFmPort1 = 0x02;  // 02 rr dd
+constexpr uint8_t kCmdPsg = 0x03;      // 03 dd
+constexpr uint8_t kEndOfStream = 0xFF; // written after the data
+
+// GYMX header layout.
+constexpr uint32_t kGymxHeaderSize = 428;
+constexpr uint32_t kGymxTextSize = 32;
+constexpr uint32_t kGymxBracketsOffset = 4;
+constexpr uint32_t kGymxFirstOffset = 36;
+constexpr uint32_t kGymxLoopOffset = 420;
+constexpr uint32_t kGymxSizeOffset = 424;
+
+// Spare bytes after the data: one for the end marker; the archive path keeps
+// eight.
+constexpr uint32_t kFileSpare = 1;
+constexpr uint32_t kArchiveSpare = 8;
+
+// Deflate turns one byte into at most 1032 (a 258-byte match coded in two
+// bits), so no body can inflate to more than this many times its size.
+constexpr uint64_t kMaxInflateRatio = 1032;
+
+// ZIP entries are read in pieces, since unzReadCurrentFile counts in int.
+constexpr uint32_t kArchiveReadChunk = 1u << 20;
+
+// ZIP compression methods minizip reads.
+constexpr uLong kZipStored = 0;
+constexpr uLong kZipDeflated = 8;
+
+uint32_t ReadLe32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// Length of the command starting with `command`; 0 for the end of stream.
+uint32_t CommandLength(uint8_t command) {
+    switch (command) {
+        case kCmdFrame: return 1;
+        case kCmdFmPort0: return 3;
+        case kCmdFmPort1: return 3;
+        case kCmdPsg: return 2;
+        default: return 0;
+    }
+}
+
+// Walks the commands of `size` data bytes and returns the data size to keep:
+// a last command whose operands run past the end is cut off whole, so that the
+// end marker stands where it began.
+uint32_t CompleteCommandsSize(const uint8_t* data, uint32_t size) {
+    uint32_t pos = 0;
+    while (pos < size) {
+        uint32_t length = CommandLength(data[pos]);
+        if (length == 0) return size;  // the stream ends here anyway
+        if (length > size - pos) return pos;
+        pos += length;
+    }
+    return size;
+}
+
+// Appends the text of at most `limit` bytes (to its first NUL) at `title`.
+size_t AppendField(char* title, size_t used, const uint8_t* text, uint32_t limit) {
+    for (uint32_t i = 0; i < limit && text[i] != 0 && used < kTitleSize - 1; ++i) title[used++] = static_cast<char>(text[i]);
+    title[used] = 0;
+    return used;
+}
+
+size_t AppendText(char* title, size_t used, const char* text) {
+    while (*text && used < kTitleSize - 1) title[used++] = *text++;
+    title[used] = 0;
+    return used;
+}
+
+// 'first [ second ]', '[ second ]' or 'first' from the header's two texts.
+void HeaderTitle(const uint8_t* header, char* title) {
+    size_t used = AppendField(title, 0, header + kGymxFirstOffset, kGymxTextSize);
+    if (header[kGymxBracketsOffset] == 0) return;
+    if (used > 0) used = AppendText(title, used, " ");
+    used = AppendText(title, used, "[ ");
+    used = AppendField(title, used, header + kGymxBracketsOffset, kGymxTextSize);
+    AppendText(title, used, " ]");
+}
+
+// Moves to the entry of the open archive whose name has `extension`, starting
+// with the first entry. Fills `info` with that entry's information when given.
+// False when no entry matches.
+bool FindEntry(unzFile archive, const char* extension, unz_file_info* info) {
+    // minizip 1.1 crashes when it is given no information record.
+    unz_file_info scratch;
+    unz_file_info* entryInfo = info ? info : &scratch;
+    if (unzGoToFirstFile(archive) != UNZ_OK) return false;
+    do {
+        char name[kTitleSize];
+        if (unzGetCurrentFileInfo(archive, entryInfo, name, sizeof name, nullptr, 0, nullptr, 0) == UNZ_OK &&
+            entryInfo->size_filename < sizeof name && HasExtension(name, extension))
+            return true;
+    } while (unzGoToNextFile(archive) == UNZ_OK);
+    return false;
+}
+
+// Whether the entry's compressed data can hold the size its directory states.
+bool PlausibleEntrySize(const unz_file_info& info) {
+    uint64_t packed = info.compressed_size;
+    uint64_t unpacked = info.uncompressed_size;
+    if (info.compression_method == kZipStored) return unpacked == packed;
+    if (info.compression_method == kZipDeflated) return unpacked <= packed * kMaxInflateRatio;
+    return false;
+}
+
+// Reads exactly `size` bytes of the open entry; false when fewer arrive.
+bool ReadEntry(unzFile archive, uint8_t* buffer, uint32_t size) {
+    uint32_t done = 0;
+    while (done < size) {
+        uint32_t want = size - done < kArchiveReadChunk ? size - done : kArchiveReadChunk;
+        int got = unzReadCurrentFile(archive, buffer + done, want);
+        if (got <= 0) return false;
+        done += static_cast<uint32_t>(got);
+    }
+    return true;
+}
+
+// Reads the archive's info entry, if any, over `loopFrame` and `title`.
+void ReadArchiveInfo(unzFile archive, uint32_t* loopFrame, char* title) {
+    if (!FindEntry(archive, "GYI", nullptr)) return;
+    if (unzOpenCurrentFile(archive) != UNZ_OK) return;
+    uint8_t text[kInfoReadSize];
+    int got = unzReadCurrentFile(archive, text, sizeof text);
+    unzCloseCurrentFile(archive);
+    if (got > 0) ParseInfoText(text, got, loopFrame, title);
+}
+
+// Loads the file at `path` as an image with its end marker; null on failure.
+GymPlayer* LoadSong(const char* path, SongForm* form) {
+    GymPlayer* player = static_cast<GymPlayer*>(std::calloc(1, sizeof(GymPlayer)));
+    if (!player) return nullptr;
+    player->title[0] = 0;
+    player->loopFrame = 0;
+
+    uint32_t size = 0;
+    player->image = ReadArchiveSong(path, &size, &player->loopFrame, player->title);
+    SongForm readForm = player->image ? SongForm::archive : SongForm::plain;
+    ReadInfoSidecar(path, &player->loopFrame, player->title);
+    if (!player->image) {
+        player->image = platform::ReadWholeFile(path, kFileSpare, &size);
+        if (!player->image) {
+            DestroyPlayer(player);
+            return nullptr;
+        }
+    }
+
+    uint8_t* image = player->image;
+    if (size >= 4 && std::memcmp(image, "GYMX", 4) == 0) {
+        if (size < kGymxHeaderSize) {
+            DestroyPlayer(player);
+            return nullptr;
+        }
+        if (player->title[0] == 0) HeaderTitle(image, player->title);
+        if (player->loopFrame == 0) player->loopFrame = ReadLe32(image + kGymxLoopOffset);
+        uint32_t unpackedSize = ReadLe32(image + kGymxSizeOffset);
+        uint32_t bodySize = size - kGymxHeaderSize;
+        if (unpackedSize != 0) {
+            // Never ask for more room than the body could fill: a false size
+            // in the header then costs nothing, and a body that inflates past
+            // the header's size still fails for want of room.
+            uint64_t capacity = unpackedSize;
+            if (capacity > bodySize * kMaxInflateRatio) capacity = bodySize * kMaxInflateRatio;
+            uint8_t* body = capacity + kFileSpare <= SIZE_MAX
+                                ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(capacity + kFileSpare)))
+                                : nullptr;
+            if (!body) {
+                DestroyPlayer(player);
+                return nullptr;
+            }
+            uLongf produced = static_cast<uLongf>(capacity);
+            if (uncompress(body, &produced, image + kGymxHeaderSize, bodySize) != Z_OK) {
+                std::free(body);
+                DestroyPlayer(player);
+                return nullptr;
+            }
+            std::free(image);
+            player->image = image = body;
+            size = static_cast<uint32_t>(produced);
+            if (readForm == SongForm::plain) readForm = SongForm::gymxZlib;
+        } else {
+            std::memmove(image, image + kGymxHeaderSize, bodySize);
+            size = bodySize;
+            if (readForm == SongForm::plain) readForm = SongForm::gymx;
+        }
+    }
+
+    size = CompleteCommandsSize(image, size);
+    image[size] = kEndOfStream;
+
+    player->ops = GymPlayerOps;
+    player->state = player;
+    player->readPos = nullptr;
+    player->loopPos = nullptr;
+    player->loopCounter = 0;
+    player->frameCount = 0;
+    player->pendingSamples = 0;
+    player->remainderAcc = 0;
+    player->heldSamples = 0;
+    player->running = 0;
+    if (form) *form = readForm;
+    return player;
+}
+
+}  // namespace
+
+GymPlayer* OpenSong(const char* path) { return LoadSong(path, nullptr); }
+
+GymPlayer* OpenSongWithForm(const char* path, SongForm* form) { return LoadSong(path, form); }
+
+void DestroyPlayer(GymPlayer* player) {
+    if (!player) return;
+    std::free(player->image);
+    std::free(player);
+}
+
+int GetSongInfo(const char* path, char* title, int32_t* lengthMs) {
+    GymPlayer* player = OpenSong(path);
+    if (!player) return 0;
+    if (title) {
+        if (player->title[0] != 0) {
+            std::memcpy(title, player->title, kTitleSize);
+        } else {
+            const char* name = path;
+            for (const char* p = path; *p; p = platform::CharNextA(p))
+                if (*p == '/' || *p == '\\' || *p == ':') name = p + 1;
+            size_t used = AppendText(title, 0, "[ ");
+            used = AppendText(title, used, name);
+            AppendText(title, used, " ]");
+        }
+    }
+    if (lengthMs) *lengthMs = SongLengthMs(player);
+    DestroyPlayer(player);
+    return 1;
+}
+
+int32_t SongLengthMs(const GymPlayer* player) {
+    // The loader guarantees the end marker, so the walk needs no bound.
+    uint32_t frames = 0;
+    const uint8_t* pos = player->image;
+    for (;;) {
+        uint32_t length = CommandLength(*pos);
+        if (length == 0) break;
+        if (*pos == kCmdFrame) ++frames;
+        pos += length;
+    }
+    return static_cast<int32_t>(frames * 100u) / 6;
+}
+
+int MatchesArchiveSuffix(const char* name) {
+    static const char kSuffix[] = ".GYM.ZIP";
+    constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+    if (!name) return 0;
+    size_t length = std::strlen(name);
+    if (length < kSuffixLength) return 0;
+    return platform::lstrcmpiA(name + length - kSuffixLength, kSuffix) == 0 ? 1 : 0;
+}
+
+uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title) {
+    *loopFrame = 0;
+    title[0] = 0;
+    unzFile archive = unzOpen(path);
+    if (!archive) return nullptr;
+
+    unz_file_info info;
+    if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
+        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > UINT32_MAX ||
+        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > SIZE_MAX ||
+        unzOpenCurrentFile(archive) != UNZ_OK) {
+        unzClose(archive);
+        return nullptr;
+    }
+    uint32_t entrySize = static_cast<uint32_t>(info.uncompressed_size);
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(entrySize + kArchiveSpare));
+    if (!buffer) {
+        unzCloseCurrentFile(archive);
+        unzClose(archive);
+        return nullptr;
+    }
+    bool complete = ReadEntry(archive, buffer, entrySize);
+    // The entry's CRC is checked only here, and a mismatch is let pass.
+    unzCloseCurrentFile(archive);
+    if (!complete) {
+        std::free(buffer);
+        unzClose(archive);
+        return nullptr;
+    }
+    if (size) *size = entrySize;
+
+    ReadArchiveInfo(archive, loopFrame, title);
+    unzClose(archive);
+    return buffer;
+}
+
+void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {
+    static const char* const kInfoExtensionTable[] = {".GYI", ".gyi"};  // upper case first
+    char infoPath[kTitleSize];
+    if (!StripExtension(infoPath, path, sizeof infoPath)) return;
+    size_t stem = std::strlen(infoPath);
+    if (stem + 4 >= sizeof infoPath) return;
+    for (const char* extension : kInfoExtensionTable) {
+        std::memcpy(infoPath + stem, extension, 5);
+        uint8_t text[kInfoReadSize];
+        int32_t got = platform::ReadFileStart(infoPath, text, sizeof text);
+        if (got >= 0) {
+            ParseInfoText(text, got, loopFrame, title);
+            return;
+        }
+    }
+}
+
+void ParseInfoText(const uint8_t* text, int32_t count, uint32_t* loopFrame, char* title) {
+    int32_t pos = 0;
+    while (pos < count && text[pos] != 0 && text[pos] != '\r' && text[pos] != '\n') ++pos;
+    int32_t titleLength = pos < kTitleSize - 1 ? pos : kTitleSize - 1;
+    std::memcpy(title, text, static_cast<size_t>(titleLength));
+    title[titleLength] = 0;
+
+    if (pos < count && text[pos] == '\r') ++pos;
+    if (pos < count && text[pos] == '\n') ++pos;
+    if (pos >= count || text[pos] < '0' || text[pos] > '9') return;
+    uint64_t number = 0;
+    for (; pos < count && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+        number = number * 10 + static_cast<uint64_t>(text[pos] - '0');
+        if (number > UINT32_MAX) number = UINT32_MAX;  // saturates; stays far below 2^64
+    }
+    *loopFrame = static_cast<uint32_t>(number);
+}
+
+int HasExtension(const char* name, const char* extension) {
+    const char* found = nullptr;
+    for (const char* p = name; *p; p = platform::CharNextA(p)) {
+        if (*p == '/' || *p == '\\' || *p == ':')
+            found = nullptr;
+        else if (*p == '.')
+            found = p + 1;
+    }
+    return found && platform::lstrcmpiA(found, extension) == 0 ? 1 : 0;
+}
+
+bool StripExtension(char* destination, const char* path, size_t capacity) {
+    // Positions run over the whole path; bytes are stored only while they fit.
+    size_t length = 0;
+    size_t dot = 0;
+    bool hasDot = false;
+    auto put = [&](char byte) {
+        if (length < capacity) destination[length] = byte;
+        ++length;
+    };
+    for (const char* p = path; *p; ++p) {
+        uint8_t byte = static_cast<uint8_t>(*p);
+        if (platform::IsDBCSLeadByte(byte)) {
+            put(*p);
+            if (p[1] == 0) break;  // a lead byte at the end has no partner
+            put(*++p);
+            continue;
+        }
+        if (*p == '/' || *p == ':' || *p == '\\') {
+            hasDot = false;
+        } else if (*p == '.') {
+            hasDot = true;
+            dot = length;
+        }
+        put(*p);
+    }
+    size_t end = hasDot ? dot : length;
+    if (end >= capacity) {
+        if (capacity > 0) destination[0] = 0;
+        return false;
+    }
+    destination[end] = 0;
+    return true;
+}

@@ -1,0 +1,119 @@
+// Song files and loading: turns a path into a GymPlayer that owns the song's
+// command stream, and answers title and length questions about files that are
+// not playing.
+//
+// Three forms are read. Every path is first tried as a ZIP archive, whatever
+// its name; a file that is not one is read whole as a log, and a log that
+// begins with "GYMX" has its 428-byte header taken off.
+//
+// GYM command stream (no header, no length, no checksum):
+//   00          frame marker: 1/60 s ends here
+//   01 rr dd    FM port 0 register rr <- dd   (chip address 0x000-0x0FF)
+//   02 rr dd    FM port 1 register rr <- dd   (chip address 0x100-0x1FF)
+//   03 dd       PSG data port <- dd
+//   04-FF       end of stream; nothing after it is read
+// A command whose operand bytes would run past the end of the data is the end
+// of the stream too: the loader cuts the data where that command begins.
+//
+// GYMX header, 428 bytes, integers little-endian:
+//   0    4    magic "GYMX"
+//   4    32   title, second part ("[ ... ]"); to the first NUL or all 32 bytes
+//   36   32   title, first part; to the first NUL or all 32 bytes
+//   68   352  not interpreted
+//   420  4    loop frame, 0 = no loop
+//   424  4    unpacked body size; 0 = body stored, else one zlib stream that
+//             inflates to exactly this many bytes (at most)
+//   428  ..   body
+// A file with the magic but fewer than 428 bytes does not load.
+//
+// Info file (".GYI" beside the song, or a "GYI" entry in the archive): only
+// its first 272 bytes are read.
+//   line 1  title: bytes up to the first NUL, CR or LF; cut at 259 bytes
+//   then at most one CR and after it at most one LF are skipped
+//   line 2  loop frame: the run of ASCII digits that starts right there (no
+//           sign, no blanks); none when no digit stands there; numbers above
+//           4294967295 count as 4294967295
+//
+// ZIP archive: the song is the first entry, in directory order, whose name has
+// the extension GYM in any case; the info the first with extension GYI. Names
+// of 260 bytes or more match nothing. An entry whose stated size is more than
+// its compressed data could hold (stored: not equal to it; deflated: more than
+// 1032 times it) is not read.
+//
+// Title and loop frame sources, strongest first: the sidecar info file, the
+// archive's info entry, the GYMX header (which fills only what is still empty
+// or 0).
+//
+// Memory: the player is allocated with std::calloc and its image with
+// std::malloc; DestroyPlayer frees both with std::free.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "player/player.h"
+
+// Bytes of an info file that are read.
+constexpr int kInfoReadSize = 272;
+
+// The form a song was read in.
+enum class SongForm {
+    plain,     // a bare command stream
+    gymx,      // GYMX header, stored body
+    gymxZlib,  // GYMX header, zlib body
+    archive,   // the log entry of a ZIP archive (in any of the forms above)
+};
+
+// Loads the song at `path` (8-bit, NUL-terminated) into a new player that is
+// not started (no read position, no frames, nothing pending, no loops, not
+// running), with its operations copied from GymPlayerOps. Null on failure,
+// with everything it allocated freed.
+GymPlayer* OpenSong(const char* path);
+
+// OpenSong that also reports the form through `form` (may be null) on success.
+GymPlayer* OpenSongWithForm(const char* path, SongForm* form);
+
+// Frees the player's image (if any) and the player. Null is ignored. This is
+// what the `destroy` operation does.
+void DestroyPlayer(GymPlayer* player);
+
+// Title and length of the song at `path` without keeping it: 1 if it could be
+// opened, else 0 with neither output touched. `title` (may be null) receives
+// at least kTitleSize bytes: the song's title, or "[ name ]" with the path's
+// last component when the song has none, cut at kTitleSize - 1 bytes.
+// `lengthMs` (may be null) receives SongLengthMs.
+int GetSongInfo(const char* path, char* title, int32_t* lengthMs);
+
+// One pass through the image, in ms: frame markers x 100 / 6, truncated.
+int32_t SongLengthMs(const GymPlayer* player);
+
+// 1 when `name` (may be null) ends in ".GYM.ZIP" in any case, else 0.
+int MatchesArchiveSuffix(const char* name);
+
+// Reads the first GYM entry of the ZIP archive at `path` into a new buffer
+// (std::malloc, its size plus 8 spare bytes) and returns it, or null when the
+// path is not a readable archive or has no readable GYM entry. Sets `*loopFrame`
+// to 0 and `title` (kTitleSize bytes) to empty first, then from the archive's
+// GYI entry if it has one. `size` (may be null) receives the entry's size.
+uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title);
+
+// Reads the info file beside `path` (its extension replaced by ".GYI", then,
+// if that cannot be read, ".gyi") and lets it override `title` (kTitleSize
+// bytes) and, when it gives one, `*loopFrame`. Nothing changes when there is
+// no such file or its path does not fit in kTitleSize bytes.
+void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title);
+
+// Parses the first `count` bytes of an info file (count <= kInfoReadSize):
+// replaces `title` (kTitleSize bytes) with line 1, and `*loopFrame` with line
+// 2's number when line 2 begins with a digit.
+void ParseInfoText(const uint8_t* text, int32_t count, uint32_t* loopFrame, char* title);
+
+// 1 when the last component of `name` has an extension equal to `extension`
+// (given without its dot) in any case, else 0. dir/tune.gym has "gym";
+// tune.gym.bak and a.b/tune have not.
+int HasExtension(const char* name, const char* extension);
+
+// Copies `path` into `destination` (`capacity` bytes) without its extension:
+// the last '.' after the last '/', '\' or ':' and what follows it go. Returns
+// false, with `destination` empty, when the result does not fit.
+bool StripExtension(char* destination, const char* path, size_t capacity = kTitleSize);
