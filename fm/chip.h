@@ -160,6 +160,7 @@ public:
     uint8_t LfoControl() const { return lfoControl; }
     uint8_t StatusMask() const { return statusMask; }
     uint32_t LfoCount() const { return lfoCount; }
+    uint32_t LfoStep() const { return lfoStep; }
     uint32_t BlockFnum(int channel) const { return blockFnum[channel]; }
     uint32_t SlotBlockFnum(int entry) const { return slotBlockFnum[entry]; }
     uint8_t Pan(int channel) const { return pan[channel]; }
