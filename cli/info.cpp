@@ -1,0 +1,91 @@
+// tamboril info: what the loader makes of each file.
+//
+//   tamboril info FILE...        a block per file: title, length, loop, form
+//   tamboril info --tsv FILE...  one line per file:
+//                                PATH<TAB>TITLE<TAB>LENGTH_MS<TAB>LOOP_FRAME,
+//                                PATH<TAB>-<TAB>-<TAB>- when it cannot be opened
+// Tabs, CRs and LFs in paths and titles are shown as blanks so that every file
+// stays on one line. Exit status 1 when any file could not be opened.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "player/song.h"
+
+namespace {
+
+struct InfoOptions {
+    bool tsv = false;
+    std::vector<std::string> files;
+};
+
+const char* FormName(SongForm form) {
+    switch (form) {
+        case SongForm::plain: return "plain";
+        case SongForm::gymx: return "GYMX";
+        case SongForm::gymxZlib: return "GYMX zlib";
+        case SongForm::archive: return "archive";
+    }
+    return "?";
+}
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+// m:ss.mmm
+std::string Clock(int32_t ms) {
+    if (ms < 0) return "?";
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%02d.%03d", ms / 60000, ms / 1000 % 60, ms % 1000);
+    return text;
+}
+
+// Prints one file; false when it cannot be opened.
+bool PrintInfo(const std::string& path, bool tsv) {
+    SongForm form = SongForm::plain;
+    GymPlayer* player = OpenSongWithForm(path.c_str(), &form);
+    char title[kTitleSize];
+    int32_t lengthMs = 0;
+    uint32_t loopFrame = 0;
+    bool opened = player != nullptr;
+    if (player) {
+        loopFrame = player->loopFrame;
+        DestroyPlayer(player);
+        opened = GetSongInfo(path.c_str(), title, &lengthMs) == 1;
+    }
+    if (!opened) {
+        std::fprintf(stderr, "tamboril: cannot open %s\n", path.c_str());
+        if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
+        return false;
+    }
+    if (tsv) {
+        std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(title).c_str(), lengthMs, loopFrame);
+    } else {
+        std::printf("%s\n", path.c_str());
+        std::printf("  title   %s\n", title);
+        std::printf("  length  %d ms (%s)\n", lengthMs, Clock(lengthMs).c_str());
+        std::printf("  loop    %u\n", loopFrame);
+        std::printf("  form    %s\n", FormName(form));
+    }
+    return true;
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app, int& status) {
+    auto options = std::make_shared<InfoOptions>();
+    CLI::App* info = app.add_subcommand("info", "Show title, length, loop frame and form of songs");
+    info->add_flag("--tsv", options->tsv, "One tab-separated line per file: PATH, TITLE, LENGTH_MS, LOOP_FRAME");
+    info->add_option("FILE", options->files, "Song files (.gym, .dru, .gym_zip, .gym.zip)")->required();
+    info->callback([options, &status]() {
+        bool allOpened = true;
+        for (const std::string& file : options->files) allOpened = PrintInfo(file, options->tsv) && allOpened;
+        std::fflush(stdout);
+        status = allOpened ? 0 : 1;
+    });
+}
