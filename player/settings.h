@@ -36,6 +36,11 @@ struct SettingChoice {
 
 constexpr int32_t kFrequencyFmCode = 55555;  // "55467:FM": 44100 Hz, FM resampled
 
+// Defaults a load gives for keys the file lacks.
+constexpr int32_t kDefaultPriority = 3;       // "Normal"
+constexpr int32_t kDefaultLoopCount = 2;      // jumps back before the fade
+constexpr int32_t kDefaultFadeoutTime = 5000; // ms
+
 extern const SettingChoice frequencyChoices[];  // "55467:FM", "48000", ... "11025"
 extern const SettingChoice priorityChoices[];   // "Highest" ... "Lowest"
 

@@ -1,0 +1,58 @@
+#include "player/settings.h"
+
+#include "platform/text.h"
+
+PluginSettings settings;
+
+// Names as the settings file stores them; the closing entry's value is what a
+// name matching none of them loads as.
+const SettingChoice frequencyChoices[] = {
+    {"55467:FM", kFrequencyFmCode},
+    {"48000", 48000},
+    {"44100", 44100},
+    {"24000", 24000},
+    {"22050", 22050},
+    {"11025", 11025},
+    {nullptr, kFrequencyFmCode},
+};
+
+const SettingChoice priorityChoices[] = {
+    {"Highest", 5},
+    {"Higher", 4},
+    {"Normal", kDefaultPriority},
+    {"Lower", 2},
+    {"Lowest", 1},
+    {nullptr, kDefaultPriority},
+};
+
+const VolumeKey volumeKeys[] = {
+    {1044, &PluginSettings::volumeFm, 0, "VolumeFM"},
+    {1034, &PluginSettings::volumeSsg, 0, "VolumeSSG"},
+    {1029, &PluginSettings::volumePcm, 0, "VolumePCM"},
+    {0, nullptr, 0, nullptr},
+};
+
+int32_t LookupChoiceValue(const SettingChoice* table, const char* text) {
+    const SettingChoice* entry = table;
+    for (; entry->name != nullptr; ++entry) {
+        if (text != nullptr && platform::lstrcmpiA(entry->name, text) == 0) break;
+    }
+    return entry->value;
+}
+
+const char* LookupChoiceName(const SettingChoice* table, int32_t value, int fallbackIndex) {
+    for (const SettingChoice* entry = table; entry->name != nullptr; ++entry) {
+        if (entry->value == value) return entry->name;
+    }
+    return table[fallbackIndex].name;
+}
+
+void ResetSettingsToDefaults() {
+    settings.frequency = kFrequencyFmCode;
+    settings.priority = kDefaultPriority;
+    settings.loopCount = kDefaultLoopCount;
+    settings.fadeoutTime = kDefaultFadeoutTime;
+    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+        settings.*(row->field) = row->defaultValue;
+    }
+}
