@@ -40,7 +40,7 @@
 
 struct FmChannel {
     int32_t feedbackShift = 0;  // right shift of operator 0's feedback sum (FeedbackShiftTable)
-    int32_t nodes[4] = {};      // connection sums of the sample being computed, linear
+    // The four nodes live for one sample only, as locals of the renderer.
     int32_t operatorInput[3] = {};   // node read as modulation by operators 1, 2, 3
     int32_t operatorOutput[3] = {};  // node receiving operator 1's, operator 2's sample;
                                      // node added to operator 3's sample
@@ -104,42 +104,46 @@ inline int32_t FeedbackSample(FmChannel& ch, int32_t position) {
 // Operator k (1 or 2) of one channel: read its input node, add its sample
 // to its output node.
 template <bool withLfo, int k>
-inline void RouteOperator(FmChannel& ch, int32_t position) {
-    int32_t sample = OperatorSample<withLfo>(ch.op[k], ch.nodes[ch.operatorInput[k - 1]], position);
-    ch.nodes[ch.operatorOutput[k - 1]] += sample;
+inline void RouteOperator(FmChannel& ch, int32_t* nodes, int32_t position) {
+    int32_t sample = OperatorSample<withLfo>(ch.op[k], nodes[ch.operatorInput[k - 1]], position);
+    nodes[ch.operatorOutput[k - 1]] += sample;
 }
 
 // Operator 3 of one channel: its sample plus the output node.
 template <bool withLfo>
-inline int32_t ChannelSample(FmChannel& ch, int32_t position) {
-    int32_t sample = OperatorSample<withLfo>(ch.op[3], ch.nodes[ch.operatorInput[2]], position);
-    return sample + ch.nodes[ch.operatorOutput[2]];
+inline int32_t ChannelSample(FmChannel& ch, const int32_t* nodes, int32_t position) {
+    int32_t sample = OperatorSample<withLfo>(ch.op[3], nodes[ch.operatorInput[2]], position);
+    return sample + nodes[ch.operatorOutput[2]];
 }
 
 inline void Accumulate(int32_t& acc, int32_t sample) {
     acc = static_cast<int32_t>(static_cast<uint32_t>(acc) + static_cast<uint32_t>(sample));
 }
 
+// The nodes are locals rather than channel fields: they live for one sample
+// only, and writes to a local cannot alias the operator state, so the
+// compiler keeps what it has loaded instead of reading it again.
 template <bool withLfo>
 inline void RenderPairOf(FmChannel* first, int32_t& accA, int32_t& accB) {
     FmChannel& a = first[0];
     FmChannel& b = first[1];
     const int32_t position = withLfo ? lfoPosition : 0;
+    int32_t nodesA[4];
+    int32_t nodesB[4];
 
-    a.nodes[1] = a.nodes[2] = a.nodes[3] = 0;
-    b.nodes[1] = b.nodes[2] = b.nodes[3] = 0;
+    nodesA[0] = FeedbackSample<withLfo>(a, position);
+    nodesB[0] = FeedbackSample<withLfo>(b, position);
+    nodesA[1] = nodesA[2] = nodesA[3] = 0;
+    nodesB[1] = nodesB[2] = nodesB[3] = 0;
 
-    a.nodes[0] = FeedbackSample<withLfo>(a, position);
-    b.nodes[0] = FeedbackSample<withLfo>(b, position);
+    RouteOperator<withLfo, 1>(a, nodesA, position);
+    RouteOperator<withLfo, 1>(b, nodesB, position);
 
-    RouteOperator<withLfo, 1>(a, position);
-    RouteOperator<withLfo, 1>(b, position);
+    RouteOperator<withLfo, 2>(a, nodesA, position);
+    RouteOperator<withLfo, 2>(b, nodesB, position);
 
-    RouteOperator<withLfo, 2>(a, position);
-    RouteOperator<withLfo, 2>(b, position);
-
-    int32_t sampleA = ChannelSample<withLfo>(a, position);
-    int32_t sampleB = ChannelSample<withLfo>(b, position);
+    int32_t sampleA = ChannelSample<withLfo>(a, nodesA, position);
+    int32_t sampleB = ChannelSample<withLfo>(b, nodesB, position);
 
     Accumulate(accA, sampleA);
     Accumulate(accB, sampleB);

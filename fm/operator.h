@@ -145,14 +145,13 @@ struct FmOperator {
     inline int32_t Render(uint32_t modulation) {
         TickEnvelope();
         phase += phaseStep;
-        return LevelTable[LogSineTable[((modulation + phase) >> 19) & 1023] + envOutput];
+        return Level(LogSineTable[((modulation + phase) >> 19) & 1023], 0);
     }
 
     inline int32_t RenderWithLfo(uint32_t modulation, int32_t position) {
         TickEnvelope();
         phase += phaseStep + PitchLfoOffset(position);
-        return LevelTable[LogSineTable[((modulation + phase) >> 19) & 1023] + envOutput +
-                          ampLfoRow[position]];
+        return Level(LogSineTable[((modulation + phase) >> 19) & 1023], ampLfoRow[position]);
     }
 
     // Operator 0: its own last two samples modulate it, scaled by the
@@ -162,7 +161,7 @@ struct FmOperator {
         uint32_t modulation = FeedbackInput(feedbackShift);
         previousOutput = output;
         phase += phaseStep;
-        output = LevelTable[LogSineTable[((modulation + phase) >> 19) & 1023] + envOutput];
+        output = Level(LogSineTable[((modulation + phase) >> 19) & 1023], 0);
         return output;
     }
 
@@ -171,8 +170,7 @@ struct FmOperator {
         uint32_t modulation = FeedbackInput(feedbackShift);
         previousOutput = output;
         phase += phaseStep + PitchLfoOffset(position);
-        output = LevelTable[LogSineTable[((modulation + phase) >> 19) & 1023] + envOutput +
-                            ampLfoRow[position]];
+        output = Level(LogSineTable[((modulation + phase) >> 19) & 1023], ampLfoRow[position]);
         return output;
     }
 
@@ -184,6 +182,13 @@ struct FmOperator {
     void StepEnvelope();
 
 private:
+    // Linear sample for a log-sine entry plus the envelope output and an LFO
+    // attenuation; all non-negative, summed unsigned.
+    inline int32_t Level(int32_t logSine, int32_t lfoAttenuation) const {
+        return LevelTable[static_cast<uint32_t>(logSine) + static_cast<uint32_t>(envOutput) +
+                          static_cast<uint32_t>(lfoAttenuation)];
+    }
+
     // ((output + previousOutput) << 2) >> shift, as phase units; the sum and
     // the left shift wrap, the right shift is arithmetic (shift 31 leaves 0
     // or -1).
