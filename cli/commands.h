@@ -8,3 +8,7 @@
 
 // tamboril info [--tsv] FILE...: title, length, loop frame and form per file.
 void AddInfoCommand(CLI::App& app, int& status);
+
+// tamboril render FILE [options]: plays a song as the plug-in does and writes
+// WAV, FLAC or raw PCM, or prints a checksum of it.
+void AddRenderCommand(CLI::App& app, int& status);

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     app.set_help_all_flag("--help-all", "Print help for every command");
     int status = 0;
     AddInfoCommand(app, status);
+    AddRenderCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
