@@ -1,10 +1,33 @@
 include(CTest)
 if(BUILD_TESTING)
-    find_package(GTest REQUIRED)
+    if(WIN32)
+        # Debian ships GoogleTest as source only for the cross target: build
+        # it with the same toolchain, under the target names that
+        # find_package(GTest) gives natively.
+        include(${CMAKE_CURRENT_LIST_DIR}/Wine.cmake)
+        set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+        set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+        set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+        add_subdirectory(/usr/src/googletest
+            ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL SYSTEM)
+        if(NOT TARGET GTest::gtest)
+            add_library(GTest::gtest ALIAS gtest)
+            add_library(GTest::gtest_main ALIAS gtest_main)
+        endif()
+        # Starting a Windows program under Wine takes a while.
+        set(TAMBORIL_GTEST_DISCOVERY_TIMEOUT 120)
+    else()
+        find_package(GTest REQUIRED)
+        set(TAMBORIL_GTEST_DISCOVERY_TIMEOUT 30)
+    endif()
     include(GoogleTest)
 endif()
 
 # tamboril_add_gtest(name SOURCES a.cpp b.cpp LIBS lib...)
+#
+# The test program sees two string macros: TAMBORIL_SHARED_DIR, the folder of
+# shared test songs, and TAMBORIL_SOURCE_DIR, the repository root. Tests are
+# listed when ctest runs (PRE_TEST), so building never starts a test program.
 function(tamboril_add_gtest name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -12,5 +35,7 @@ function(tamboril_add_gtest name)
     target_compile_definitions(${name} PRIVATE
         TAMBORIL_SHARED_DIR="${TAMBORIL_SHARED_DIR}"
         TAMBORIL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT ${TAMBORIL_GTEST_DISCOVERY_TIMEOUT})
 endfunction()
