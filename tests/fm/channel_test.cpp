@@ -188,45 +188,29 @@ TEST_F(Channel, FeedbackStrength) {
     Program(pair[0], 7, 0);
     Program(pair[1], 7, 0);
     FmOperator& o = pair[0].op[0];
-    o.SetTotalLevel(0, false);
-    o.SetFrequency(Word);
-    o.ApplyParameters();
-    o.envLevel = 0;
-    o.envOutput = 0;
+    o.envOutput = 0;  // full level, frozen, no phase motion of its own
     o.envCounter = 1;
     o.envCounterStep = 0;
     o.phaseStep = 0;
-    int32_t a = 0, b = 0;
-
+    // Renders one sample of operator 0 from phase 0 with the given history.
+    auto feedbackSample = [&](int fb, int32_t last, int32_t beforeLast) {
+        pair[0].SetFeedback(fb);
+        o.phase = 0;
+        o.output = last;
+        o.previousOutput = beforeLast;
+        int32_t a = 0, b = 0;
+        RenderPair(pair, a, b);
+        EXPECT_EQ(o.previousOutput, last);
+        return o.output;
+    };
     // FB 0: no modulation for a non-negative sum, one unit back for a negative one.
-    o.phase = 0;
-    o.output = 5;
-    o.previousOutput = 0;
-    RenderPair(pair, a, b);
-    EXPECT_EQ(o.output, LevelTable[2046]);
-    EXPECT_EQ(o.previousOutput, 5);
-    o.phase = 0;
-    o.output = -1;
-    o.previousOutput = 0;
-    RenderPair(pair, a, b);
-    EXPECT_EQ(o.output, LevelTable[2047]);  // index 1023: the sign flips
-
-    // FB 7: twice the sum of the last two samples; FB 6 half of that.
-    pair[0].SetFeedback(7);
-    o.phase = 0;
-    o.output = o.previousOutput = 1 << 17;  // 2 * 2^18 << 2 >> 1 = one table entry
-    RenderPair(pair, a, b);
-    EXPECT_EQ(o.output, LevelTable[LogSineTable[1]]);
-    pair[0].SetFeedback(6);
-    o.phase = 0;
-    o.output = o.previousOutput = 1 << 17;
-    RenderPair(pair, a, b);
-    EXPECT_EQ(o.output, LevelTable[LogSineTable[0]]);
-    pair[0].SetFeedback(7);
-    o.phase = 0;
-    o.output = o.previousOutput = -268435455;  // the most negative sum: shift stays in range
-    RenderPair(pair, a, b);
-    EXPECT_EQ(o.output, LevelTable[LogSineTable[(static_cast<uint32_t>(-268435455 * 4) >> 19) & 1023]]);
+    EXPECT_EQ(feedbackSample(0, 5, 0), LevelTable[2046]);
+    EXPECT_EQ(feedbackSample(0, -1, 0), LevelTable[2047]);  // index 1023: the sign flips
+    // FB 7 moves the phase by twice the sum, FB 6 by the sum.
+    EXPECT_EQ(feedbackSample(7, 1 << 17, 1 << 17), LevelTable[LogSineTable[1]]);
+    EXPECT_EQ(feedbackSample(6, 1 << 17, 1 << 17), LevelTable[LogSineTable[0]]);
+    EXPECT_EQ(feedbackSample(7, -268435455, -268435455),
+              LevelTable[LogSineTable[(static_cast<uint32_t>(-4 * 268435455) >> 19) & 1023]]);
 
     // The feedback/algorithm write clears the history even with the same values.
     o.output = 1234;
@@ -235,40 +219,25 @@ TEST_F(Channel, FeedbackStrength) {
     pair[0].SetAlgorithm(7);
     EXPECT_EQ(o.output, 0);
     EXPECT_EQ(o.previousOutput, 0);
-    EXPECT_EQ(pair[0].feedbackShift, 1);
     pair[0].SetFeedback(8);  // masked to 0
     EXPECT_EQ(pair[0].feedbackShift, 31);
 }
 
-TEST_F(Channel, KeyBitsAndActivity) {
+TEST_F(Channel, KeyBitsActivityAndReset) {
     FmChannel ch;
     EXPECT_EQ(ch.ApplyParameters(), 0);  // all Off, no LFO
-
-    ch.ApplyKeyBits(0x5F);  // operators 0 and 2; the low bits are not key bits
-    EXPECT_TRUE(ch.op[0].keyOn);
-    EXPECT_FALSE(ch.op[1].keyOn);
-    EXPECT_TRUE(ch.op[2].keyOn);
-    EXPECT_FALSE(ch.op[3].keyOn);
+    ch.ApplyKeyBits(0x5F);               // operators 0 and 2; the low bits are not key bits
+    EXPECT_TRUE(ch.op[0].keyOn && ch.op[2].keyOn);
+    EXPECT_FALSE(ch.op[1].keyOn || ch.op[3].keyOn);
     EXPECT_EQ(ch.ApplyParameters(), 1);
-
-    FmOperator before = ch.op[2];
-    ch.ApplyKeyBits(0x50);  // matching bits change nothing
-    EXPECT_EQ(ch.op[2].envPhase, before.envPhase);
-    EXPECT_EQ(ch.op[2].envLevel, before.envLevel);
-
     ch.ApplyKeyBits(0x80);
     EXPECT_TRUE(ch.op[3].keyOn);
-    EXPECT_FALSE(ch.op[0].keyOn);
-    EXPECT_FALSE(ch.op[2].keyOn);
-    ch.ApplyKeyBits(0x00);
-    for (const FmOperator& o : ch.op) {
-        EXPECT_FALSE(o.keyOn);
-    }
+    EXPECT_FALSE(ch.op[0].keyOn || ch.op[2].keyOn);
 
-    // LFO need: PMS always counts, AMS only with some operator's AM on,
-    // the pan bits never.
-    Program(ch, 0, 0, 0x30);
-    EXPECT_EQ(ch.ApplyParameters() & 2, 2);  // operator 2 has AM on
+    // LFO need: PMS always counts, AMS only with some operator's AM on, the
+    // pan bits never.
+    Program(ch, 4, 5, 0x30);
+    EXPECT_EQ(ch.ApplyParameters(), 3);  // operator 2 has AM on
     ch.op[2].SetAmDecay(0x05);
     EXPECT_EQ(ch.ApplyParameters(), 1);
     ch.SetLfoSensitivity(0xC0);
@@ -276,32 +245,21 @@ TEST_F(Channel, KeyBitsAndActivity) {
     ch.SetLfoSensitivity(0xC1);
     EXPECT_EQ(ch.ApplyParameters(), 3);
 
-    // A released channel stops reporting activity once every envelope is Off.
-    for (FmOperator& o : ch.op) {
-        o.SetSustainLevelRelease(0x0F);
-    }
-    ch.ApplyParameters();
-    ch.ApplyKeyBits(0x00);
-    EXPECT_EQ(ch.ApplyParameters(), 2);
-}
-
-TEST_F(Channel, ResetKeepsRoutingAndFeedback) {
-    FmChannel ch;
-    Program(ch, 4, 5);
+    // Reset silences the operators but keeps keyOn, routing and feedback.
     ch.Reset();
+    EXPECT_EQ(ch.ApplyParameters(), 2);
     EXPECT_EQ(ch.feedbackShift, 3);
     EXPECT_EQ(ch.operatorOutput[2], 1);
     for (const FmOperator& o : ch.op) {
-        EXPECT_EQ(o.envPhase, EnvelopePhase::Off);
         EXPECT_EQ(o.totalLevel, 127);
         EXPECT_TRUE(o.keyOn);
     }
-    // Routing row 4, column by column.
-    EXPECT_EQ(ch.operatorInput[0], 0);
-    EXPECT_EQ(ch.operatorOutput[0], 1);
-    EXPECT_EQ(ch.operatorInput[1], 2);
-    EXPECT_EQ(ch.operatorOutput[1], 2);
-    EXPECT_EQ(ch.operatorInput[2], 2);
+    // Keying everything off after the reset leaves a silent channel.
+    ch.ApplyKeyBits(0x00);
+    for (const FmOperator& o : ch.op) {
+        EXPECT_FALSE(o.keyOn);
+        EXPECT_EQ(o.envPhase, EnvelopePhase::Off);
+    }
 }
 
 }  // namespace

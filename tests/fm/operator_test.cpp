@@ -59,46 +59,28 @@ protected:
     }
 };
 
-TEST_F(Operator, PowerOnAndSettersDecodeTheirFields) {
+TEST_F(Operator, PowerOnAndRegisterDecoding) {
     FmOperator op;
     EXPECT_EQ(op.envPhase, EnvelopePhase::Off);
     EXPECT_EQ(op.envLevel, 1023);
     EXPECT_EQ(op.totalLevel, 127);
-    EXPECT_EQ(op.totalLevelLatch, 127);
     EXPECT_TRUE(op.paramsChanged);
-    EXPECT_EQ(op.envCounter, 0u);
-    EXPECT_EQ(op.ampLfoRow, AmpLfoTable[0]);
-    EXPECT_EQ(op.pitchLfoRow, PitchLfoTable[0]);
 
-    op.paramsChanged = false;
-    op.SetDetuneMultiple(0xF5);
-    EXPECT_EQ(op.detuneRow, 7u * 32u);
-    EXPECT_EQ(op.multiple, 5u);
-    EXPECT_TRUE(op.paramsChanged);
-    op.SetKeyScaleAttack(0xDF);
-    EXPECT_EQ(op.keyScale, 3);
-    EXPECT_EQ(op.attackRate, 62);
+    op.SetSustainLevelRelease(0xF3);  // SL 15 drops to the bottom, RR 3
+    EXPECT_EQ(op.sustainLevel, 124);
+    EXPECT_EQ(op.releaseRate, 14);
     op.SetAmDecay(0x9F);
     EXPECT_EQ(op.decayRate, 62);
     EXPECT_TRUE(op.ampLfoOn);
-    op.SetAmDecay(0x61);
-    EXPECT_EQ(op.decayRate, 2);
-    EXPECT_FALSE(op.ampLfoOn);
-    op.SetSustainRate(0xE3);
-    EXPECT_EQ(op.sustainRate, 6);
-    op.SetSustainLevelRelease(0xF3);
-    EXPECT_EQ(op.sustainLevel, 124);
-    EXPECT_EQ(op.releaseRate, 14);
-    op.SetSustainLevelRelease(0x20);
-    EXPECT_EQ(op.sustainLevel, 8);
-    EXPECT_EQ(op.releaseRate, 2);
     op.SetTotalLevel(0xFF, false);
     EXPECT_EQ(op.totalLevel, 127);
 
-    // Bits above the block are ignored.
+    // Bits above the block are ignored; the key code follows the top F-number bits.
     op.SetFrequency(0xC000 | MiddleWord);
     EXPECT_EQ(op.pitch, 0x2A0u << 4);
     EXPECT_EQ(op.keyCode, 16u);
+    op.SetFrequency(4 * 2048 + 0x380);
+    EXPECT_EQ(op.keyCode, 17u);
     op.SetFrequency(TopWord);
     EXPECT_EQ(op.pitch, 0x7FFu << 7);
     EXPECT_EQ(op.keyCode, 31u);
@@ -146,15 +128,11 @@ TEST_F(Operator, PhaseStepFromPitchDetuneAndMultiple) {
     op.ApplyParameters();
     EXPECT_EQ(op.phaseStep, static_cast<uint32_t>(-2 * 256));
     EXPECT_EQ(op.pitchLfoScale, op.phaseStep >> 11);
-    EXPECT_GT(op.pitchLfoScale, 0x1FF000u);
 
-    // Key scaling: key code >> (3 - KS).
     op.SetFrequency(TopWord);
-    for (uint8_t ks = 0; ks < 4; ++ks) {
-        op.SetKeyScaleAttack(static_cast<uint8_t>(ks << 6));
-        op.ApplyParameters();
-        EXPECT_EQ(op.keyScaleRate, 31 >> (3 - ks));
-    }
+    op.SetKeyScaleAttack(0x80);
+    op.ApplyParameters();
+    EXPECT_EQ(op.keyScaleRate, 15);
 }
 
 TEST_F(Operator, AttackCurve) {
@@ -309,7 +287,7 @@ TEST_F(Operator, KeyOffWithInstantRelease) {
     EXPECT_EQ(op.envLevel, 959);
 }
 
-TEST_F(Operator, KeyOnRestartsOnlyAReleasedOperator) {
+TEST_F(Operator, KeyOnRestartsOnlyAReleasedOperatorAndResetKeepsKeyOn) {
     FmOperator op = Voice(31, 2, 15, 1);
     op.KeyOn();
     for (int i = 0; i < 50; ++i) {
@@ -339,28 +317,18 @@ TEST_F(Operator, KeyOnRestartsOnlyAReleasedOperator) {
     EXPECT_EQ(op.phase, 0u);
     EXPECT_EQ(op.output, 0);
     EXPECT_EQ(op.previousOutput, 0);
-}
 
-TEST_F(Operator, ResetKeepsKeyOn) {
-    FmOperator op = Voice(31, 5, 5, 5);
-    op.KeyOn();
-    op.RenderFeedback(3);
+    // Reset leaves keyOn set: key-ons are ignored until a key-off.
     op.Reset();
     EXPECT_EQ(op.envPhase, EnvelopePhase::Off);
     EXPECT_EQ(op.totalLevel, 127);
-    EXPECT_EQ(op.phase, 0u);
-    EXPECT_EQ(op.envCounter, 0u);
-    EXPECT_TRUE(op.paramsChanged);
     EXPECT_TRUE(op.keyOn);
-    EXPECT_EQ(op.attackRate, 62);  // parameters stay
-
-    op.KeyOn();  // still keyed: ignored
+    op.KeyOn();
     EXPECT_EQ(op.envPhase, EnvelopePhase::Off);
     op.KeyOff();
-    EXPECT_EQ(op.envPhase, EnvelopePhase::Off);
     EXPECT_FALSE(op.keyOn);
     op.KeyOn();
-    EXPECT_EQ(op.envPhase, EnvelopePhase::Decay);
+    EXPECT_EQ(op.envPhase, EnvelopePhase::Attack);
 }
 
 TEST_F(Operator, EnvelopeTickTakesAtMostOneStepPerSample) {
@@ -394,20 +362,6 @@ TEST_F(Operator, EnvelopeTickTakesAtMostOneStepPerSample) {
         op.TickEnvelope();
     }
     EXPECT_EQ(op.envLevel, start + 10 * 8);
-}
-
-TEST_F(Operator, SelectEnvelopeRateShiftBands) {
-    FmOperator op;
-    const struct {
-        uint32_t rate;
-        int32_t shift;
-    } bands[] = {{0, 4}, {47, 4}, {48, 3}, {51, 3}, {52, 2}, {55, 2}, {56, 1}, {63, 1}};
-    for (const auto& band : bands) {
-        op.SelectEnvelopeRate(band.rate);
-        EXPECT_EQ(op.attackShift, band.shift) << band.rate;
-        EXPECT_EQ(op.envIncrement, 16 >> band.shift) << band.rate;
-        EXPECT_EQ(op.envCounterStep, EnvelopeRateTable[band.rate]);
-    }
 }
 
 TEST_F(Operator, LatchOnlyTotalLevelWaitsForKeyOn) {
