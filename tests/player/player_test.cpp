@@ -280,6 +280,14 @@ TEST_F(PlayerTest, FadeOutLengths) {
     EXPECT_EQ(one.accs.size(), 61u);
     EXPECT_EQ(one.markers, 62);
 
+    // 50 ms: 1 + 3 x 22369621 lands exactly on 0x4000000, which is not yet
+    // above it, so the fade takes one more step.
+    FadeTrace exact = TraceFade(50);
+    EXPECT_EQ(exact.fadeStep, 22369621);
+    ASSERT_EQ(exact.accs.size(), 4u);
+    EXPECT_EQ(exact.accs[2], 0x4000000);
+    EXPECT_EQ(exact.markers, 5);
+
     // The gains go down step by step, about 32 dB in all.
     for (size_t i = 1; i < five.factors.size(); ++i) ASSERT_LE(five.factors[i], five.factors[i - 1]);
     EXPECT_LT(five.factors.back(), 4095 / 30);
