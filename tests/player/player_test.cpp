@@ -594,6 +594,40 @@ TEST_F(PlayerTest, DamagedSongsEndByThemselves) {
 }
 
 // ---------------------------------------------------------------------------
+// The demo song
+
+TEST_F(PlayerTest, DemoSongPlaysThroughItsLoopsWithoutGapsOrClipping) {
+    const std::string path = std::string(TAMBORIL_SOURCE_DIR) + "/examples/demo.gym.zip";
+    char title[kTitleSize];
+    int32_t lengthMs = 0;
+    ASSERT_EQ(GetSongInfo(path.c_str(), title, &lengthMs), 1);
+    EXPECT_STREQ(title, "Tamboril - First Light");
+    EXPECT_GE(lengthMs, 30000);
+    EXPECT_LE(lengthMs, 60000);
+
+    PlayerPtr player = play::Open(path);
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->loopFrame, 448u);
+    play::Begin(player.get());
+    int32_t loops = 0;
+    std::vector<int16_t> s;
+    while (player->ops.isRunning(player.get())) {
+        play::Append(s, play::Render(player.get(), 1323));
+        loops = std::max(loops, player->ops.loopsDone(player.get()));
+    }
+    EXPECT_EQ(loops, 2);
+    // One pass, one more of the loop, five seconds of fade.
+    EXPECT_NEAR(Frames(s) / 44100.0, lengthMs / 1000.0 + (lengthMs - 448 * 100 / 6) / 1000.0 + 5.0, 0.1);
+    auto [low, high] = std::minmax_element(s.begin(), s.end());
+    EXPECT_LT(*high, 32767);
+    EXPECT_GT(*low, -32768);
+    EXPECT_GT(std::max(*high, static_cast<int16_t>(-*low)), 16000);
+    // Every half second up to the fade carries sound.
+    const int32_t beforeFade = Frames(s) - 5 * 44100;
+    for (int32_t at = 0; at + 22050 <= beforeFade; at += 22050) ASSERT_GT(MeanLevel(s, at, 22050), 1000) << at;
+}
+
+// ---------------------------------------------------------------------------
 // Settings tables
 
 TEST(SettingsTables, ChoicesByNameAndValue) {
