@@ -1,0 +1,58 @@
+# Tamboril's front door.
+#
+#   make          install what is missing, configure and build every target
+#                 (native, native under sanitizers, 32-bit Windows)
+#   make test     the same, then every test: native, sanitizers, and the
+#                 Windows build under Wine; fails if any test fails
+#   make play     build the native tool and render the demo song to demo.wav
+#
+# Single targets: native asan win32, test-native test-asan test-win32,
+# bootstrap, clean (build outputs), distclean (the build folders).
+# Builds run on two cores; set JOBS=n to change that.
+
+JOBS ?= 2
+PRESETS := native asan win32
+CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
+
+.NOTPARALLEL:
+.PHONY: all build bootstrap $(PRESETS) test $(addprefix test-,$(PRESETS)) \
+        play clean distclean
+
+all: build
+
+build: $(PRESETS)
+
+bootstrap:
+	@sh scripts/bootstrap
+
+# Configure a preset once; later runs of ninja re-run CMake by themselves
+# when a CMakeLists.txt changes.
+build/%/build.ninja: CMakePresets.json | bootstrap
+	cmake --preset $*
+
+$(PRESETS): %: build/%/build.ninja
+	cmake --build build/$* -j$(JOBS)
+
+test: build
+	@bash scripts/run-all-tests
+
+test-native: native
+	ctest --test-dir build/native $(CTEST_FLAGS)
+
+test-asan: asan
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --test-dir build/asan $(CTEST_FLAGS)
+
+test-win32: win32
+	sh scripts/run-win32-tests build/win32
+
+play: native
+	build/native/tamboril render examples/demo.gym.zip -o demo.wav
+
+clean:
+	@for p in $(PRESETS); do \
+	    if [ -f build/$$p/build.ninja ]; then ninja -C build/$$p -t clean >/dev/null; fi; \
+	done
+
+distclean:
+	rm -rf $(addprefix build/,$(PRESETS))
