@@ -84,19 +84,29 @@ struct FmChannel {
 // operators at lfoPosition.
 namespace fm_render {
 
+// The LFO values of a channel's four operators at one LFO position; the
+// plain form ignores them.
+using ChannelLfo = FmOperator::LfoValues[4];
+
+inline void LfoValuesAt(const FmChannel& ch, int32_t position, ChannelLfo& lfo) {
+    for (int k = 0; k < 4; ++k) {
+        lfo[k] = ch.op[k].LfoValuesAt(position);
+    }
+}
+
 template <bool withLfo>
-inline int32_t OperatorSample(FmOperator& op, int32_t nodeValue, int32_t position) {
+inline int32_t OperatorSample(FmOperator& op, int32_t nodeValue, const FmOperator::LfoValues& lfo) {
     uint32_t modulation = static_cast<uint32_t>(nodeValue) << 3;
     if (withLfo) {
-        return op.RenderWithLfo(modulation, position);
+        return op.RenderWithLfoValues(modulation, lfo);
     }
     return op.Render(modulation);
 }
 
 template <bool withLfo>
-inline int32_t FeedbackSample(FmChannel& ch, int32_t position) {
+inline int32_t FeedbackSample(FmChannel& ch, const ChannelLfo& lfo) {
     if (withLfo) {
-        return ch.op[0].RenderFeedbackWithLfo(ch.feedbackShift, position);
+        return ch.op[0].RenderFeedbackWithLfoValues(ch.feedbackShift, lfo[0]);
     }
     return ch.op[0].RenderFeedback(ch.feedbackShift);
 }
@@ -104,15 +114,15 @@ inline int32_t FeedbackSample(FmChannel& ch, int32_t position) {
 // Operator k (1 or 2) of one channel: read its input node, add its sample
 // to its output node.
 template <bool withLfo, int k>
-inline void RouteOperator(FmChannel& ch, int32_t* nodes, int32_t position) {
-    int32_t sample = OperatorSample<withLfo>(ch.op[k], nodes[ch.operatorInput[k - 1]], position);
+inline void RouteOperator(FmChannel& ch, int32_t* nodes, const ChannelLfo& lfo) {
+    int32_t sample = OperatorSample<withLfo>(ch.op[k], nodes[ch.operatorInput[k - 1]], lfo[k]);
     nodes[ch.operatorOutput[k - 1]] += sample;
 }
 
 // Operator 3 of one channel: its sample plus the output node.
 template <bool withLfo>
-inline int32_t ChannelSample(FmChannel& ch, const int32_t* nodes, int32_t position) {
-    int32_t sample = OperatorSample<withLfo>(ch.op[3], nodes[ch.operatorInput[2]], position);
+inline int32_t ChannelSample(FmChannel& ch, const int32_t* nodes, const ChannelLfo& lfo) {
+    int32_t sample = OperatorSample<withLfo>(ch.op[3], nodes[ch.operatorInput[2]], lfo[3]);
     return sample + nodes[ch.operatorOutput[2]];
 }
 
@@ -127,23 +137,29 @@ template <bool withLfo>
 inline void RenderPairOf(FmChannel* first, int32_t& accA, int32_t& accB) {
     FmChannel& a = first[0];
     FmChannel& b = first[1];
-    const int32_t position = withLfo ? lfoPosition : 0;
+    ChannelLfo lfoA;
+    ChannelLfo lfoB;
     int32_t nodesA[4];
     int32_t nodesB[4];
 
-    nodesA[0] = FeedbackSample<withLfo>(a, position);
-    nodesB[0] = FeedbackSample<withLfo>(b, position);
+    if (withLfo) {
+        LfoValuesAt(a, lfoPosition, lfoA);
+        LfoValuesAt(b, lfoPosition, lfoB);
+    }
+
+    nodesA[0] = FeedbackSample<withLfo>(a, lfoA);
+    nodesB[0] = FeedbackSample<withLfo>(b, lfoB);
     nodesA[1] = nodesA[2] = nodesA[3] = 0;
     nodesB[1] = nodesB[2] = nodesB[3] = 0;
 
-    RouteOperator<withLfo, 1>(a, nodesA, position);
-    RouteOperator<withLfo, 1>(b, nodesB, position);
+    RouteOperator<withLfo, 1>(a, nodesA, lfoA);
+    RouteOperator<withLfo, 1>(b, nodesB, lfoB);
 
-    RouteOperator<withLfo, 2>(a, nodesA, position);
-    RouteOperator<withLfo, 2>(b, nodesB, position);
+    RouteOperator<withLfo, 2>(a, nodesA, lfoA);
+    RouteOperator<withLfo, 2>(b, nodesB, lfoB);
 
-    int32_t sampleA = ChannelSample<withLfo>(a, nodesA, position);
-    int32_t sampleB = ChannelSample<withLfo>(b, nodesB, position);
+    int32_t sampleA = ChannelSample<withLfo>(a, nodesA, lfoA);
+    int32_t sampleB = ChannelSample<withLfo>(b, nodesB, lfoB);
 
     Accumulate(accA, sampleA);
     Accumulate(accB, sampleB);

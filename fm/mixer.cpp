@@ -63,13 +63,64 @@ inline int32_t ApplyFmGain(int32_t channelSum, int32_t gain)
     return WrapMul(channelSum >> ChannelSumShift, gain) >> FmGainShift;
 }
 
+// Renders one internal sample of the channels C... (whole pairs) side by
+// side, operator by operator: operator 0 of every channel, then operator 1
+// of every channel, and so on, each channel adding its sample to its
+// accumulator. The channels share nothing but the LFO position, so this is
+// the same as rendering the pairs one after the other (RenderPair,
+// RenderPairWithLfo); side by side, the channels' independent chains of
+// table lookups overlap in the processor instead of waiting on each other.
+// On the LFO path the operators' LFO values are recomputed only when the
+// LFO position has moved (every few samples); `lfo` holds them in between.
+template <bool Lfo, int... C>
+void RenderSideBySide(FmChannel* channels, int32_t* const* route, fm_render::ChannelLfo* lfo, bool lfoMoved)
+{
+    using namespace fm_render;
+    if (Lfo && lfoMoved) {
+        (LfoValuesAt(channels[C], lfoPosition, lfo[C]), ...);
+    }
+    int32_t nodes[6][4];
+    ((nodes[C][0] = FeedbackSample<Lfo>(channels[C], lfo[C]), nodes[C][1] = nodes[C][2] = nodes[C][3] = 0), ...);
+    (RouteOperator<Lfo, 1>(channels[C], nodes[C], lfo[C]), ...);
+    (RouteOperator<Lfo, 2>(channels[C], nodes[C], lfo[C]), ...);
+    int32_t sample[6];
+    ((sample[C] = ChannelSample<Lfo>(channels[C], nodes[C], lfo[C])), ...);
+    (Accumulate(*route[C], sample[C]), ...);
+}
+
+using ChannelRenderer = void (*)(FmChannel* channels, int32_t* const* route, fm_render::ChannelLfo* lfo,
+                                 bool lfoMoved);
+
+// No pair active: MixInto does not mix FM then, so this is never called.
+void RenderNoChannels(FmChannel*, int32_t* const*, fm_render::ChannelLfo*, bool)
+{
+}
+
+// The renderer for a set of active pairs: bit 0 pair (0, 1), bit 1 pair
+// (2, 3), bit 2 pair (4, 5). A pair is always rendered whole.
+template <bool Lfo>
+ChannelRenderer RendererFor(uint32_t pairs)
+{
+    static constexpr ChannelRenderer RendererTable[8] = {
+        RenderNoChannels,
+        RenderSideBySide<Lfo, 0, 1>,
+        RenderSideBySide<Lfo, 2, 3>,
+        RenderSideBySide<Lfo, 0, 1, 2, 3>,
+        RenderSideBySide<Lfo, 4, 5>,
+        RenderSideBySide<Lfo, 0, 1, 4, 5>,
+        RenderSideBySide<Lfo, 2, 3, 4, 5>,
+        RenderSideBySide<Lfo, 0, 1, 2, 3, 4, 5>,
+    };
+    return RendererTable[pairs & 7];
+}
+
 // The per-sample loop's state, copied in from the chip before a stretch and
 // the LFO counter copied back after it.
 class InternalSampler {
 public:
     InternalSampler(FmChannel* channels, uint32_t mask, uint32_t lfoCount, uint32_t lfoStep,
                     int32_t gain, const uint8_t* pan, bool channelsThreeToFive)
-        : lfoCount(lfoCount), channels(channels), mask(mask), lfoStep(lfoStep), gain(gain)
+        : lfoCount(lfoCount), channels(channels), lfoStep(lfoStep), gain(gain)
     {
         for (int i = 0; i < 6; ++i) {
             route[i] = &acc[pan[i]];
@@ -79,66 +130,58 @@ public:
         if (!channelsThreeToFive) {
             route[3] = &acc[0];
         }
+        // A pair is computed whole when either of its channels sounds.
+        const uint32_t pairs = ((mask & Pair01Bits) ? 1 : 0) | ((mask & Pair23Bits) ? 2 : 0) |
+                               ((mask & Pair45Bits) ? 4 : 0);
+        lfo = (mask & LfoBits) != 0;
+        render = lfo ? RendererFor<true>(pairs) : RendererFor<false>(pairs);
     }
     InternalSampler(const InternalSampler&) = delete;
     InternalSampler& operator=(const InternalSampler&) = delete;
 
     // One internal sample, left and right, after the FM gain.
-    template <bool Lfo>
     void Next(int32_t& left, int32_t& right)
     {
-        RenderChannels<Lfo>();
+        RenderChannels();
         left = ApplyFmGain(WrapAdd(acc[PanLeft], acc[PanBoth]), gain);
         right = ApplyFmGain(WrapAdd(acc[PanRight], acc[PanBoth]), gain);
     }
 
     // With every pan at both sides only the shared accumulator carries sound.
-    template <bool Lfo>
     int32_t NextEqualPan()
     {
-        RenderChannels<Lfo>();
+        RenderChannels();
         return ApplyFmGain(acc[PanBoth], gain);
     }
 
     uint32_t lfoCount;  // LFO phase, position in bits 20-27
 
 private:
-    template <bool Lfo>
     void RenderChannels()
     {
-        if (Lfo) {
-            lfoPosition = static_cast<int32_t>((lfoCount >> LfoPositionShift) & 255);
+        // On the LFO path the LFO moves once per internal sample and every
+        // rendered channel takes the LFO form.
+        bool lfoMoved = false;
+        if (lfo) {
+            const int32_t position = static_cast<int32_t>((lfoCount >> LfoPositionShift) & 255);
+            lfoMoved = position != lfoValuesPosition;
+            lfoValuesPosition = position;
+            lfoPosition = position;
             lfoCount += lfoStep;
         }
         acc[1] = acc[2] = acc[3] = 0;
-        // A pair is computed whole when either of its channels sounds.
-        if (mask & Pair01Bits) {
-            RenderPairOf<Lfo>(&channels[0], *route[0], *route[1]);
-        }
-        if (mask & Pair23Bits) {
-            RenderPairOf<Lfo>(&channels[2], *route[2], *route[3]);
-        }
-        if (mask & Pair45Bits) {
-            RenderPairOf<Lfo>(&channels[4], *route[4], *route[5]);
-        }
-    }
-
-    template <bool Lfo>
-    static void RenderPairOf(FmChannel* first, int32_t& accA, int32_t& accB)
-    {
-        if (Lfo) {
-            RenderPairWithLfo(first, accA, accB);
-        } else {
-            RenderPair(first, accA, accB);
-        }
+        render(channels, route, lfoValues, lfoMoved);
     }
 
     FmChannel* channels;
-    uint32_t mask;
+    ChannelRenderer render;  // the active pairs, with or without LFO
+    bool lfo;                // the LFO path: some channel needs the LFO
+    int32_t lfoValuesPosition = -1;      // LFO position lfoValues hold; -1 = none yet
+    fm_render::ChannelLfo lfoValues[6];  // per channel and operator, at lfoValuesPosition
     uint32_t lfoStep;
-    int32_t gain;       // FM multiplier, 16384 = 0 dB
-    int32_t acc[4] = {};  // by pan: 3 both sides, 2 left, 1 right, 0 never heard
-    int32_t* route[6];  // the accumulator each channel adds to
+    int32_t gain;            // FM multiplier, 16384 = 0 dB
+    int32_t acc[4] = {};     // by pan: 3 both sides, 2 left, 1 right, 0 never heard
+    int32_t* route[6];       // the accumulator each channel adds to
 };
 
 bool AllPansBoth(const uint8_t* pan)
@@ -151,22 +194,20 @@ bool AllPansBoth(const uint8_t* pan)
     return true;
 }
 
-template <bool Lfo>
 void DirectLoop(InternalSampler& sampler, int32_t* out, uint32_t frames)
 {
     for (uint32_t f = 0; f < frames; ++f, out += 2) {
         int32_t left, right;
-        sampler.Next<Lfo>(left, right);
+        sampler.Next(left, right);
         out[0] = WrapAdd(out[0], left);
         out[1] = WrapAdd(out[1], right);
     }
 }
 
-template <bool Lfo>
 void DirectLoopEqualPan(InternalSampler& sampler, int32_t* out, uint32_t frames)
 {
     for (uint32_t f = 0; f < frames; ++f, out += 2) {
-        int32_t x = sampler.NextEqualPan<Lfo>();
+        int32_t x = sampler.NextEqualPan();
         out[0] = WrapAdd(out[0], x);
         out[1] = WrapAdd(out[1], x);
     }
@@ -183,7 +224,6 @@ struct Resampler {
 // Each output frame is covered by one or two internal samples, each weighted
 // by how much of the frame it covers; the last one's remainder, 16384 - w,
 // carries into the next frame.
-template <bool Lfo>
 void ResampledLoop(InternalSampler& sampler, Resampler& rs, int32_t* out, uint32_t frames)
 {
     int32_t phase = rs.phase;
@@ -193,7 +233,7 @@ void ResampledLoop(InternalSampler& sampler, Resampler& rs, int32_t* out, uint32
     for (uint32_t f = 0; f < frames; ++f, out += 2) {
         int32_t weight, xL, xR;
         do {
-            sampler.Next<Lfo>(xL, xR);
+            sampler.Next(xL, xR);
             weight = step < phase ? step : phase;
             phase -= step;
             left = WrapAdd(left, WrapMul(weight, xL));
@@ -212,7 +252,6 @@ void ResampledLoop(InternalSampler& sampler, Resampler& rs, int32_t* out, uint32
 
 // The same with one sum for both sides; it starts from the mean of the two
 // carried sums.
-template <bool Lfo>
 void ResampledLoopEqualPan(InternalSampler& sampler, Resampler& rs, int32_t* out, uint32_t frames)
 {
     int32_t phase = rs.phase;
@@ -221,7 +260,7 @@ void ResampledLoopEqualPan(InternalSampler& sampler, Resampler& rs, int32_t* out
     for (uint32_t f = 0; f < frames; ++f, out += 2) {
         int32_t weight, x;
         do {
-            x = sampler.NextEqualPan<Lfo>();
+            x = sampler.NextEqualPan();
             weight = step < phase ? step : phase;
             phase -= step;
             sum = WrapAdd(sum, WrapMul(weight, x));
@@ -322,12 +361,10 @@ void FmChip::MixDirect(int32_t* buffer, uint32_t frames, uint32_t mask)
 {
     InternalSampler sampler(channels, mask, lfoCount, lfoStep, fmGain, pan,
                             (reg29 & ChannelsThreeToFiveOn) != 0);
-    const bool lfo = (mask & LfoBits) != 0;
     if (AllPansBoth(pan)) {
-        lfo ? DirectLoopEqualPan<true>(sampler, buffer, frames)
-            : DirectLoopEqualPan<false>(sampler, buffer, frames);
+        DirectLoopEqualPan(sampler, buffer, frames);
     } else {
-        lfo ? DirectLoop<true>(sampler, buffer, frames) : DirectLoop<false>(sampler, buffer, frames);
+        DirectLoop(sampler, buffer, frames);
     }
     lfoCount = sampler.lfoCount;
 }
@@ -337,13 +374,10 @@ void FmChip::MixResampled(int32_t* buffer, uint32_t frames, uint32_t mask)
     InternalSampler sampler(channels, mask, lfoCount, lfoStep, fmGain, pan,
                             (reg29 & ChannelsThreeToFiveOn) != 0);
     Resampler rs = {resamplePhase, resampleLeft, resampleRight, resampleStep};
-    const bool lfo = (mask & LfoBits) != 0;
     if (AllPansBoth(pan)) {
-        lfo ? ResampledLoopEqualPan<true>(sampler, rs, buffer, frames)
-            : ResampledLoopEqualPan<false>(sampler, rs, buffer, frames);
+        ResampledLoopEqualPan(sampler, rs, buffer, frames);
     } else {
-        lfo ? ResampledLoop<true>(sampler, rs, buffer, frames)
-            : ResampledLoop<false>(sampler, rs, buffer, frames);
+        ResampledLoop(sampler, rs, buffer, frames);
     }
     resamplePhase = rs.phase;
     resampleLeft = rs.left;

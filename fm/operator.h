@@ -149,9 +149,26 @@ struct FmOperator {
     }
 
     inline int32_t RenderWithLfo(uint32_t modulation, int32_t position) {
+        return RenderWithLfoValues(modulation, LfoValuesAt(position));
+    }
+
+    // The LFO form in two parts, for a renderer that keeps the values while
+    // the LFO position stays (it moves only every few samples): the values
+    // at a position, and the sample step that uses them. They go stale when
+    // ApplyParameters changes the phase step or the LFO rows.
+    struct LfoValues {
+        uint32_t phaseStep;   // phaseStep plus the pitch modulation, phase units
+        int32_t attenuation;  // ampLfoRow entry, attenuation index
+    };
+
+    inline LfoValues LfoValuesAt(int32_t position) const {
+        return {phaseStep + PitchLfoOffset(position), ampLfoRow[position]};
+    }
+
+    inline int32_t RenderWithLfoValues(uint32_t modulation, LfoValues lfo) {
         TickEnvelope();
-        phase += phaseStep + PitchLfoOffset(position);
-        return Level(LogSineTable[((modulation + phase) >> 19) & 1023], ampLfoRow[position]);
+        phase += lfo.phaseStep;
+        return Level(LogSineTable[((modulation + phase) >> 19) & 1023], lfo.attenuation);
     }
 
     // Operator 0: its own last two samples modulate it, scaled by the
@@ -166,11 +183,15 @@ struct FmOperator {
     }
 
     inline int32_t RenderFeedbackWithLfo(int32_t feedbackShift, int32_t position) {
+        return RenderFeedbackWithLfoValues(feedbackShift, LfoValuesAt(position));
+    }
+
+    inline int32_t RenderFeedbackWithLfoValues(int32_t feedbackShift, LfoValues lfo) {
         TickEnvelope();
         uint32_t modulation = FeedbackInput(feedbackShift);
         previousOutput = output;
-        phase += phaseStep + PitchLfoOffset(position);
-        output = Level(LogSineTable[((modulation + phase) >> 19) & 1023], ampLfoRow[position]);
+        phase += lfo.phaseStep;
+        output = Level(LogSineTable[((modulation + phase) >> 19) & 1023], lfo.attenuation);
         return output;
     }
 
