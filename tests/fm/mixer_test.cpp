@@ -104,29 +104,6 @@ TEST(MixPcm, InterpolationStartsFromTheCarriedByte)
     EXPECT_EQ(chip->PcmQueueByte(0), 100);
 }
 
-TEST(MixPcm, ChannelFiveAndPcmAreBothHeard)
-{
-    auto build = [](bool pcm) {
-        auto chip = MakeChip(44100, false);
-        LoadPatch(*chip, 5, 7, 2);
-        SetNote(*chip, 5, 4, 0x2A0);
-        KeyOn(*chip, 5);
-        if (pcm) {
-            chip->WriteRegister(0x2B, 0x80);
-            QueuePcm(*chip, {200});
-        }
-        return chip;
-    };
-    auto withPcm = build(true);
-    auto without = build(false);
-    const auto a = Render(*withPcm, 300);
-    const auto b = Render(*without, 300);
-    ASSERT_GT(PeakOf(b, 0), 1000);
-    for (size_t i = 0; i < a.size(); ++i) {
-        ASSERT_EQ(a[i] - b[i], PcmValue(200, 4095)) << i;
-    }
-}
-
 namespace {
 
 // Internal samples of a chip rendered directly at the synthesis rate: the
@@ -420,25 +397,4 @@ TEST(Gains, HalfDecibelStepsToMultipliers)
     EXPECT_EQ(chip.PsgGainFactor(), 3755);
     EXPECT_EQ(chip.PcmGain(), 6888);
     EXPECT_EQ(chip.FmGain(), 17354);
-}
-
-TEST(Gains, FmGainScalesTheChannelSum)
-{
-    // Doubling the gain (+6 dB is 12 half-decibels, 32690 vs 16384) roughly
-    // doubles every sample; the sum is shifted before the multiplication.
-    auto build = [](int32_t halfDb) {
-        auto chip = MakeChip(44100, false);
-        LoadTwoVoices(*chip, 0xC0, 0xC0);
-        chip->SetFmGain(halfDb);
-        return chip;
-    };
-    auto unity = build(0);
-    auto louder = build(12);
-    ASSERT_EQ(louder->FmGain(), 32690);
-    const auto a = Render(*unity, 400);
-    const auto b = Render(*louder, 400);
-    for (size_t i = 0; i < a.size(); ++i) {
-        // a = s * 16384 >> 14 = s exactly, so b = (s * 32690) >> 14.
-        ASSERT_EQ(b[i], (static_cast<int64_t>(a[i]) * 32690) >> 14) << i;
-    }
 }
