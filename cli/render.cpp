@@ -195,13 +195,13 @@ std::string Clock(double seconds) {
     return text;
 }
 
-// The bar shows the position within one pass of the song.
+// The bar fills over the first pass of the song; the loop count goes on from there.
 void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double elapsed) {
     int32_t positionMs = player->ops.positionMs(player);
     double position = positionMs / 1000.0;
     double speed = elapsed > 0 ? songSeconds / elapsed : 0;
     constexpr int kBarWidth = 30;
-    int filled = passMs > 0 ? static_cast<int>(static_cast<int64_t>(positionMs % passMs) * kBarWidth / passMs) : 0;
+    int filled = passMs > 0 ? static_cast<int>(static_cast<int64_t>(std::min(positionMs, passMs)) * kBarWidth / passMs) : 0;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kBarWidth, '.');
     std::fprintf(stderr, "\r[%s] %s  loops %d  %.0fx ", bar.c_str(), Clock(position).c_str(),
@@ -311,7 +311,7 @@ void AddRenderCommand(CLI::App& app, int& status) {
                 return FrequencyFromName(value) != 0 ? std::string() : "not a frequency choice: " + FrequencyNames();
             },
             "FREQUENCY"));
-    render->add_option("--loops", options->loops, "Jumps back to the loop point before the fade (0 = for ever)")
+    render->add_option("--loops", options->loops, "Jumps back to the loop point before the fade (0 = for ever: a looping song never ends)")
         ->check(CLI::Range(0, kMaxLoops));
     render->add_option("--fade", options->fadeMs, "Fade-out time in ms (0 = stop at once)")
         ->check(CLI::Range(0, kMaxFadeMs));
