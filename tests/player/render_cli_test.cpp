@@ -1,0 +1,109 @@
+// tamboril render, run as a program: outputs by extension, the default name,
+// the checksum, and the exit status for bad input.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "play_helpers.h"
+
+namespace {
+
+struct ToolRun {
+    std::string out;  // standard output and standard error together
+    int status;
+};
+
+ToolRun Tool(const std::string& arguments, const std::string& folder = ".") {
+    std::string command = "cd '" + folder + "' && " + std::string(TAMBORIL_TOOL) + " " + arguments + " 2>&1";
+    ToolRun run{"", -1};
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, got);
+    int wait = pclose(pipe);
+    run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    return run;
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// One second of a steady PSG tone: 60 frames, 34 blocks of 1323 at 44100 Hz.
+std::string OneSecondSong(const std::string& folder, const std::string& name) {
+    SongBuilder song;
+    song.Psg(0x81).Psg(0x00).Psg(0x90).Frame(60);
+    EXPECT_TRUE(WriteFileBytes(folder + name, song.Bytes()));
+    return folder + name;
+}
+
+TEST(RenderCommand, OutputsByExtension) {
+    const std::string dir = TempDir();
+    const std::string song = OneSecondSong(dir, "tone.gym.zip.gym");
+    constexpr uint32_t kFrames = 34 * 1323;
+
+    ToolRun run = Tool("render --quiet -o out.wav " + song, dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::vector<uint8_t> wav = ReadFileBytes(dir + "out.wav");
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(Le32(wav, 24), 44100u);
+    EXPECT_EQ(wav[22], 2);   // channels
+    EXPECT_EQ(wav[34], 16);  // bits
+    EXPECT_EQ(wav.size(), 44 + 4 * kFrames);
+
+    ASSERT_EQ(Tool("render --quiet -o out.raw " + song, dir).status, 0);
+    std::vector<uint8_t> raw = ReadFileBytes(dir + "out.raw");
+    EXPECT_EQ(raw, std::vector<uint8_t>(wav.begin() + 44, wav.end()));
+
+    run = Tool("render --quiet -o - " + song, dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string(raw.begin(), raw.end()));
+
+    std::vector<int16_t> samples(raw.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
+    char hash[32];
+    std::snprintf(hash, sizeof hash, "%016llx\n", static_cast<unsigned long long>(play::Fnv1a(samples)));
+    EXPECT_EQ(Tool("render --quiet --checksum " + song, dir).out, hash);
+
+    ASSERT_EQ(Tool("render --quiet -o out.flac --frequency 22050 " + song, dir).status, 0);
+    std::vector<uint8_t> flac = ReadFileBytes(dir + "out.flac");
+    ASSERT_GE(flac.size(), 4u);
+    EXPECT_EQ(std::string(flac.begin(), flac.begin() + 4), "fLaC");
+
+    // Without -o: the song's name with .wav, in the current folder.
+    ASSERT_EQ(Tool("render --quiet " + song, dir).status, 0);
+    EXPECT_EQ(ReadFileBytes(dir + "tone.gym.zip.wav").size(), wav.size());
+
+    // A seek during the first block drops that block and the time sought.
+    ASSERT_EQ(Tool("render --quiet --seek 500 -o seek.raw " + song, dir).status, 0);
+    EXPECT_NEAR(ReadFileBytes(dir + "seek.raw").size() / 4.0, kFrames - 22050, 1323);
+}
+
+TEST(RenderCommand, ExitStatusForBadInput) {
+    const std::string dir = TempDir();
+    const std::string song = OneSecondSong(dir, "tone.gym");
+
+    ToolRun run = Tool("render --quiet missing.gym", dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("missing.gym"), std::string::npos) << "the message names the file";
+
+    for (const char* bad : {"--frequency 96000", "--frequency 44.1", "--loops 256", "--loops -1", "--fade 32768",
+                            "--fade -1", "--volume-fm 61", "--volume-ssg -21", "--volume-pcm 100",
+                            "-o out.mp3", "--checksum -o -", "--seek -5"}) {
+        run = Tool(std::string("render --quiet ") + bad + " " + song, dir);
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_FALSE(run.out.empty()) << bad << ": says why";
+    }
+    for (const char* good : {"--frequency 55467:FM", "--frequency 55555", "--frequency 11025", "--loops 255",
+                             "--fade 0", "--fade 32767", "--volume-fm -20", "--volume-pcm 60"}) {
+        EXPECT_EQ(Tool(std::string("render --quiet --checksum ") + good + " " + song, dir).status, 0) << good;
+    }
+}
+
+}  // namespace
