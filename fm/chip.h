@@ -20,9 +20,11 @@
 //   027   ------xx  timer start              accepted, drives nothing
 //   028   xxxx----  key on, operators 3 2 1 0
 //   028   -----xxx  channel: 0-2, 4-6 for channels 3-5 (3 and 7: none)
-//   029   x-------  channels 3-5 take part in mixing
+//   029   x-------  channels 3-5 take part in mixing (when clear they are
+//                   silent, though channel 3 runs beside a sounding channel 2)
 //   029   ---xxxxx  interrupt enables (masks the interrupt line)
-//   02A   xxxxxxxx  PCM sample, 128 = zero level (queued, up to 8192 per mix)
+//   02A   xxxxxxxx  PCM sample, 128 = zero level: queued, up to 8192 per mix;
+//                   dropped while PCM is off or when there is no queue
 //   02B   x-------  PCM enable
 //   02D   (write)   select prescaler 0: clock / 6
 //   02E   (write)   select prescaler 1: clock / 3

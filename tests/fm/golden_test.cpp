@@ -67,11 +67,6 @@ struct Scenario {
     FrameWriter writer;
 };
 
-void Note(FmChip& chip, int channel, uint32_t block, uint32_t fnum)
-{
-    SetNote(chip, channel, block, fnum);
-}
-
 // Operator envelope with some shape: attack, decay to a sustain level, a
 // slow sustain slope and a medium release.
 void ShapeEnvelope(FmChip& chip, int channel, int op, uint8_t attack, uint8_t decay, uint8_t level)
@@ -105,7 +100,7 @@ void Algorithms(FmChip& chip, int frame)
     for (int ch = 0; ch < 6; ++ch) {
         if ((frame + ch) % 12 == 0) {
             KeyOff(chip, ch);
-            Note(chip, ch, static_cast<uint32_t>(2 + (frame / 12 + ch) % 5), FnumTable[(frame / 6 + ch) % 8]);
+            SetNote(chip, ch, static_cast<uint32_t>(2 + (frame / 12 + ch) % 5), FnumTable[(frame / 6 + ch) % 8]);
             KeyOn(chip, ch);
         } else if ((frame + ch) % 12 == 9) {
             KeyOff(chip, ch);
@@ -124,7 +119,7 @@ void LfoCentred(FmChip& chip, int frame)
             LoadPatch(chip, ch, (ch + 4) % 8, ch % 8, 0x1C, 0xC0);
             chip.WriteRegister(ChannelAddress(0xB4, ch), static_cast<uint8_t>(0xC0 | (ch % 4) << 4 | (7 - ch)));
             chip.WriteRegister(OperatorAddress(0x60, ch, ch % 4), 0x83);
-            Note(chip, ch, 3 + ch % 3, 0x280 + 0x20 * static_cast<uint32_t>(ch));
+            SetNote(chip, ch, 3 + ch % 3, 0x280 + 0x20 * static_cast<uint32_t>(ch));
             KeyOn(chip, ch);
         }
     }
@@ -139,7 +134,7 @@ void LfoCentred(FmChip& chip, int frame)
     }
     for (int ch = 0; ch < 6; ++ch) {
         uint32_t wobble = static_cast<uint32_t>((frame * (ch + 1)) % 24);
-        Note(chip, ch, 3 + ch % 3, 0x280 + 0x20 * static_cast<uint32_t>(ch) + wobble);
+        SetNote(chip, ch, 3 + ch % 3, 0x280 + 0x20 * static_cast<uint32_t>(ch) + wobble);
     }
 }
 
@@ -154,11 +149,11 @@ void Dac(FmChip& chip, int frame)
         chip.WriteRegister(0x2B, 0x80);
         for (int ch = 0; ch < 5; ++ch) {
             LoadPatch(chip, ch, 7 - ch, 2, 0x20, ch % 2 ? 0x40 : 0xC0);
-            Note(chip, ch, 4, 0x300 + 0x35 * static_cast<uint32_t>(ch));
+            SetNote(chip, ch, 4, 0x300 + 0x35 * static_cast<uint32_t>(ch));
             KeyOn(chip, ch);
         }
         LoadPatch(chip, 5, 2, 4, 0x20, 0x80);
-        Note(chip, 5, 5, 0x222);
+        SetNote(chip, 5, 5, 0x222);
         KeyOn(chip, 5);
     }
     if (frame == 40) {
@@ -187,8 +182,8 @@ void CsmSpecial(FmChip& chip, int frame)
         chip.WriteRegister(0xAA, 0x8D);
         chip.WriteRegister(0xAC, 0x2B);
         chip.WriteRegister(0xA8, 0x0A);
-        Note(chip, 2, 3, 0x400);
-        Note(chip, 0, 4, 0x2F0);
+        SetNote(chip, 2, 3, 0x400);
+        SetNote(chip, 0, 4, 0x2F0);
         chip.WriteRegister(0x24, 0x12);
         chip.WriteRegister(0x25, 0x03);
         chip.WriteRegister(0x26, 0xC0);
@@ -226,7 +221,7 @@ void MutesAndFade(FmChip& chip, int frame)
     if (frame == 0) {
         for (int ch = 0; ch < 6; ++ch) {
             LoadPatch(chip, ch, ch % 2 ? 4 : 7, 1, 0x18, ch % 3 == 0 ? 0x80 : 0x40);
-            Note(chip, ch, 4, 0x2A0 + 0x18 * static_cast<uint32_t>(ch));
+            SetNote(chip, ch, 4, 0x2A0 + 0x18 * static_cast<uint32_t>(ch));
             KeyOn(chip, ch);
         }
     }
