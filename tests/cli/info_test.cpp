@@ -1,32 +1,18 @@
 // tamboril info, run as a program: its lines, its blocks and its exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "song_builder.h"
+#include "tool_run.h"
 
 namespace {
 
-struct ToolRun {
-    std::string out;  // stdout only; stderr goes to the test's log
-    int status;       // exit status
-};
-
+// Runs the tool with `arguments`; its standard error goes to the test's log.
 ToolRun Tool(const std::string& arguments) {
-    std::string command = std::string(TAMBORIL_TOOL) + " " + arguments;
-    ToolRun run{"", -1};
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, got);
-    int wait = pclose(pipe);
-    run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-    return run;
+    return RunCommand(std::string(TAMBORIL_TOOL) + " " + arguments);
 }
 
 std::vector<uint8_t> Frames(int count) {

@@ -2,32 +2,18 @@
 // the checksum, and the exit status for bad input.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "play_helpers.h"
+#include "tool_run.h"
 
 namespace {
 
-struct ToolRun {
-    std::string out;  // standard output and standard error together
-    int status;
-};
-
+// Runs the tool with `arguments` in `folder`; standard error joins the output.
 ToolRun Tool(const std::string& arguments, const std::string& folder = ".") {
-    std::string command = "cd '" + folder + "' && " + std::string(TAMBORIL_TOOL) + " " + arguments + " 2>&1";
-    ToolRun run{"", -1};
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, got);
-    int wait = pclose(pipe);
-    run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-    return run;
+    return RunCommand("cd '" + folder + "' && " + std::string(TAMBORIL_TOOL) + " " + arguments + " 2>&1");
 }
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
