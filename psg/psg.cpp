@@ -154,21 +154,15 @@ void PsgWrite(uint8_t data) {
 
 void PsgMix(int16_t* buffer, int32_t count) {
     PsgChip& chip = psgChip;
-    // A silent voice is not stepped: its counter moves past this call, so it
-    // neither flips nor shifts its noise register meanwhile. Adding in 32-bit
-    // unsigned keeps the sum defined; it fits for count below 32768.
+    // A silent voice is not stepped: it neither flips nor shifts its noise
+    // register during this call. A counter that would run out inside the call
+    // is pushed past its end and so comes out unchanged; a longer one is
+    // counted down by the call's length. span fits for count below 32768.
     const int32_t span = count * kSampleTime;
     bool sounding[kPsgVoices];
     for (int32_t v = 0; v < kPsgVoices; ++v) {
         sounding[v] = chip.amplitude[v] != 0;
-        if (sounding[v]) continue;
-        if (chip.counter[v] <= span) {
-            chip.counter[v] = static_cast<int32_t>(static_cast<uint32_t>(chip.counter[v]) +
-                                                   static_cast<uint32_t>(span));
-        }
-        // Stepping it through the call would only count it down by span
-        // without a single change: do that at once.
-        chip.counter[v] -= span;
+        if (!sounding[v] && chip.counter[v] > span) chip.counter[v] -= span;
     }
 
     int32_t counter[3] = {chip.counter[0], chip.counter[1], chip.counter[2]};

@@ -220,6 +220,25 @@ TEST(PsgNoise, ShiftRatesAndToneTwoFollowing) {
     EXPECT_EQ(psgChip.period[3], 2 * 12918 * 0x20);
 }
 
+TEST(PsgMixing, SilentVoiceRestsThroughTheCall) {
+    PsgInit(kClock, 44100);
+    Write({0x8F, 0x3F, 0x90});  // tone 0 period 1023: a half-cycle of about 200 samples
+    Mix(2);
+    Write({0x9F});
+    const int32_t counter = psgChip.counter[0];
+    const int32_t output = psgChip.output[0];
+    ASSERT_GT(counter, 100 * 65536);
+
+    // A counter that outlasts the call is counted down by the call's length.
+    Mix(100);
+    EXPECT_EQ(psgChip.counter[0], counter - 100 * 65536);
+    // One that would run out inside the call, even the longest call, stays.
+    const int32_t rested = psgChip.counter[0];
+    for (int16_t v : Mix(kPsgMaxMix)) ASSERT_EQ(v, 0);
+    EXPECT_EQ(psgChip.counter[0], rested);
+    EXPECT_EQ(psgChip.output[0], output);
+}
+
 TEST(PsgMixing, SplitCallsMatchOneCall) {
     auto setup = [] {
         PsgInit(kClock, 22050);
