@@ -27,12 +27,7 @@
 
 namespace {
 
-// Command bytes
-constexpr uint8_t kCommandFrame = 0x00;    // 00
-constexpr uint8_t kCommandFmPort0 = 0x01;  // 01 rr dd
-constexpr uint8_t kCommandFmPort1 = 0x02;  // 02 rr dd
-constexpr uint8_t kCommandPsg = 0x03;      // 03 dd
-constexpr uint32_t kFmPort1 = 0x100;       // chip address of port 1's register 0
+constexpr uint32_t kFmPort1 = 0x100;  // chip address of port 1's register 0
 
 // FM registers the player itself looks at or writes
 constexpr uint8_t kTimerControl = 0x27;      // bits 4-5: timer flag resets
@@ -49,7 +44,9 @@ constexpr int32_t kFmCodeRate = 44100;         // output rate of the "55467:FM" 
 constexpr int32_t kNoGainApplied = -9999;      // no setting has this value
 constexpr int32_t kFadeEnd = 0x4000000;        // 64 half-decibels, 2^20 each
 constexpr int32_t kFadeAttenShift = 20;        // fadeAcc -> half-decibels
-constexpr int32_t kFadeSpan = 1118481066;      // kFadeEnd x 100 / 6: one ms-per-frame span
+// kFadeEnd x 100 / 6, truncated: a frame lasts 100/6 ms, so this divided by
+// the fade time in ms is the step per frame that reaches kFadeEnd in that time.
+constexpr int32_t kFadeSpan = 1118481066;
 constexpr int32_t kPsgGainShift = 12;          // PsgGainFactor is 4095 at 0 dB
 constexpr int32_t kEnded = -1;                 // pendingSamples once the song ended
 
@@ -109,13 +106,10 @@ void SetGain(GymPlayer& p, const GainRoute& route, int32_t setting) {
 // The scan steps command by command and stops at the image's final 0xFF.
 bool MarkerFollows(const uint8_t* pos) {
     for (;;) {
-        switch (*pos) {
-            case kCommandFrame: return true;
-            case kCommandFmPort0:
-            case kCommandFmPort1: pos += 3; break;
-            case kCommandPsg: pos += 2; break;
-            default: return false;
-        }
+        if (*pos == kCommandFrame) return true;
+        uint32_t length = CommandLength(*pos);
+        if (length == 0) return false;
+        pos += length;
     }
 }
 

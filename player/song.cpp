@@ -11,12 +11,7 @@
 
 namespace {
 
-// Command bytes of the stream.
-constexpr uint8_t kCmdFrame = 0x00;    // 00
-constexpr uint8_t kCmdFmPort0 = 0x01;  // 01 rr dd
-constexpr uint8_t kCmdFmPort1 = 0x02;  // 02 rr dd
-constexpr uint8_t kCmdPsg = 0x03;      // 03 dd
-constexpr uint8_t kEndOfStream = 0xFF; // written after the data
+constexpr uint8_t kEndOfStream = 0xFF;  // written after the data
 
 // GYMX header layout.
 constexpr uint32_t kGymxHeaderSize = 428;
@@ -45,17 +40,6 @@ constexpr uLong kZipDeflated = 8;
 uint32_t ReadLe32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-// Length of the command starting with `command`; 0 for the end of stream.
-uint32_t CommandLength(uint8_t command) {
-    switch (command) {
-        case kCmdFrame: return 1;
-        case kCmdFmPort0: return 3;
-        case kCmdFmPort1: return 3;
-        case kCmdPsg: return 2;
-        default: return 0;
-    }
 }
 
 // Walks the commands of `size` data bytes and returns the data size to keep:
@@ -258,7 +242,7 @@ int32_t SongLengthMs(const GymPlayer* player) {
     for (;;) {
         uint32_t length = CommandLength(*pos);
         if (length == 0) break;
-        if (*pos == kCmdFrame) ++frames;
+        if (*pos == kCommandFrame) ++frames;
         pos += length;
     }
     return static_cast<int32_t>(frames * 100u) / 6;

@@ -56,6 +56,24 @@
 // Bytes of an info file that are read.
 constexpr int kInfoReadSize = 272;
 
+// Command bytes of the stream, as mapped above.
+constexpr uint8_t kCommandFrame = 0x00;    // 00
+constexpr uint8_t kCommandFmPort0 = 0x01;  // 01 rr dd
+constexpr uint8_t kCommandFmPort1 = 0x02;  // 02 rr dd
+constexpr uint8_t kCommandPsg = 0x03;      // 03 dd
+
+// Bytes taken by the command that starts with `command`, operands included;
+// 0 for the end of stream (04-FF).
+constexpr uint32_t CommandLength(uint8_t command) {
+    switch (command) {
+        case kCommandFrame: return 1;
+        case kCommandFmPort0:
+        case kCommandFmPort1: return 3;
+        case kCommandPsg: return 2;
+        default: return 0;
+    }
+}
+
 // The form a song was read in.
 enum class SongForm {
     plain,     // a bare command stream
