@@ -1,10 +1,15 @@
 // The tool's commands. Each file registers one subcommand on the tool's app;
 // when the subcommand runs, its callback stores the process's exit status in
-// `status` (0 success, 1 a file could not be handled; bad usage is 2 and is
-// decided by main before any command runs).
+// `status`.
 #pragma once
 
 #include <CLI/CLI.hpp>
+
+// The tool's exit statuses.
+constexpr int kExitDone = 0;
+constexpr int kExitCannotOpen = 1;  // a song or an output file could not be handled
+constexpr int kExitUsage = 2;       // bad usage: mostly found by main's parse, before
+                                    // any command runs; render finds the rest
 
 // tamboril info [--tsv] FILE...: title, length, loop frame and form per file.
 void AddInfoCommand(CLI::App& app, int& status);

@@ -86,6 +86,6 @@ void AddInfoCommand(CLI::App& app, int& status) {
         bool allOpened = true;
         for (const std::string& file : options->files) allOpened = PrintInfo(file, options->tsv) && allOpened;
         std::fflush(stdout);
-        status = allOpened ? 0 : 1;
+        status = allOpened ? kExitDone : kExitCannotOpen;
     });
 }

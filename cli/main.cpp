@@ -3,12 +3,6 @@
 
 #include "commands.h"
 
-namespace {
-
-constexpr int kExitUsage = 2;
-
-}  // namespace
-
 int main(int argc, char** argv) {
     CLI::App app{"Tamboril: plays and inspects GYM sound logs", "tamboril"};
     app.require_subcommand(1);

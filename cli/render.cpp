@@ -42,9 +42,6 @@
 
 namespace {
 
-constexpr int kExitCannotOpen = 1;
-constexpr int kExitUsage = 2;
-
 // The settings loader's one-time initialisation of the FM chip.
 constexpr uint32_t kLoaderClock = 7670442;
 constexpr uint32_t kLoaderRate = 44100;
@@ -54,6 +51,12 @@ constexpr int kMaxLoops = 255;
 constexpr int kMaxFadeMs = 32767;
 constexpr int kMinLevel = -20;
 constexpr int kMaxLevel = 60;
+
+// The decode thread's block length, ms.
+constexpr int32_t kBlockMs = 30;
+
+// Stereo frames converted to little-endian bytes at a time for raw output.
+constexpr int32_t kRawChunkFrames = 2048;
 
 constexpr uint64_t kFnvOffset = 0xCBF29CE484222325ull;
 constexpr uint64_t kFnvPrime = 0x100000001B3ull;
@@ -140,9 +143,9 @@ public:
     bool Write(const int16_t* frames, int32_t count) {
         if (sound != nullptr) return sf_writef_short(sound, frames, count) == count;
         if (raw == nullptr) return true;
-        uint8_t bytes[4 * 2048];
+        uint8_t bytes[4 * kRawChunkFrames];
         for (int32_t done = 0; done < count;) {
-            int32_t n = std::min<int32_t>(count - done, 2048);
+            int32_t n = std::min<int32_t>(count - done, kRawChunkFrames);
             for (int32_t i = 0; i < 2 * n; ++i) {
                 uint16_t v = static_cast<uint16_t>(frames[2 * done + i]);
                 bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
@@ -238,7 +241,7 @@ int Render(const RenderOptions& options) {
     }
     const PlayerOps& ops = player->ops;
     const int32_t rate = ops.sampleRate(player);
-    const int32_t blockFrames = rate * 30 / 1000;
+    const int32_t blockFrames = rate * kBlockMs / 1000;
     const int32_t passMs = SongLengthMs(player);
     std::vector<int16_t> block(2 * static_cast<size_t>(blockFrames));
 
@@ -294,7 +297,7 @@ int Render(const RenderOptions& options) {
                      tally.peak, peakDb, elapsed > 0 ? seconds / elapsed : 0.0);
     }
     std::fflush(stdout);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace
