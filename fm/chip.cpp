@@ -17,14 +17,18 @@ constexpr uint32_t PrescalerDivisorTable[3] = {6, 3, 2};
 // With interpolation the search for the synthesis rate starts from the
 // default prescaler's chip rate, clock / (6 * 12) once halved.
 constexpr uint32_t InterpolationClockDivisor = 36;
-// Resampler weights are in 1/16384 of an output frame; one internal sample
-// must cover more than half an output frame and less than a whole one.
-constexpr uint32_t ResampleUnit = 0x4000;
-constexpr uint32_t ResampleStepMax = 0x3FFF;
-constexpr uint32_t ResampleStepMin = 0x2000;
 
-constexpr uint8_t PcmZeroLevel = 128;
-constexpr int32_t PcmQueueLimit = 8192;
+using fm_chip::LfoOnBit;
+using fm_chip::PcmZeroLevel;
+using fm_chip::ResampleUnit;
+
+// One internal sample must cover more than half an output frame and less
+// than a whole one.
+constexpr uint32_t ResampleStepMax = ResampleUnit - 1;
+constexpr uint32_t ResampleStepMin = ResampleUnit / 2;
+
+// Byte 0 of the queue carries the previous mix's last byte over.
+constexpr int32_t PcmQueueLimit = FmChip::PcmQueueSize - 1;
 
 // Operator register nibble ((address >> 4) & 0xF).
 enum OperatorRegister : uint32_t {
@@ -37,8 +41,7 @@ enum OperatorRegister : uint32_t {
     SsgEgRegister = 9,
 };
 
-// Bits of the LFO control register 0x22.
-constexpr uint8_t LfoOnBit = 0x08;
+// LFO control register 0x22: the rate field beside fm_chip::LfoOnBit.
 constexpr uint8_t LfoRateMask = 0x07;
 
 int32_t LfoStepFor(uint8_t control)
@@ -179,7 +182,6 @@ void FmChip::ResetChip()
     statusMask = 0xE3;
     lfoCount = 0;
     lfoStep = 0;
-    status = 0;
     if (pcmQueue) {
         pcmQueue[0] = PcmZeroLevel;
     }
@@ -318,9 +320,6 @@ void FmChip::WriteRegister(uint32_t address, uint8_t data)
 
 void FmChip::WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data)
 {
-    if ((address & 3) == 3) {
-        return;
-    }
     FmOperator& op = channel.op[OperatorSlotMap[(address >> 2) & 3]];
     switch ((address >> 4) & 0xF) {
     case DetuneMultipleRegister:

@@ -89,6 +89,15 @@
 
 #include "fm/channel.h"
 
+// Register fields and scales that both halves of the chip use: the register
+// decoder (chip.cpp) and the mixer (mixer.cpp).
+namespace fm_chip {
+constexpr uint8_t LfoOnBit = 0x08;        // register 0x22 bit 3: the LFO runs
+constexpr int32_t PcmZeroLevel = 128;     // PCM byte of the zero level
+constexpr int32_t ResampleUnit = 0x4000;  // one output frame, in resampler weight units
+constexpr int32_t ResamplePhaseStart = ResampleUnit - 1;  // uncovered part of a fresh frame
+}  // namespace fm_chip
+
 // The timer and status part of an OPN-family chip. Its virtual operations,
 // in slot order: the reset, RaiseStatus, ClearStatus, the destructor.
 class ChipTimer {
@@ -175,6 +184,7 @@ public:
     static constexpr uint32_t PcmQueueSize = 8193;  // byte 0 carries over, 1-8192 queued
 
 private:
+    // address: 0x30-0x9F within a port, low bits 0-2 (3 reaches no channel).
     void WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data);
     void WriteKey(uint8_t data);
     bool CsmMode() const { return (mode & 0x80) != 0; }
@@ -197,7 +207,7 @@ private:
     // Resampler: weights in 1/16384 of an output frame
     int32_t resampleLeft = 0;       // carried weighted sum, left, sample x 2^14
     int32_t resampleRight = 0;      // carried weighted sum, right, sample x 2^14
-    int32_t resamplePhase = 0x3FFF; // part of the current output frame not yet covered
+    int32_t resamplePhase = fm_chip::ResamplePhaseStart;  // part of the current output frame not yet covered
     int32_t resampleStep = 0;       // length of one internal sample (8193-16383)
     bool interpolate = false;       // channels are resampled to the output rate
 

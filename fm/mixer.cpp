@@ -16,7 +16,11 @@ constexpr uint32_t Pair01Bits = 0x005;
 constexpr uint32_t Pair23Bits = 0x050;
 constexpr uint32_t Pair45Bits = 0x500;
 
-constexpr uint8_t LfoOnBit = 0x08;      // register 0x22
+using fm_chip::LfoOnBit;
+using fm_chip::PcmZeroLevel;
+using fm_chip::ResamplePhaseStart;
+using fm_chip::ResampleUnit;
+
 constexpr uint8_t ChannelsThreeToFiveOn = 0x80;  // register 0x29
 constexpr uint8_t SpecialModeBits = 0xC0;        // register 0x27: special or CSM
 constexpr uint8_t PanLeft = 2;
@@ -29,24 +33,23 @@ constexpr uint32_t LfoPositionShift = 20;
 // room for the gain multiplier (16384 = 0 dB).
 constexpr int ChannelSumShift = 15;
 constexpr int FmGainShift = 14;
-// Resampler weights are in 1/16384 of an output frame.
-constexpr int32_t ResampleUnit = 16384;
+// Resampler weights are in 1/16384 of an output frame (ResampleUnit).
 constexpr int ResampleShift = 14;
-constexpr int32_t ResamplePhaseStart = 0x3FFF;
 
-constexpr int32_t PcmZeroLevel = 128;
 constexpr int PcmGainShift = 6;
 constexpr int PcmPositionShift = 16;  // PCM read position, 16.16 fixed point
 
-// FM gain: 16384 at 0 dB, half-decibel steps, at most +10 dB; at or below
-// this many half-decibels it is 0 without computing.
+// Gains come in half-decibel steps, at most +20 (10 dB). At or below
+// GainFloor the FM gain is 0 without computing, and the PSG and PCM gains
+// fall off the end of VolumeTable, which is silent as well.
 constexpr int32_t GainCeiling = 20;
 constexpr int32_t GainFloor = -192;
+// FM gain: 16384 * 10^(halfDb / 40), 16384 at 0 dB.
 constexpr double FmUnityGain = 16384.0;
 constexpr double DecadesPerHalfDb = 0.025;
 // PSG and PCM gains read VolumeTable (1/8-octave steps, about 0.75 dB) and
-// scale its 65535 at 0 dB to 4095.
-constexpr int32_t VolumeTableEnd = 128;
+// scale its 65535 at 0 dB down to 4095.
+constexpr int VolumeGainShift = 4;
 
 inline int32_t WrapAdd(int32_t a, int32_t b)
 {
@@ -285,11 +288,13 @@ int32_t VolumeGain(int32_t halfDb)
     if (halfDb > GainCeiling) {
         halfDb = GainCeiling;
     }
+    // Three half-decibels are about two 1/8-octave steps; the quotient
+    // truncates toward zero.
     int32_t index = (-2 * halfDb) / 3;
-    if (index >= VolumeTableEnd) {
+    if (index > VolumeTableLast) {
         return 0;
     }
-    return static_cast<int32_t>((static_cast<uint32_t>(VolumeTable[index]) * 256u) >> 12);
+    return VolumeTable[index] >> VolumeGainShift;
 }
 
 }  // namespace
