@@ -22,12 +22,16 @@ int OpenRegular(const char* path, struct stat* info) {
     return fd;
 }
 
+// Bytes asked of one read call: 1 GiB, well inside what read() can report in
+// its signed result on a 32-bit system.
+constexpr uint64_t kReadChunk = 1u << 30;
+
 // Reads until `count` bytes arrived, the file ends or it fails: bytes read.
 uint64_t ReadFully(int fd, uint8_t* buffer, uint64_t count) {
     uint64_t done = 0;
     while (done < count) {
         uint64_t want = count - done;
-        if (want > (1u << 30)) want = 1u << 30;
+        if (want > kReadChunk) want = kReadChunk;
         ssize_t got = read(fd, buffer + done, static_cast<size_t>(want));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;

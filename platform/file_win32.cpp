@@ -21,12 +21,16 @@ HANDLE OpenRegular(const char* path) {
     return file;
 }
 
+// Bytes asked of one ReadFile call: 1 GiB, so that no single call is larger
+// than the POSIX twin's.
+constexpr DWORD kReadChunk = 1u << 30;
+
 // Reads until `count` bytes arrived, the file ends or it fails: bytes read.
 uint32_t ReadFully(HANDLE file, uint8_t* buffer, uint32_t count) {
     uint32_t done = 0;
     while (done < count) {
         DWORD want = count - done;
-        if (want > (1u << 30)) want = 1u << 30;
+        if (want > kReadChunk) want = kReadChunk;
         DWORD got = 0;
         if (!ReadFile(file, buffer + done, want, &got, nullptr) || got == 0) break;
         done += got;

@@ -41,6 +41,22 @@ void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
+// The fields the local header and the central directory record share, from
+// "version needed" to the extra field's length.
+void AppendEntryFields(std::vector<uint8_t>& out, uint16_t method, uint32_t crc, uint32_t packedSize,
+                       uint32_t size, const std::string& name) {
+    AppendLe16(out, kZipVersion);  // needed
+    AppendLe16(out, 0);            // flags
+    AppendLe16(out, method);
+    AppendLe16(out, kZipDosTime);
+    AppendLe16(out, kZipDosDate);
+    AppendLe32(out, crc);
+    AppendLe32(out, packedSize);
+    AppendLe32(out, size);
+    AppendLe16(out, static_cast<uint16_t>(name.size()));
+    AppendLe16(out, 0);  // extra field length
+}
+
 void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text) {
     for (size_t i = 0; i < text.size() && i < kGymxTextSize; ++i) out[offset + i] = static_cast<uint8_t>(text[i]);
 }
@@ -179,31 +195,13 @@ std::vector<uint8_t> MakeZip(const std::vector<ZipEntry>& entries) {
         uint32_t localOffset = static_cast<uint32_t>(archive.size());
 
         AppendLe32(archive, kZipLocalSignature);
-        AppendLe16(archive, kZipVersion);
-        AppendLe16(archive, 0);  // flags
-        AppendLe16(archive, method);
-        AppendLe16(archive, kZipDosTime);
-        AppendLe16(archive, kZipDosDate);
-        AppendLe32(archive, crc);
-        AppendLe32(archive, static_cast<uint32_t>(stored.size()));
-        AppendLe32(archive, size);
-        AppendLe16(archive, static_cast<uint16_t>(entry.name.size()));
-        AppendLe16(archive, 0);  // extra field length
+        AppendEntryFields(archive, method, crc, static_cast<uint32_t>(stored.size()), size, entry.name);
         archive.insert(archive.end(), entry.name.begin(), entry.name.end());
         archive.insert(archive.end(), stored.begin(), stored.end());
 
         AppendLe32(directory, kZipCentralSignature);
         AppendLe16(directory, kZipVersion);  // made by
-        AppendLe16(directory, kZipVersion);  // needed
-        AppendLe16(directory, 0);            // flags
-        AppendLe16(directory, method);
-        AppendLe16(directory, kZipDosTime);
-        AppendLe16(directory, kZipDosDate);
-        AppendLe32(directory, crc);
-        AppendLe32(directory, static_cast<uint32_t>(stored.size()));
-        AppendLe32(directory, size);
-        AppendLe16(directory, static_cast<uint16_t>(entry.name.size()));
-        AppendLe16(directory, 0);  // extra field length
+        AppendEntryFields(directory, method, crc, static_cast<uint32_t>(stored.size()), size, entry.name);
         AppendLe16(directory, 0);  // comment length
         AppendLe16(directory, 0);  // disk number
         AppendLe16(directory, 0);  // internal attributes
