@@ -176,12 +176,12 @@ private:
         render(channels, route, lfoValues, lfoMoved);
     }
 
-    FmChannel* channels;
+    FmChannel* channels;     // the chip's six channels
     ChannelRenderer render;  // the active pairs, with or without LFO
     bool lfo;                // the LFO path: some channel needs the LFO
     int32_t lfoValuesPosition = -1;      // LFO position lfoValues hold; -1 = none yet
     fm_render::ChannelLfo lfoValues[6];  // per channel and operator, at lfoValuesPosition
-    uint32_t lfoStep;
+    uint32_t lfoStep;        // added to lfoCount per internal sample on the LFO path
     int32_t gain;            // FM multiplier, 16384 = 0 dB
     int32_t acc[4] = {};     // by pan: 3 both sides, 2 left, 1 right, 0 never heard
     int32_t* route[6];       // the accumulator each channel adds to
@@ -216,12 +216,12 @@ void DirectLoopEqualPan(InternalSampler& sampler, int32_t* out, uint32_t frames)
     }
 }
 
-// Resampler state; sums carry weight x sample (weights in 1/16384 frame).
+// Resampler state, weights in 1/16384 of an output frame (ResampleUnit).
 struct Resampler {
-    int32_t phase;  // part of the current output frame not yet covered
-    int32_t left;
-    int32_t right;
-    int32_t step;   // length of one internal sample, 8193-16383
+    int32_t phase;  // part of the current output frame not yet covered, weight units
+    int32_t left;   // carried weighted sum, left, sample x weight
+    int32_t right;  // carried weighted sum, right, sample x weight
+    int32_t step;   // length of one internal sample, 8193-16383 weight units
 };
 
 // Each output frame is covered by one or two internal samples, each weighted

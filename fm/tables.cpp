@@ -100,10 +100,10 @@ bool tablesBuilt = false;
 uint32_t cachedRateRatio = 0xFFFFFFFFu;
 
 void BuildVolumeTable() {
-    // V[i] = trunc(65536 * 2^(-i/8)) - 1, taken as ~trunc(-65536 * 2^(-i/8)).
+    // V[i] = trunc(65536 * 2^(-i/8)) - 1.
     for (int i = VolumeTableFirst; i <= VolumeTableLast; ++i) {
-        double scaled = -65536.0 * std::pow(2.0, -i / 8.0);
-        VolumeTableStorage[i - VolumeTableFirst] = ~static_cast<int32_t>(scaled);
+        double scaled = 65536.0 * std::pow(2.0, -i / 8.0);
+        VolumeTableStorage[i - VolumeTableFirst] = static_cast<int32_t>(scaled) - 1;
     }
 }
 
