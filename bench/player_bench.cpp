@@ -18,20 +18,17 @@
 
 namespace {
 
-struct FrequencyChoice {
-    const char* name;
-    int32_t value;
-};
+// The decode thread's block length, ms.
+constexpr int32_t kBlockMs = 30;
 
-constexpr FrequencyChoice kFrequencies[] = {
-    {"55467:FM", kFrequencyFmCode}, {"48000", 48000}, {"44100", 44100},
-    {"24000", 24000},               {"22050", 22050}, {"11025", 11025},
-};
+// The settings loader's one-time initialisation of the FM chip.
+constexpr uint32_t kLoaderClock = 7670442;
+constexpr uint32_t kLoaderRate = 44100;
 
 std::string SharedPath(const char* relative) { return std::string(TAMBORIL_SHARED_DIR) + "/" + relative; }
 
 void LoadSettings(int32_t frequency) {
-    static const bool chipReady = fmChip.Initialize(7670442, 44100, true);
+    static const bool chipReady = fmChip.Initialize(kLoaderClock, kLoaderRate, true);
     (void)chipReady;
     ResetSettingsToDefaults();
     settings.frequency = frequency;
@@ -42,7 +39,7 @@ double PlaySong(const std::string& path, std::vector<int16_t>& block) {
     GymPlayer* player = OpenSong(path.c_str());
     if (player == nullptr) return 0;
     const int32_t rate = player->ops.sampleRate(player);
-    const int32_t frames = rate * 30 / 1000;
+    const int32_t frames = rate * kBlockMs / 1000;
     block.resize(2 * static_cast<size_t>(frames));
     player->ops.start(player);
     int64_t written = 0;
@@ -56,7 +53,8 @@ double PlaySong(const std::string& path, std::vector<int16_t>& block) {
 }
 
 void WholeSong(benchmark::State& state, const char* song) {
-    const FrequencyChoice& choice = kFrequencies[state.range(0)];
+    // The argument indexes the Frequency choices: 0 = "55467:FM" ... 5 = "11025".
+    const SettingChoice& choice = frequencyChoices[state.range(0)];
     LoadSettings(choice.value);
     const std::string path = SharedPath(song);
     std::vector<int16_t> block;
@@ -81,12 +79,12 @@ void Seek60Seconds(benchmark::State& state) {
         state.SkipWithError(("cannot open " + path).c_str());
         return;
     }
-    std::vector<int16_t> block(2 * 1323);
-    player->ops.sampleRate(player);
+    const int32_t frames = player->ops.sampleRate(player) * kBlockMs / 1000;
+    std::vector<int16_t> block(2 * static_cast<size_t>(frames));
     for (auto _ : state) {
         state.PauseTiming();
         player->ops.start(player);
-        player->ops.render(player, block.data(), 1323);
+        player->ops.render(player, block.data(), frames);
         state.ResumeTiming();
         player->ops.seek(player, 60000);
     }
