@@ -60,7 +60,7 @@ int16_t psgScratch[kPsgScratchSamples];   // mono PSG samples
 // The three levels: the user's attenuation, what the player last handed the
 // chip, and the chip's setter. Applied in this order: FM, SSG, PCM.
 struct GainRoute {
-    int32_t PluginSettings::*setting;
+    SettingWord PluginSettings::*setting;
     int32_t GymPlayer::*applied;
     void (FmChip::*setter)(int32_t halfDb);
 };
@@ -211,7 +211,8 @@ void Start(GymPlayer* player) {
     p.loopCounter = 0;
     p.loopLimit = settings.loopCount;
     // A negative fade-out time (an edited settings file) counts as none.
-    p.fadeMs = settings.fadeoutTime < 0 ? 0 : settings.fadeoutTime;
+    const int32_t fadeoutTime = settings.fadeoutTime;
+    p.fadeMs = fadeoutTime < 0 ? 0 : fadeoutTime;
     p.fadeAcc = 0;
     fmChip.SetClockAndRate(kFmClock, static_cast<uint32_t>(p.outputRate),
                            p.frequencyCode > kFmCodeRate);

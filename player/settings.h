@@ -13,16 +13,40 @@
 //                attenuations in half-decibels, positive is quieter; default 0
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+// One setting: a single aligned 32-bit word, stored and loaded whole. The
+// configuration pages write it on the UI thread while the decode thread reads
+// it; relaxed atomics make that a plain word access without a data race.
+class SettingWord {
+public:
+    constexpr SettingWord(int32_t value = 0) : word_(value) {}
+    SettingWord(const SettingWord&) = delete;
+    SettingWord& operator=(const SettingWord&) = delete;
+
+    operator int32_t() const { return word_.load(std::memory_order_relaxed); }
+    SettingWord& operator=(int32_t value) {
+        word_.store(value, std::memory_order_relaxed);
+        return *this;
+    }
+
+private:
+    std::atomic<int32_t> word_;
+};
+
+static_assert(sizeof(SettingWord) == 4 && alignof(SettingWord) == 4,
+              "a setting is one aligned 32-bit word");
+static_assert(std::atomic<int32_t>::is_always_lock_free, "settings are plain word accesses");
+
 struct PluginSettings {
-    int32_t frequency;
-    int32_t priority;
-    int32_t loopCount;
-    int32_t fadeoutTime;
-    int32_t volumeFm;
-    int32_t volumeSsg;
-    int32_t volumePcm;
+    SettingWord frequency;
+    SettingWord priority;
+    SettingWord loopCount;
+    SettingWord fadeoutTime;
+    SettingWord volumeFm;
+    SettingWord volumeSsg;
+    SettingWord volumePcm;
 };
 
 extern PluginSettings settings;
@@ -48,7 +72,7 @@ extern const SettingChoice priorityChoices[];   // "Highest" ... "Lowest"
 // default and the key. Ends with a row whose control is 0.
 struct VolumeKey {
     int32_t control;
-    int32_t PluginSettings::*field;
+    SettingWord PluginSettings::*field;
     int32_t defaultValue;
     const char* key;
 };

@@ -616,7 +616,7 @@ TEST(SettingsTables, ChoicesAndVolumeRows) {
     const struct {
         int32_t control;
         const char* key;
-        int32_t* field;
+        const SettingWord* field;
     } rows[] = {{1044, "VolumeFM", &settings.volumeFm},
                 {1034, "VolumeSSG", &settings.volumeSsg},
                 {1029, "VolumePCM", &settings.volumePcm}};
