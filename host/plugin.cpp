@@ -1,0 +1,97 @@
+// The input-module record, the one export, start-up and shut-down, and the
+// file-information and pass-through entry points.
+#include "host/shell.h"
+#include "player/song.h"
+
+namespace {
+
+volatile int32_t infoFree = 1;  // 1 while no GetFileInfo runs
+
+// Two pairs of extension list and filter description, then an empty string.
+// Names ending ".GYM.ZIP" are claimed by IsOurFile instead.
+const char kFileExtensions[] =
+    "GYM\0Genecyst sound log file (*.GYM)\0"
+    "DRU;GYM_ZIP\0Compressed GYM (*.DRU;*.GYM_ZIP)\0";
+
+void Init() {
+    wakeEvent = platform::CreateEventA(false, false);
+    doneEvent = platform::CreateEventA(true, true);
+    LoadSettings(inModule.hDllInstance);
+}
+
+void Quit() {
+    if (wakeEvent != nullptr) platform::CloseHandle(wakeEvent);
+    wakeEvent = nullptr;
+    if (doneEvent != nullptr) platform::CloseHandle(doneEvent);
+    doneEvent = nullptr;
+}
+
+int InfoBox(const char*, HostWindow) { return 0; }
+
+int IsOurFile(const char* file) { return MatchesArchiveSuffix(file); }
+
+int GetLength() { return platform::AtomicRead(&songLengthMs); }
+
+void SetVolume(int volume) {
+    if (inModule.outMod != nullptr) inModule.outMod->SetVolume(volume);
+}
+
+void SetPan(int pan) {
+    if (inModule.outMod != nullptr) inModule.outMod->SetPan(pan);
+}
+
+// There is no equaliser.
+void EQSet(int, char[10], int) {}
+
+}  // namespace
+
+void AcquireInfo() {
+    while (platform::AtomicExchange(&infoFree, 0) != 1) platform::Sleep(10);
+}
+
+void ReleaseInfo() { platform::AtomicExchange(&infoFree, 1); }
+
+// Title and length of `file`, or of the song in play when `file` is null or
+// empty. Nothing is written for a file that cannot be opened.
+void GetFileInfo(const char* file, char* title, int* lengthMs) {
+    AcquireInfo();
+    if (file == nullptr || file[0] == '\0') file = currentFile;
+    int32_t length = 0;
+    if (GetSongInfo(file, title, &length) && lengthMs != nullptr) *lengthMs = length;
+    ReleaseInfo();
+}
+
+In_Module inModule = {
+    kInModuleVersion,
+    "Tamboril v0.1(test) (x86)",
+    nullptr,  // hMainWindow
+    nullptr,  // hDllInstance
+    kFileExtensions,
+    1,  // is_seekable
+    1,  // UsesOutputPlug
+    Config,
+    About,
+    Init,
+    Quit,
+    GetFileInfo,
+    InfoBox,
+    IsOurFile,
+    Play,
+    Pause,
+    UnPause,
+    IsPaused,
+    Stop,
+    GetLength,
+    GetOutputTime,
+    SetOutputTime,
+    SetVolume,
+    SetPan,
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // SAVSAInit ... SAAdd
+    nullptr, nullptr, nullptr, nullptr,           // VSAAddPCMData ... VSASetInfo
+    nullptr, nullptr,                             // dsp_isactive, dsp_dosamples
+    EQSet,
+    nullptr,  // SetInfo
+    nullptr,  // outMod
+};
+
+In_Module* winampGetInModule2() { return &inModule; }

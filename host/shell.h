@@ -1,0 +1,69 @@
+// The plug-in shell's pieces, as the record's entry points and each other see
+// them. Everything here is process-wide: the host loads one instance of the
+// plug-in and plays one song at a time.
+//
+//   plugin.cpp          the record, the export, Init/Quit, file information
+//                       and the pass-through entry points
+//   playback.cpp        Play, Stop, Pause, seeking, and the decode thread
+//   settings_store.cpp  plugin.ini beside the library
+//   dialogs (Win32)     Config and About
+#pragma once
+
+#include <cstdint>
+
+#include "host/winamp.h"
+#include "platform/kernel.h"
+
+// The record the export hands out.
+extern In_Module inModule;
+
+constexpr int kPathSize = 260;  // paths and the settings path, terminator included
+
+// --- file information (plugin.cpp) -------------------------------------------
+void GetFileInfo(const char* file, char* title, int* lengthMs);
+
+// --- playback (playback.cpp) ---------------------------------------------------
+// Events of the decode thread; null when their creation failed or after Quit.
+extern platform::Handle wakeEvent;  // auto-reset: a request is pending
+extern platform::Handle doneEvent;  // manual-reset: no decode thread runs
+
+// The song last given to Play (empty before the first). Read and written only
+// while holding the file-information word (AcquireInfo/ReleaseInfo).
+extern char currentFile[kPathSize];
+extern volatile int32_t songLengthMs;
+
+void AcquireInfo();
+void ReleaseInfo();
+
+int Play(const char* file);
+void Stop();
+void Pause();
+void UnPause();
+int IsPaused();
+int GetOutputTime();
+void SetOutputTime(int ms);
+
+// --- settings (settings_store.cpp) -------------------------------------------
+extern platform::InstanceHandle dllInstance;  // the library, for dialog resources
+extern char iniPath[kPathSize];               // empty when the path did not fit
+
+constexpr const char* kSettingsSection = "Tamboril";
+
+// Finds plugin.ini beside the library, initialises the FM chip, reads every
+// key and writes them all back in their canonical form.
+void LoadSettings(platform::InstanceHandle instance);
+// Frequency, Priority, LoopCount, FadeoutTime from the record.
+void SaveMainSettings();
+// VolumeFM, VolumeSSG, VolumePCM from the record.
+void SaveVolumeSettings();
+int32_t ReadIntSetting(const char* key, int32_t defaultValue);
+void WriteIntSetting(const char* key, int32_t value);
+
+// Decimal text to a number as atoi reads it (leading blanks, optional sign,
+// digits up to the first other character; none gives 0), saturating at the
+// 32-bit limits instead of overflowing.
+int32_t TextToInt(const char* text);
+
+// --- dialogs -----------------------------------------------------------------
+void Config(HostWindow parent);
+void About(HostWindow parent);

@@ -1,0 +1,89 @@
+// A stand-in for the media player: it loads the plug-in as the player does
+// (the real in_dru.dll through LoadLibraryA and GetProcAddress in the win32
+// build, the linked shell natively), fills the record's window, instance,
+// hooks and output module, and records everything the plug-in does to them.
+//
+// The output module captures the PCM written. Its knobs: the room CanWrite
+// reports, instant or real-time playing, how long IsPlaying stays on after
+// the last write, the latency Open reports, Open failing, and a DSP that
+// changes the frame count. Every call is logged with its time, arguments and
+// the calling thread's priority.
+//
+// The plug-in gets a private folder of its own (its plugin.ini lives there),
+// so test programs running side by side do not share settings.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/winamp.h"
+
+namespace standin {
+
+enum class Dsp {
+    none,      // dsp_isactive() is 0
+    halve,     // keeps the first half of the block's frames
+    twice,     // doubles every frame: twice the frames
+    overrun,   // returns 100 times the frames, more than any buffer holds
+    negative,  // returns -5
+};
+
+struct Knobs {
+    std::atomic<int> canWriteBytes{-1};  // room reported; -1: always enough
+    std::atomic<bool> realtime{false};   // plays at the real rate from a 500 ms buffer
+    std::atomic<int> drainMs{0};         // instant mode: IsPlaying lasts this long after a write
+    std::atomic<int> latencyMs{40};
+    std::atomic<bool> openFails{false};
+    std::atomic<Dsp> dsp{Dsp::none};
+    std::atomic<int> hookDelayMs{0};     // the visualisation hook takes this long
+};
+
+enum class Call {
+    open, close, write, flush, outPause, outSetVolume, outSetPan,
+    setInfo, savsaInit, savsaDeInit, saAddPcm, vsaAddPcm, vsaSetInfo, dspDoSamples,
+    endOfFile,
+};
+
+struct Record {
+    Call call;
+    int64_t us;          // microseconds since the host was loaded
+    int a, b, c, d;      // the call's integer arguments, in order
+    int threadPriority;  // of the calling thread
+};
+
+// Loads the plug-in once per process and fills its record, then puts
+// `iniText` in place as its plugin.ini (none when null) and calls Init. False
+// when the module cannot be loaded or has no export.
+bool Load(const char* iniText);
+// Calls Init again with whatever plugin.ini now holds.
+void Reinit();
+// Quit. The module stays loaded; Load calls Init again.
+void Unload();
+
+In_Module& Plugin();
+Knobs& Settings();
+std::string IniPath();       // the plug-in's plugin.ini
+std::string ReadIni();       // its text, empty when there is none
+void WriteIni(const std::string& text);
+
+// Play and Stop as the player calls them; the host notes when a Stop has
+// returned, and any Write after that is counted.
+int Play(const std::string& path);
+void Stop();
+
+std::vector<Record> Calls();
+std::vector<int16_t> Pcm();       // every sample written since the last Clear
+void Clear();                     // forgets calls, PCM and end-of-file messages
+int EndOfFiles();                 // end-of-file messages the main window got
+int WritesAfterStop();
+int64_t NowUs();
+
+// Waits until `done` holds, checking every millisecond; false after timeoutMs.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+// Counts the log's records of one kind.
+int Count(Call call);
+
+}  // namespace standin
