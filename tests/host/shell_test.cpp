@@ -176,21 +176,19 @@ TEST_F(ShellTest, RequestsBeforeTheThreadLooks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         LoadWith(Ini("LoopCount=0\r\n").c_str());
-        standin::Settings().canWriteBytes = 0;
         ASSERT_EQ(standin::Play(shelltest::LoopingSong()), 0);
+        ASSERT_TRUE(WaitFor(Call::write, c.seeks.back() == 0 ? 5 : 1));
+        // The thread is held in the visualisation hook while the requests
+        // are made, so it sees them together.
+        standin::Settings().hookDelayMs = 300;
+        standin::Clear();
         ASSERT_TRUE(WaitFor(Call::saAddPcm, 1));
-        if (c.seeks.back() == 0) {
-            standin::Settings().canWriteBytes = -1;  // play on a bit first
-            ASSERT_TRUE(WaitFor(Call::write, 5));
-            standin::Settings().canWriteBytes = 0;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            standin::Clear();
-        }
         for (int target : c.seeks) standin::Plugin().SetOutputTime(target);
+        standin::Settings().hookDelayMs = 0;
         if (c.stop) standin::Stop();
-        standin::Settings().canWriteBytes = -1;
         if (!c.stop) {
-            ASSERT_TRUE(WaitFor(Call::write, 1));
+            ASSERT_TRUE(WaitFor(Call::flush, 1));
+            ASSERT_TRUE(standin::WaitUntil([] { return LastTime(Call::saAddPcm) > LastTime(Call::flush); }, 5000));
         }
         std::vector<Record> flushes = CallsOf(Call::flush);
         ASSERT_EQ(static_cast<int>(flushes.size()), c.flushes);
