@@ -71,10 +71,11 @@ Handle CreateEventA(bool manualReset, bool initialState) {
 bool SetEvent(Handle handle) {
     Event* event = AsEvent(handle);
     if (event == nullptr) return false;
-    {
-        std::lock_guard<std::mutex> hold(event->lock);
-        event->signalled = true;
-    }
+    // Notified under the lock: CloseHandle takes the lock before freeing, so
+    // an event closed right after a waiter saw it set is never freed while
+    // this call still uses it.
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = true;
     event->changed.notify_all();
     return true;
 }
@@ -99,8 +100,10 @@ uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) {
 }
 
 bool CloseHandle(Handle handle) {
-    if (handle == nullptr) return false;
-    delete AsEvent(handle);
+    Event* event = AsEvent(handle);
+    if (event == nullptr) return false;
+    { std::lock_guard<std::mutex> hold(event->lock); }
+    delete event;
     return true;
 }
 

@@ -43,15 +43,16 @@ Songs MakeSongs() {
 }
 
 // One host thread's share of a sequence: `steps` random calls.
-void HostThread(uint32_t seed, int steps, const Songs& songs, std::atomic<int64_t>* slowest) {
+void HostThread(uint32_t seed, int steps, const Songs& songs, std::atomic<int64_t>* slowest,
+                std::atomic<int>* started) {
     std::mt19937 random(seed);
     In_Module& m = standin::Plugin();
     for (int i = 0; i < steps; ++i) {
         const auto before = std::chrono::steady_clock::now();
         const std::string& song = songs.paths[random() % songs.paths.size()];
         switch (random() % 9) {
-            case 0: case 1: standin::Play(song); break;
-            case 2: standin::Stop(); break;
+            case 0: case 1: *started += standin::Play(song) == 0 ? 1 : 0; break;
+            case 2: m.Stop(); break;
             case 3: m.Pause(); break;
             case 4: m.UnPause(); break;
             case 5: m.SetOutputTime(static_cast<int>(random() % 3000)); break;
@@ -76,6 +77,7 @@ TEST_F(ShellTest, RandomHostCallsFromSeveralThreads) {
     const int sequences = SequenceCount();
     std::atomic<int64_t> slowest{0};
     int naturalEnds = 0;
+    std::atomic<int> started{0};
     for (int s = 0; s < sequences; ++s) {
         SCOPED_TRACE("sequence " + std::to_string(s));
         LoadWith(shelltest::Ini(s % 2 ? "LoopCount=1\r\nFadeoutTime=200\r\n" : "").c_str());
@@ -83,11 +85,12 @@ TEST_F(ShellTest, RandomHostCallsFromSeveralThreads) {
         standin::Settings().drainMs = s % 4 * 10;
         std::vector<std::thread> threads;
         for (int t = 0; t < 3; ++t) {
-            threads.emplace_back(HostThread, static_cast<uint32_t>(s * 7919 + t), 12, std::cref(songs), &slowest);
+            threads.emplace_back(HostThread, static_cast<uint32_t>(s * 7919 + t), 12, std::cref(songs),
+                                 &slowest, &started);
         }
         for (std::thread& t : threads) t.join();
-        // The last word: a stop, after which nothing is written and no
-        // message comes.
+        // The last word: a stop (the only one that marks the host's side),
+        // after which nothing is written and no message comes.
         standin::Stop();
         const int messages = standin::EndOfFiles();
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -97,6 +100,7 @@ TEST_F(ShellTest, RandomHostCallsFromSeveralThreads) {
         standin::Unload();
     }
     EXPECT_LT(slowest.load(), shelltest::kReturnMs);
+    EXPECT_LE(naturalEnds, started.load());
     std::printf("%d sequences, %d natural ends, slowest call %lld ms\n", sequences, naturalEnds,
                 static_cast<long long>(slowest.load()));
 }
