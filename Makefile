@@ -5,18 +5,22 @@
 #   make test     the same, then every test: native, sanitizers, and the
 #                 Windows build under Wine; fails if any test fails
 #   make play     build the native tool and render the demo song to demo.wav
+#   make dist     the Windows plug-in as dist/tamboril-VERSION-win32.zip
 #
 # Single targets: native asan win32, test-native test-asan test-win32,
 # bootstrap, clean (build outputs), distclean (the build folders).
 # Builds run on two cores; set JOBS=n to change that.
 
 JOBS ?= 2
-PRESETS := native asan win32
+PRESETS := native asan win32 tsan
+# ThreadSanitizer builds the plug-in shell's tests only.
+TSAN_TARGETS := tamboril_shell_test tamboril_shell_stress_test tamboril_shell_render_test
+VERSION := $(shell grep -o 'project.Tamboril VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
 .PHONY: all build bootstrap $(PRESETS) test $(addprefix test-,$(PRESETS)) \
-        play clean distclean
+        play dist clean distclean
 
 all: build
 
@@ -30,8 +34,11 @@ bootstrap:
 build/%/build.ninja: CMakePresets.json | bootstrap
 	cmake --preset $*
 
-$(PRESETS): %: build/%/build.ninja
+native asan win32: %: build/%/build.ninja
 	cmake --build build/$* -j$(JOBS)
+
+tsan: build/tsan/build.ninja
+	cmake --build build/tsan -j$(JOBS) --target $(TSAN_TARGETS)
 
 test: build
 	@bash scripts/run-all-tests
@@ -45,6 +52,17 @@ test-asan: asan
 
 test-win32: win32
 	sh scripts/run-win32-tests build/win32
+
+test-tsan: tsan
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan $(CTEST_FLAGS) -R 'ShellTest|SameBits|SettingsStore'
+
+# The stripped plug-in and its install text, zipped.
+dist: win32
+	rm -rf build/dist && mkdir -p build/dist/tamboril-$(VERSION) dist
+	i686-w64-mingw32-strip -o build/dist/tamboril-$(VERSION)/in_dru.dll build/win32/host/in_dru.dll
+	cp host/INSTALL.txt build/dist/tamboril-$(VERSION)/INSTALL.txt
+	cd build/dist && cmake -E tar cf ../../dist/tamboril-$(VERSION)-win32.zip --format=zip tamboril-$(VERSION)
+	@echo "dist/tamboril-$(VERSION)-win32.zip"
 
 play: native
 	build/native/tamboril render examples/demo.gym.zip -o demo.wav
