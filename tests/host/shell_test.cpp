@@ -3,6 +3,7 @@
 // information.
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "tests/host/shell_fixture.h"
@@ -387,6 +388,39 @@ TEST_F(ShellTest, SecondStopAndNoMainWindow) {
     standin::Stop();
     standin::Plugin().hMainWindow = window;
     EXPECT_EQ(standin::EndOfFiles(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using shelltest::ShellTest;
+
+// Every damaged song of the shared set: refused with -1 or played to its end
+// with one message, and its information asked for without harm.
+TEST_F(ShellTest, DamagedSongsThroughThePlugin) {
+    const std::string folder = std::string(TAMBORIL_SHARED_DIR) + "/songs/bad";
+    std::vector<std::string> songs;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        songs.push_back(entry.path().string());
+    }
+    if (songs.empty()) GTEST_SKIP() << "no shared songs beside the checkout";
+    int ends = 0;
+    for (const std::string& song : songs) {
+        SCOPED_TRACE(song);
+        char title[2048];
+        int length = -1;
+        standin::Plugin().GetFileInfo(song.c_str(), title, &length);
+        const int played = standin::Play(song);
+        ASSERT_TRUE(played == 0 || played == -1);
+        if (played == 0) {
+            ++ends;
+            EXPECT_TRUE(standin::WaitUntil([&] { return standin::EndOfFiles() == ends; }, 30000));
+        }
+        standin::Stop();
+    }
+    EXPECT_EQ(standin::EndOfFiles(), ends);
 }
 
 }  // namespace

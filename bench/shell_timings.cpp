@@ -1,0 +1,149 @@
+#include "bench/shell_timings.h"
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "player/player.h"
+#include "player/settings.h"
+#include "player/song.h"
+#include "tests/host/standin_host.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
+
+namespace shellbench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using standin::Call;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// CPU seconds this process has used, all threads.
+double ProcessCpuSeconds() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](FILETIME t) {
+        return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+#else
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+#endif
+}
+
+bool loaded = false;
+
+void Ready(bool realtime) {
+    if (!loaded) {
+        standin::Load("[Tamboril]\r\nLoopCount=0\r\n");
+        loaded = true;
+    }
+    standin::Stop();
+    standin::Settings().realtime = realtime;
+    standin::Settings().canWriteBytes = -1;
+    standin::Clear();
+}
+
+}  // namespace
+
+double LoadAndInitMs() {
+    const Clock::time_point start = Clock::now();
+    if (!loaded) {
+        standin::Load("[Tamboril]\r\nLoopCount=0\r\n");
+        loaded = true;
+    } else {
+        standin::Reinit();
+    }
+    return MsSince(start);
+}
+
+double PlayToFirstWriteMs(const std::string& song) {
+    Ready(false);
+    const Clock::time_point start = Clock::now();
+    standin::Play(song);
+    standin::WaitUntil([] { return standin::Count(Call::write) > 0; }, 5000);
+    const double ms = MsSince(start);
+    standin::Stop();
+    return ms;
+}
+
+double StopWhileRenderingMs(const std::string& song) {
+    Ready(false);
+    standin::Play(song);
+    standin::WaitUntil([] { return standin::Count(Call::write) > 3; }, 5000);
+    const Clock::time_point start = Clock::now();
+    standin::Stop();
+    return MsSince(start);
+}
+
+double SeekToFlushMs(const std::string& song, int targetMs) {
+    Ready(true);
+    standin::Play(song);
+    standin::WaitUntil([] { return standin::Count(Call::write) > 3; }, 5000);
+    const Clock::time_point start = Clock::now();
+    standin::Plugin().SetOutputTime(targetMs);
+    standin::WaitUntil([] { return standin::Count(Call::flush) > 0; }, 5000);
+    const double ms = MsSince(start);
+    standin::Stop();
+    return ms;
+}
+
+double RealtimeCoreShare(const std::string& song, double seconds) {
+    Ready(true);
+    standin::Play(song);
+    standin::WaitUntil([] { return standin::Count(Call::write) > 0; }, 5000);
+    const double cpu = ProcessCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double share = (ProcessCpuSeconds() - cpu) / (MsSince(start) / 1000);
+    standin::Stop();
+    return share;
+}
+
+double RenderSpeed(const std::string& song) {
+    Ready(false);
+    standin::Reinit();  // LoopCount=0 would never end: take the defaults
+    standin::WriteIni("[Tamboril]\r\n");
+    standin::Reinit();
+    const Clock::time_point start = Clock::now();
+    standin::Play(song);
+    standin::WaitUntil([] { return standin::EndOfFiles() > 0; }, 600000);
+    const double ms = MsSince(start);
+    const double audio = standin::Pcm().size() / 2 / 44100.0;
+    standin::Stop();
+    standin::WriteIni("[Tamboril]\r\nLoopCount=0\r\n");
+    standin::Reinit();
+    return audio / (ms / 1000);
+}
+
+double DirectRenderSpeed(const std::string& song) {
+    ResetSettingsToDefaults();
+    const Clock::time_point start = Clock::now();
+    GymPlayer* player = OpenSong(song.c_str());
+    if (player == nullptr) return 0;
+    const int32_t rate = player->ops.sampleRate(player);
+    player->ops.start(player);
+    std::vector<int16_t> block(2 * static_cast<size_t>(rate) * 30 / 1000);
+    double frames = 0;
+    while (player->ops.isRunning(player)) {
+        player->ops.render(player, block.data(), rate * 30 / 1000);
+        frames += rate * 30 / 1000;
+    }
+    player->ops.destroy(player);
+    return frames / rate / (MsSince(start) / 1000);
+}
+
+}  // namespace shellbench

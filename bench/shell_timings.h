@@ -1,0 +1,28 @@
+// Timings of the plug-in as a host sees them, through the stand-in host: how
+// long the host waits for each entry point and for the first audio, what a
+// real-time song costs, and how fast the plug-in renders when the output
+// takes everything at once. Shared by the Google Benchmark program (native
+// shell) and the Windows timing program (the real DLL under Wine).
+#pragma once
+
+#include <string>
+
+namespace shellbench {
+
+// Loads the plug-in and calls Init; milliseconds. Native: Init only.
+double LoadAndInitMs();
+// Play of `song` until its first Write reaches the output.
+double PlayToFirstWriteMs(const std::string& song);
+// Stop while the thread renders (the output always has room) until Stop returns.
+double StopWhileRenderingMs(const std::string& song);
+// SetOutputTime(ms) while playing until the output's Flush.
+double SeekToFlushMs(const std::string& song, int targetMs);
+// Share of one core used while `seconds` of `song` play in real time (0 ... 1).
+double RealtimeCoreShare(const std::string& song, double seconds);
+// Seconds of audio per second of wall time, playing `song` to its end with
+// an output that takes every block at once.
+double RenderSpeed(const std::string& song);
+// The same song rendered by the player directly, without the plug-in.
+double DirectRenderSpeed(const std::string& song);
+
+}  // namespace shellbench
