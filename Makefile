@@ -7,7 +7,13 @@
 #   make play     build the native tool and render the demo song to demo.wav
 #
 # Single targets: native asan win32, test-native test-asan test-win32,
-# bootstrap, clean (build outputs), distclean (the build folders).
+# clean (build outputs), distclean (the build folders).
+#
+# Each target first installs only the parts it needs (scripts/bootstrap):
+# native, asan and play the native part; win32, make and make test the
+# native and Windows parts. bootstrap-native, bootstrap-windows and
+# bootstrap-extras run one part; bootstrap runs native and Windows. When
+# everything is there the check takes a moment and needs no root.
 # Builds run on two cores; set JOBS=n to change that.
 
 JOBS ?= 2
@@ -15,19 +21,27 @@ PRESETS := native asan win32
 CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
-.PHONY: all build bootstrap $(PRESETS) test $(addprefix test-,$(PRESETS)) \
-        play clean distclean
+.PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras \
+        $(PRESETS) test $(addprefix test-,$(PRESETS)) play clean distclean
 
 all: build
 
-build: $(PRESETS)
+# One bootstrap for both parts first, so a bare machine updates apt's index
+# at most once.
+build: bootstrap $(PRESETS)
 
 bootstrap:
-	@sh scripts/bootstrap
+	@sh scripts/bootstrap native windows
+
+bootstrap-native bootstrap-windows bootstrap-extras: bootstrap-%:
+	@sh scripts/bootstrap $*
 
 # Configure a preset once; later runs of ninja re-run CMake by themselves
-# when a CMakeLists.txt changes.
-build/%/build.ninja: CMakePresets.json | bootstrap
+# when a CMakeLists.txt changes. The Windows build also needs the native
+# part (CMake, Ninja).
+build/native/build.ninja build/asan/build.ninja: | bootstrap-native
+build/win32/build.ninja: | bootstrap
+build/%/build.ninja: CMakePresets.json
 	cmake --preset $*
 
 $(PRESETS): %: build/%/build.ninja
