@@ -7,8 +7,15 @@
 #   make play     build the native tool and render the demo song to demo.wav
 #   make dist     the Windows plug-in as dist/tamboril-VERSION-win32.zip
 #
-# Single targets: native asan win32, test-native test-asan test-win32,
-# bootstrap, clean (build outputs), distclean (the build folders).
+# Single targets: native asan tsan win32, test-native test-asan test-tsan
+# test-win32,
+# clean (build outputs), distclean (the build folders).
+#
+# Each target first installs only the parts it needs (scripts/bootstrap):
+# native, asan and play the native part; win32, make and make test the
+# native and Windows parts. bootstrap-native, bootstrap-windows and
+# bootstrap-extras run one part; bootstrap runs native and Windows. When
+# everything is there the check takes a moment and needs no root.
 # Builds run on two cores; set JOBS=n to change that.
 
 JOBS ?= 2
@@ -19,19 +26,27 @@ VERSION := $(shell grep -o 'project.Tamboril VERSION [0-9.]*' CMakeLists.txt | c
 CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
-.PHONY: all build bootstrap $(PRESETS) test $(addprefix test-,$(PRESETS)) \
-        play dist clean distclean
+.PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras \
+        $(PRESETS) test $(addprefix test-,$(PRESETS)) play dist clean distclean
 
 all: build
 
-build: $(PRESETS)
+# One bootstrap for both parts first, so a bare machine updates apt's index
+# at most once.
+build: bootstrap $(PRESETS)
 
 bootstrap:
-	@sh scripts/bootstrap
+	@sh scripts/bootstrap native windows
+
+bootstrap-native bootstrap-windows bootstrap-extras: bootstrap-%:
+	@sh scripts/bootstrap $*
 
 # Configure a preset once; later runs of ninja re-run CMake by themselves
-# when a CMakeLists.txt changes.
-build/%/build.ninja: CMakePresets.json | bootstrap
+# when a CMakeLists.txt changes. The Windows build also needs the native
+# part (CMake, Ninja).
+build/native/build.ninja build/asan/build.ninja build/tsan/build.ninja: | bootstrap-native
+build/win32/build.ninja: | bootstrap
+build/%/build.ninja: CMakePresets.json
 	cmake --preset $*
 
 native asan win32: %: build/%/build.ninja

@@ -39,3 +39,17 @@ function(tamboril_add_gtest name)
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT ${TAMBORIL_GTEST_DISCOVERY_TIMEOUT})
 endfunction()
+
+# tamboril_add_shared_test(NAME name COMMAND program args...)
+#
+# A plain test that reads the shared test songs: while their folder is absent
+# it is skipped, saying so, instead of failing. The program is run as given
+# (pass a target as $<TARGET_FILE:target>).
+function(tamboril_add_shared_test)
+    cmake_parse_arguments(T "" "NAME" "COMMAND" ${ARGN})
+    find_program(TAMBORIL_SH sh REQUIRED)
+    add_test(NAME ${T_NAME}
+        COMMAND ${TAMBORIL_SH} ${PROJECT_SOURCE_DIR}/cmake/need-shared
+                ${TAMBORIL_SHARED_DIR} ${T_COMMAND})
+    set_tests_properties(${T_NAME} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()

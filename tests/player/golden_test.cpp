@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "play_helpers.h"
+#include "shared_songs.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ std::string TestName(const testing::TestParamInfo<std::string>& info) {
 class GoldenRenderTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenRenderTest, MatchesChecksums) {
+    TAMBORIL_NEED_SHARED_SONGS();
     const std::vector<GoldenRender>& renders = Goldens().at(GetParam());
     ASSERT_EQ(renders.size(), 6u) << "one line per Frequency choice";
     for (const GoldenRender& golden : renders) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "play_helpers.h"
+#include "shared_songs.h"
 
 namespace {
 
@@ -346,6 +347,7 @@ TEST_F(PlayerTest, LoopPointsThatCannotLoop) {
         EXPECT_EQ(player->ops.isRunning(player.get()), 0) << "loop frame " << c.loopFrame;
         EXPECT_EQ(FirstSilentFrame(s), 5 * 735);
     }
+    TAMBORIL_NEED_SHARED_SONGS();
     for (const char* name : {"songs/probe_loop_region_empty.gym", "songs/probe_loop_region_no_marker.gym",
                              "songs/probe_loop_beyond_end.gym"}) {
         PlayerPtr player = play::Open(play::SharedPath(name));
@@ -382,6 +384,7 @@ TEST_F(PlayerTest, PsgScaleAndClamps) {
     EXPECT_EQ(s[2 * 50 + 1], 8189);
 
     // Everything at full volume runs past both ends and is held there.
+    TAMBORIL_NEED_SHARED_SONGS();
     player = play::Open(play::SharedPath("songs/probe_mix_everything_full_volume.gym"));
     ASSERT_TRUE(player);
     play::Begin(player.get());
@@ -524,6 +527,7 @@ TEST_F(PlayerTest, SeekBackwardsRestartsAndForwardFollowsLoops) {
 TEST_F(PlayerTest, OneLargeRenderMatchesManySmallOnes) {
     // The same samples however the calls split the frames (a real song with
     // FM and PSG, played through the resampler).
+    TAMBORIL_NEED_SHARED_SONGS();
     const std::string path = play::SharedPath("corpus/real/sforce2_027_goddess_mitula.gym");
     PlayerPtr player = play::Open(path);
     ASSERT_TRUE(player);
@@ -546,6 +550,7 @@ TEST_F(PlayerTest, OneLargeRenderMatchesManySmallOnes) {
 // Damaged songs
 
 TEST_F(PlayerTest, DamagedSongsEndByThemselves) {
+    TAMBORIL_NEED_SHARED_SONGS();
     int opened = 0;
     for (const auto& entry : std::filesystem::directory_iterator(play::SharedPath("songs/bad"))) {
         const std::string path = entry.path().string();
