@@ -119,6 +119,105 @@ TEST(ChipReset, PowersOnButKeepsGains)
     EXPECT_EQ(chip->Channel(0).op[3].envPhase, EnvelopePhase::Attack);
 }
 
+namespace {
+
+// What a song may leave behind when the next one starts.
+void HeldNotesWithLatchedHighBytes(FmChip& chip)
+{
+    for (int ch = 0; ch < 6; ++ch) {
+        LoadPatch(chip, ch, ch, 7, 0x10, 0x80);
+        SetNote(chip, ch, 5, 0x3FF);
+        KeyOn(chip, ch);
+    }
+    chip.WriteRegister(0xA4, 0x3F);   // waiting for a low byte
+    chip.WriteRegister(0xAD, 0x2A);
+    chip.WriteRegister(0xA9, 0x11);
+}
+
+void CsmLfoAndPrescaler(FmChip& chip)
+{
+    HeldNotesWithLatchedHighBytes(chip);
+    chip.WriteRegister(0x22, 0x0F);
+    chip.WriteRegister(0xB4, 0xF7);
+    chip.WriteRegister(0x27, 0x80);
+    chip.WriteRegister(0x42, 0x00);   // CSM: waits for a key-on
+    chip.WriteRegister(0x2F, 0);
+}
+
+void PcmMidStretch(FmChip& chip)
+{
+    HeldNotesWithLatchedHighBytes(chip);
+    chip.WriteRegister(0x2B, 0x80);
+    for (int i = 0; i < 300; ++i) {
+        chip.WriteRegister(0x2A, static_cast<uint8_t>(i * 7));
+    }
+    chip.BeginPcmStretch(735);
+}
+
+// The start of a song: low bytes written without their high bytes, keys,
+// DAC bytes.
+void SongStart(FmChip& chip, int frame)
+{
+    if (frame == 0) {
+        LoadPatch(chip, 0, 4, 3);
+        LoadPatch(chip, 2, 7, 0);
+        chip.WriteRegister(0xA0, 0x80);
+        chip.WriteRegister(0xA2, 0x40);
+        chip.WriteRegister(0xA8, 0x20);
+        KeyOn(chip, 0);
+        KeyOn(chip, 2);
+        chip.WriteRegister(0x2B, 0x80);
+    }
+    for (int i = 0; i < 20; ++i) {
+        chip.WriteRegister(0x2A, static_cast<uint8_t>(128 + (frame * 13 + i * 29) % 90));
+    }
+}
+
+}  // namespace
+
+// After a reset a song sounds as it does on a chip fresh from power-on,
+// whatever the chip played before and however that ended.
+TEST(ChipReset, ASongAfterAnyOtherSoundsAsOnAFreshChip)
+{
+    struct Before {
+        const char* name;
+        void (*play)(FmChip&);
+    };
+    const Before befores[] = {
+        {"held notes", HeldNotesWithLatchedHighBytes},
+        {"CSM, LFO, prescaler", CsmLfoAndPrescaler},
+        {"PCM mid-stretch", PcmMidStretch},
+    };
+    struct Mode {
+        uint32_t rate;
+        bool interpolate;
+    };
+    for (const Mode mode : {Mode{44100, true}, Mode{22050, false}}) {
+        auto play = [&](FmChip& chip) {
+            chip.SetClockAndRate(PlayerClock, mode.rate, mode.interpolate);
+            chip.ResetChip();
+            chip.WriteRegister(0x29, 0x9F);
+            std::vector<int32_t> out;
+            for (int frame = 0; frame < 6; ++frame) {
+                SongStart(chip, frame);
+                const auto part = Render(chip, mode.rate / 60);
+                out.insert(out.end(), part.begin(), part.end());
+            }
+            return out;
+        };
+        auto fresh = MakeChip(mode.rate, mode.interpolate);
+        const auto expected = play(*fresh);
+        EXPECT_GT(PeakOf(expected, 0), 1000);
+        for (const Before& before : befores) {
+            SCOPED_TRACE(testing::Message() << before.name << " at " << mode.rate);
+            auto used = MakeChip(mode.rate, mode.interpolate);
+            before.play(*used);
+            Render(*used, 300);
+            EXPECT_EQ(play(*used), expected);
+        }
+    }
+}
+
 TEST(ChipRegisters, KeyRegisterAndCsmMode)
 {
     auto chip = MakeChip(44100, false);
