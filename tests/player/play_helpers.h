@@ -29,9 +29,8 @@ using PlayerPtr = std::unique_ptr<GymPlayer, PlayerDeleter>;
 
 // Puts both chips in the state they have right after the library loads and
 // the settings loader has run: the FM chip constructed anew and initialised
-// as the loader does, the PSG zeroed. Some state (the FM resampler, operator
-// key flags, the noise feedback) deliberately carries over from one song to
-// the next; renders that must match a fresh process start from here.
+// as the loader does, the PSG zeroed. A song's start powers the chips on as
+// well; this also undoes what a test did to them directly.
 inline void PowerOnChips() {
     fmChip.~FmChip();
     new (&fmChip) FmChip();
