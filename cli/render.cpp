@@ -1,30 +1,40 @@
-// tamboril render: plays a song exactly as the plug-in's decode thread does
-// and writes the PCM to a file.
+// tamboril render: plays songs exactly as the plug-in's decode thread does
+// and writes the PCM to files.
 //
-//   tamboril render FILE [-o OUT] [--frequency F] [--loops N] [--fade MS]
+//   tamboril render FILE... [-o OUT] [--frequency F] [--loops N] [--fade MS]
 //                   [--volume-fm N] [--volume-ssg N] [--volume-pcm N]
-//                   [--seek MS] [--checksum] [--quiet]
+//                   [--block-frames N] [--seek MS [--seek-after N]]
+//                   [--checksum] [--quiet]
 //
-// The FM chip is initialised once as the settings loader does, the song is
-// opened, asked for its rate and started, and then rendered in blocks of
-// rate x 30 / 1000 stereo frames until it stops running; every block is
-// written. --seek does what the decode thread does when a seek arrives during
-// the first block: that block is rendered and dropped, the player seeks, and
-// the rest is written.
+// The FM chip is initialised once as the settings loader does; then, one song
+// after another in this one process, as a playlist in the plug-in plays them,
+// each song is opened, asked for its rate and started, and rendered in blocks
+// of --block-frames stereo frames (default: the host's 30 ms block, rate x 30
+// / 1000) until it stops running; every block is written. --seek does what
+// the decode thread does when a seek arrives during the first block: that
+// block (of --seek-after frames, default one block, at most 441000 = 10 s at
+// 44100 Hz) is rendered and dropped, the player seeks, and the rest is
+// written.
 //
 // OUT by extension: .wav (16-bit PCM), .flac, .raw (headerless signed 16-bit
-// little-endian, left then right), or "-" for raw on standard output. Without
-// -o the audio goes to the song's name with ".wav" in the current folder,
-// unless --checksum is given, which prints the FNV-1a 64 hash of the rendered
-// samples (little-endian int16, left then right) on standard output instead.
+// little-endian, left then right), or "-" for raw on standard output. With
+// several songs, or when it is a folder, OUT is a folder (made if need be)
+// that gets each song's name with ".wav" ("-2", "-3" ... added to a name
+// already used). Without -o each song goes to its name with ".wav" in the
+// current folder, unless --checksum is given, which prints the FNV-1a 64 hash
+// of the rendered samples (little-endian int16, left then right) on standard
+// output instead: the hash alone for one song, else one "hash<TAB>FILE" line
+// per song.
 //
-// Exit status: 0 done, 1 the song (or the output file) cannot be opened, 2 bad
-// usage.
+// Exit status: 0 done, 1 a song (or an output file) could not be opened (the
+// other songs are still played), 2 bad usage.
 #include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <set>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -46,14 +56,18 @@ namespace {
 constexpr uint32_t kLoaderClock = 7670442;
 constexpr uint32_t kLoaderRate = 44100;
 
-// What the configuration pages allow.
+// What the configuration pages allow. Their level spins run from -20 to 60,
+// but a typed level is taken as typed; 192 half-decibels of attenuation is
+// where every gain reaches 0, so that a part can be heard alone.
 constexpr int kMaxLoops = 255;
 constexpr int kMaxFadeMs = 32767;
 constexpr int kMinLevel = -20;
-constexpr int kMaxLevel = 60;
+constexpr int kMaxLevel = 192;
 
 // The decode thread's block length, ms.
 constexpr int32_t kBlockMs = 30;
+// Longest block a render call may be asked for: 10 s at 44100 Hz.
+constexpr int32_t kMaxBlockFrames = 441000;
 
 // Stereo frames converted to little-endian bytes at a time for raw output.
 constexpr int32_t kRawChunkFrames = 2048;
@@ -62,7 +76,7 @@ constexpr uint64_t kFnvOffset = 0xCBF29CE484222325ull;
 constexpr uint64_t kFnvPrime = 0x100000001B3ull;
 
 struct RenderOptions {
-    std::string file;
+    std::vector<std::string> files;
     std::string out;
     std::string frequency = "55467:FM";
     int loops = kDefaultLoopCount;
@@ -71,6 +85,8 @@ struct RenderOptions {
     int volumeSsg = 0;
     int volumePcm = 0;
     int seekMs = -1;  // none
+    int blockFrames = 0;      // 0 = the host's block, rate x 30 / 1000
+    int seekAfterFrames = 0;  // 0 = one block
     bool checksum = false;
     bool quiet = false;
 };
@@ -211,39 +227,20 @@ void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double 
                  player->ops.loopsDone(player), speed);
 }
 
-int Render(const RenderOptions& options) {
-    fmChip.Initialize(kLoaderClock, kLoaderRate, true);
-    ResetSettingsToDefaults();
-    settings.frequency = FrequencyFromName(options.frequency);
-    settings.loopCount = options.loops;
-    settings.fadeoutTime = options.fadeMs;
-    settings.volumeFm = options.volumeFm;
-    settings.volumeSsg = options.volumeSsg;
-    settings.volumePcm = options.volumePcm;
-
-    if (options.checksum && options.out == "-") {
-        std::fprintf(stderr, "tamboril render: --checksum prints on standard output; it cannot go with -o -\n");
-        return kExitUsage;
-    }
-    std::string out = options.out;
-    if (out.empty() && !options.checksum) out = DefaultOutput(options.file);
-    if (!out.empty() && out != "-" && !EndsWithNoCase(out, ".wav") && !EndsWithNoCase(out, ".flac") &&
-        !EndsWithNoCase(out, ".raw")) {
-        std::fprintf(stderr, "tamboril render: %s: the output must end in .wav, .flac or .raw, or be -\n",
-                     out.c_str());
-        return kExitUsage;
-    }
-
-    GymPlayer* player = OpenSong(options.file.c_str());
+// Plays one song from start to end into `out` (empty: nowhere). Returns the
+// exit status for this song and sets `hash` to its checksum.
+int RenderSong(const RenderOptions& options, const std::string& file, const std::string& out, uint64_t& hash) {
+    GymPlayer* player = OpenSong(file.c_str());
     if (player == nullptr) {
-        std::fprintf(stderr, "tamboril render: cannot open %s\n", options.file.c_str());
+        std::fprintf(stderr, "tamboril render: cannot open %s\n", file.c_str());
         return kExitCannotOpen;
     }
     const PlayerOps& ops = player->ops;
     const int32_t rate = ops.sampleRate(player);
-    const int32_t blockFrames = rate * kBlockMs / 1000;
+    const int32_t blockFrames = options.blockFrames > 0 ? options.blockFrames : rate * kBlockMs / 1000;
+    const int32_t seekAfterFrames = options.seekAfterFrames > 0 ? options.seekAfterFrames : blockFrames;
     const int32_t passMs = SongLengthMs(player);
-    std::vector<int16_t> block(2 * static_cast<size_t>(blockFrames));
+    std::vector<int16_t> block(2 * static_cast<size_t>(std::max(blockFrames, seekAfterFrames)));
 
     Sink sink;
     if (!sink.Open(out, rate)) {
@@ -259,7 +256,7 @@ int Render(const RenderOptions& options) {
 
     ops.start(player);
     if (options.seekMs >= 0 && ops.isRunning(player)) {
-        ops.render(player, block.data(), blockFrames);
+        ops.render(player, block.data(), seekAfterFrames);
         ops.seek(player, options.seekMs);
     }
 
@@ -286,28 +283,112 @@ int Render(const RenderOptions& options) {
         std::fprintf(stderr, "tamboril render: writing %s failed\n", out.c_str());
         return kExitCannotOpen;
     }
-    if (options.checksum) std::printf("%016llx\n", static_cast<unsigned long long>(tally.hash));
+    hash = tally.hash;
     if (!options.quiet) {
         double seconds = static_cast<double>(tally.framesWritten) / rate;
         double peakDb = tally.peak > 0 ? 20.0 * std::log10(tally.peak / 32768.0) : -INFINITY;
         std::fprintf(stderr,
                      "%s: %lld frames at %d Hz, %s, loops done %d, peak %d (%.1f dBFS), %.0fx real time\n",
-                     out.empty() ? options.file.c_str() : out.c_str(),
+                     out.empty() ? file.c_str() : out.c_str(),
                      static_cast<long long>(tally.framesWritten), rate, Clock(seconds).c_str(), loops,
                      tally.peak, peakDb, elapsed > 0 ? seconds / elapsed : 0.0);
     }
-    std::fflush(stdout);
     return kExitDone;
+}
+
+// Output paths, one per song: OUT itself for one song, else names in the
+// folder OUT (or the current folder), each used once.
+std::vector<std::string> OutputPaths(const RenderOptions& options, bool intoFolder) {
+    std::vector<std::string> paths;
+    if (!intoFolder) {
+        paths.push_back(options.out.empty() && !options.checksum ? DefaultOutput(options.files[0]) : options.out);
+        return paths;
+    }
+    const bool nowhere = options.out.empty() && options.checksum;
+    std::string folder = options.out;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    std::set<std::string> used;
+    for (const std::string& file : options.files) {
+        if (nowhere) {
+            paths.emplace_back();
+            continue;
+        }
+        const std::string name = DefaultOutput(file);
+        std::string unique = name;
+        for (int n = 2; !used.insert(unique).second; ++n) {
+            unique = name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".wav";
+        }
+        paths.push_back(folder + unique);
+    }
+    return paths;
+}
+
+int Render(const RenderOptions& options) {
+    fmChip.Initialize(kLoaderClock, kLoaderRate, true);
+    ResetSettingsToDefaults();
+    settings.frequency = FrequencyFromName(options.frequency);
+    settings.loopCount = options.loops;
+    settings.fadeoutTime = options.fadeMs;
+    settings.volumeFm = options.volumeFm;
+    settings.volumeSsg = options.volumeSsg;
+    settings.volumePcm = options.volumePcm;
+
+    if (options.checksum && options.out == "-") {
+        std::fprintf(stderr, "tamboril render: --checksum prints on standard output; it cannot go with -o -\n");
+        return kExitUsage;
+    }
+    std::error_code error;
+    const bool intoFolder = options.files.size() > 1 ||
+                            (!options.out.empty() && std::filesystem::is_directory(options.out, error));
+    if (intoFolder && options.out == "-") {
+        std::fprintf(stderr, "tamboril render: with several songs -o names a folder, not -\n");
+        return kExitUsage;
+    }
+    if (intoFolder && !options.out.empty() && !std::filesystem::is_directory(options.out, error) &&
+        !std::filesystem::create_directories(options.out, error)) {
+        std::fprintf(stderr, "tamboril render: cannot make the folder %s\n", options.out.c_str());
+        return kExitCannotOpen;
+    }
+    const std::string& out = options.out;
+    if (!intoFolder && !out.empty() && out != "-" && !EndsWithNoCase(out, ".wav") && !EndsWithNoCase(out, ".flac") &&
+        !EndsWithNoCase(out, ".raw")) {
+        std::fprintf(stderr, "tamboril render: %s: the output must end in .wav, .flac or .raw, or be -\n",
+                     out.c_str());
+        return kExitUsage;
+    }
+
+    const std::vector<std::string> outputs = OutputPaths(options, intoFolder);
+    int status = kExitDone;
+    for (size_t i = 0; i < options.files.size(); ++i) {
+        uint64_t hash = 0;
+        const int songStatus = RenderSong(options, options.files[i], outputs[i], hash);
+        if (songStatus != kExitDone) {
+            status = songStatus;
+            continue;
+        }
+        if (options.checksum && options.files.size() == 1) {
+            std::printf("%016llx\n", static_cast<unsigned long long>(hash));
+        } else if (options.checksum) {
+            std::printf("%016llx\t%s\n", static_cast<unsigned long long>(hash), options.files[i].c_str());
+        }
+    }
+    std::fflush(stdout);
+    return status;
 }
 
 }  // namespace
 
 void AddRenderCommand(CLI::App& app, int& status) {
     auto options = std::make_shared<RenderOptions>();
-    CLI::App* render = app.add_subcommand("render", "Render a song to a WAV, FLAC or raw file as the plug-in plays it");
-    render->add_option("FILE", options->file, "Song file (.gym, .dru, .gym_zip, .gym.zip)")->required();
+    CLI::App* render = app.add_subcommand("render", "Render songs to WAV, FLAC or raw files as the plug-in plays them");
+    render->add_option("FILE", options->files,
+                       "Song files (.gym, .dru, .gym_zip, .gym.zip), played one after another in one process as a "
+                       "playlist")
+        ->required();
     render->add_option("-o,--output", options->out,
-                       "Output: .wav, .flac, .raw, or - for raw on standard output (default: the song's name with .wav)");
+                       "Output: .wav, .flac, .raw, or - for raw on standard output (default: the song's name with "
+                       ".wav); with several songs, or when it is a folder, a folder that gets each song's name with "
+                       ".wav");
     render->add_option("--frequency", options->frequency, "Output frequency: " + FrequencyNames())
         ->check(CLI::Validator(
             [](std::string& value) {
@@ -318,14 +399,24 @@ void AddRenderCommand(CLI::App& app, int& status) {
         ->check(CLI::Range(0, kMaxLoops));
     render->add_option("--fade", options->fadeMs, "Fade-out time in ms (0 = stop at once)")
         ->check(CLI::Range(0, kMaxFadeMs));
-    render->add_option("--volume-fm", options->volumeFm, "FM attenuation in half-decibels")
+    render->add_option("--volume-fm", options->volumeFm, "FM attenuation in half-decibels (192 silences it)")
         ->check(CLI::Range(kMinLevel, kMaxLevel));
-    render->add_option("--volume-ssg", options->volumeSsg, "PSG attenuation in half-decibels")
+    render->add_option("--volume-ssg", options->volumeSsg, "PSG attenuation in half-decibels (192 silences it)")
         ->check(CLI::Range(kMinLevel, kMaxLevel));
-    render->add_option("--volume-pcm", options->volumePcm, "PCM (DAC) attenuation in half-decibels")
+    render->add_option("--volume-pcm", options->volumePcm, "PCM (DAC) attenuation in half-decibels (192 silences it)")
         ->check(CLI::Range(kMinLevel, kMaxLevel));
-    render->add_option("--seek", options->seekMs, "Seek to this position (ms) during the first block")
+    render->add_option("--block-frames", options->blockFrames,
+                       "Stereo frames per render call (default: the host's 30 ms block, rate x 30 / 1000: 1323 at "
+                       "44100 Hz and 55467:FM, 1440 at 48000, 720 at 24000, 661 at 22050, 330 at 11025)")
+        ->check(CLI::Range(1, kMaxBlockFrames));
+    render->add_option("--seek", options->seekMs,
+                       "Seek to this position (ms) after the first block, which is rendered and dropped as the host "
+                       "drops it when it flushes")
         ->check(CLI::NonNegativeNumber);
+    render->add_option("--seek-after", options->seekAfterFrames,
+                       "Frames in that first block, up to 441000 (10 s at 44100 Hz; default: one block)")
+        ->check(CLI::Range(1, kMaxBlockFrames))
+        ->needs("--seek");
     render->add_flag("--checksum", options->checksum,
                      "Print the FNV-1a 64 hash of the rendered samples (writes no file unless -o is given)");
     render->add_flag("-q,--quiet", options->quiet, "Print nothing but errors");

@@ -10,6 +10,14 @@ void FmChannel::Reset() {
     }
 }
 
+void FmChannel::PowerOn() {
+    for (FmOperator& o : op) {
+        o.PowerOn();
+    }
+    feedbackShift = 0;
+    SetAlgorithm(0);
+}
+
 void FmChannel::SetFeedback(int fb) {
     feedbackShift = FeedbackShiftTable[fb & 7];
 }

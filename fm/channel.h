@@ -53,6 +53,10 @@ struct FmChannel {
     // Resets the four operators; routing, feedback and parameters stay.
     void Reset();
 
+    // As constructed: algorithm 0, no feedback, operators powered on (their
+    // mutes kept).
+    void PowerOn();
+
     // fb 0 ... 7 (masked).
     void SetFeedback(int fb);
 

@@ -158,8 +158,29 @@ bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpola
 
 void FmChip::ResetChip()
 {
+    // A song must sound the same whatever played before it, so the reset
+    // starts from the state the chip was built with: keys up, every operator
+    // parameter and derived value as at power-on, the frequency latches 0
+    // (else the zero writes below would rebuild each word from the old high
+    // byte), the resampler empty.
+    for (FmChannel& channel : channels) {
+        channel.PowerOn();
+    }
+    for (int i = 0; i < 6; ++i) {
+        fnumHigh[i] = 0;
+        blockFnum[i] = 0;
+    }
+    for (int i = 0; i < 3; ++i) {
+        slotFnumHigh[i] = 0;
+        slotBlockFnum[i] = 0;
+    }
+    resamplePhase = fm_chip::ResamplePhaseStart;
+    resampleLeft = 0;
+    resampleRight = 0;
+
     // Every register zeroed, in ascending order within each range; 0x28-0x2F
-    // are left alone, so keys, PCM and prescaler keep their state here.
+    // are not written (the PCM state is cleared below, the prescaler by the
+    // timer reset).
     struct Range { uint32_t first, last; };
     static constexpr Range ResetRangeTable[] = {
         {0x020, 0x027}, {0x030, 0x0BF}, {0x130, 0x1BF}, {0x100, 0x10F}, {0x010, 0x01F},
@@ -188,6 +209,9 @@ void FmChip::ResetChip()
     pcmCount = 0;
     pcmLast = 0;
     pcmEnabled = 0;
+    pcmStretchLeft = 0;
+    pcmPosition = 0;
+    pcmStep = 0;
     OnInterruptLine((statusMask & reg29 & status) != 0);
 }
 

@@ -23,7 +23,7 @@
 //   029   x-------  channels 3-5 take part in mixing (when clear they are
 //                   silent, though channel 3 runs beside a sounding channel 2)
 //   029   ---xxxxx  interrupt enables (masks the interrupt line)
-//   02A   xxxxxxxx  PCM sample, 128 = zero level: queued, up to 8192 per mix;
+//   02A   xxxxxxxx  PCM sample, 128 = zero level: queued, up to 8192 per stretch;
 //                   dropped while PCM is off or when there is no queue
 //   02B   x-------  PCM enable
 //   02D   (write)   select prescaler 0: clock / 6
@@ -72,16 +72,22 @@
 //       output rate is too high to resample down to, interpolation goes off
 //       and the channels run at the output rate. Always true.
 //   ResetChip()  power-on state: every register zeroed, channels 3-5 left
-//       out of mixing, all operators Off. Keeps clock, rates, gains,
-//       resampler state, mutes and the operators' key flags.
+//       out of mixing, all operators Off with their keys up, the frequency
+//       latches 0, the resampler empty, no PCM queued. Nothing of what was
+//       played before survives; only clock, rates, gains and mutes stay.
 //   WriteRegister(address, data)  one register write, address 0x000-0x1FF.
+//   BeginPcmStretch(frames)  the next `frames` output frames, however many
+//       MixInto calls render them, are one stretch: the PCM bytes queued
+//       now are spread over all of it. Without it a MixInto is a stretch of
+//       its own.
 //   MixInto(buffer, frames)  adds `frames` stereo frames of FM and PCM
 //       (left, right; 32-bit) to `buffer`; never clears it.
 //   SetFmGain / SetPsgGain / SetPcmGain(halfDb)  gains in half-decibel
 //       steps, positive louder, 0 = unity, capped at +20.
 //   PsgGainFactor()  PSG multiplier, 4095 at 0 dB: apply (sample * f) >> 12.
 //   SetMutedChannels(mask)  bit i silences channel i (0-5) from the next mix.
-//   DiscardPcmQueue()  drops the PCM bytes queued since the last mix.
+//   DiscardPcmQueue()  drops the PCM bytes not yet mixed and ends the
+//       stretch.
 #pragma once
 
 #include <cstdint>
@@ -151,13 +157,14 @@ public:
 
     void WriteRegister(uint32_t address, uint8_t data);
 
+    void BeginPcmStretch(uint32_t frames);
     void MixInto(int32_t* buffer, uint32_t frames);
     void SetFmGain(int32_t halfDb);
     void SetPsgGain(int32_t halfDb);
     void SetPcmGain(int32_t halfDb);
     int32_t PsgGainFactor() const { return psgGain; }
     void SetMutedChannels(uint32_t mask);
-    void DiscardPcmQueue() { pcmCount = 0; }
+    void DiscardPcmQueue();
 
     // Queries for tests and tools.
     int32_t FmGain() const { return fmGain; }
@@ -178,6 +185,7 @@ public:
     bool HasPcmQueue() const { return pcmQueue != nullptr; }
     int32_t PcmCount() const { return pcmCount; }
     int32_t PcmLast() const { return pcmLast; }
+    uint32_t PcmStretchLeft() const { return pcmStretchLeft; }
     uint8_t PcmQueueByte(int index) const { return pcmQueue ? pcmQueue[index] : 0; }
     const FmChannel& Channel(int index) const { return channels[index]; }
 
@@ -195,6 +203,8 @@ private:
     void MixDirect(int32_t* buffer, uint32_t frames, uint32_t mask);
     void MixResampled(int32_t* buffer, uint32_t frames, uint32_t mask);
     void MixPcm(int32_t* buffer, uint32_t frames);
+    void MixPcmFrames(int32_t* buffer, uint32_t frames);
+    void EndPcmStretch();
 
     // Channel routing
     FmChannel* csmChannel;          // channel 2: the one the CSM and special modes act on
@@ -229,9 +239,12 @@ private:
 
     // PCM (DAC) queue
     std::unique_ptr<uint8_t[]> pcmQueue;  // PcmQueueSize bytes once Initialize succeeded
-    int32_t pcmCount = 0;           // bytes queued since the last mix (0-8192)
+    int32_t pcmCount = 0;           // bytes queued for the current or next stretch (0-8192)
     int32_t pcmLast = 0;            // last PCM value mixed, after gain
     int32_t pcmEnabled = 0;         // 0 or 0x80 (register 0x2B bit 7)
+    uint32_t pcmStretchLeft = 0;    // frames of the current stretch still to mix; 0 = none open
+    uint32_t pcmPosition = 0;       // read position in the stretch's bytes, 16.16; 0 = its first byte
+    uint32_t pcmStep = 0;           // read position step per frame, 16.16
 
     FmChannel channels[6];
 };

@@ -258,6 +258,12 @@ void FmOperator::KeyOff() {
     EnterEnvelopePhase(instant ? EnvelopePhase::Off : EnvelopePhase::Release);
 }
 
+void FmOperator::PowerOn() {
+    const bool keepMuted = muted;
+    *this = FmOperator();
+    muted = keepMuted;
+}
+
 void FmOperator::Reset() {
     envOutput = MaxAttenuation;
     totalLevelLatch = 127;

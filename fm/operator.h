@@ -128,6 +128,10 @@ struct FmOperator {
     // changed. Rates, keyOn and the other parameters stay.
     void Reset();
 
+    // Every field as at construction (key off, parameters and derived values
+    // 0) except `muted`, which is the chip's setting, not the song's.
+    void PowerOn();
+
     // ---- Per-sample steps (hot path) ----
 
     // Envelope tick: counts down and takes at most one envelope step when the

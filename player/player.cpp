@@ -247,6 +247,9 @@ void Render(GymPlayer* player, int16_t* buffer, int32_t count) {
 
     for (;;) {
         if (buffer != nullptr && count == 0) break;
+        // Each release of the interpreter opens a stretch, which the calls
+        // that follow may render in parts.
+        const bool opensStretch = p.pendingSamples == 0;
         while (p.pendingSamples == 0) InterpretCommand(p);
         if (p.pendingSamples == kEnded) {
             if (buffer != nullptr) std::memset(buffer, 0, 4 * static_cast<size_t>(count));
@@ -262,6 +265,9 @@ void Render(GymPlayer* player, int16_t* buffer, int32_t count) {
             if (Reached(p.frameCount, count)) break;
             continue;
         }
+        // The chip spreads the stretch's PCM bytes over all of it, so a
+        // stretch sounds the same however the calls split it.
+        if (opensStretch) fmChip.BeginPcmStretch(static_cast<uint32_t>(p.pendingSamples));
         int32_t n = p.pendingSamples < count ? p.pendingSamples : count;
         p.pendingSamples -= n;
         count -= n;

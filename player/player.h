@@ -2,8 +2,10 @@
 // only through its table of operations and freed by its own destroy.
 //
 // Operations, in slot order (each takes the player first):
-//   start          resets both chips and the playback state for a pass from
-//                  the beginning; needs a prior sampleRate
+//   start          powers both chips on afresh and resets the playback state
+//                  for a pass from the beginning, so that every start (a
+//                  later song, a seek back) sounds like the first after
+//                  loading; needs a prior sampleRate
 //   render         with a buffer: fills exactly `count` 16-bit stereo frames
 //                  (left, right); without one: fast-forwards until the
 //                  position reaches `count` ms

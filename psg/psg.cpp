@@ -126,6 +126,7 @@ int32_t PsgInit(int32_t clock, int32_t rate) {
         chip.period[v] = chip.tick;
     }
     chip.shiftRegister = kNoiseSeed;
+    chip.feedback = 0;
     chip.output[kPsgNoiseVoice] = 1;
     return 0;
 }

@@ -35,9 +35,11 @@
 // sample.
 //
 // Operations (all on the decode thread, no locks):
-//   PsgInit(clock, rate)   clock in Hz, output rate in Hz; silences every
-//                          voice, reloads the noise register, rebuilds tick
-//                          and levels. Keeps `feedback`. Returns 0.
+//   PsgInit(clock, rate)   clock in Hz, output rate in Hz; the power-on
+//                          state: every voice silent, the noise register
+//                          reloaded and its feedback 0 (until the first
+//                          noise-control write it runs empty), tick and
+//                          levels rebuilt. Returns 0.
 //   PsgWrite(b)            one byte to the data port; takes effect for the
 //                          next PsgMix.
 //   PsgMix(buffer, count)  writes `count` samples (count < 32768, so that
@@ -64,8 +66,8 @@ struct PsgChip {
     // Voices: 0-2 square, 3 noise
     int32_t amplitude[kPsgVoices];    // levels[attenuation]
     int32_t shiftRegister;            // noise shift register, 17 bits
-    int32_t feedback;                 // 0x12000 white, 0x8000 periodic; 0 until
-                                      //   the first noise-control write
+    int32_t feedback;                 // 0x12000 white, 0x8000 periodic; 0 from
+                                      //   PsgInit to the first noise-control write
     int32_t period[kPsgVoices];       // time between output changes, time units
     int32_t counter[kPsgVoices];      // time units left to the next change
     int32_t output[kPsgVoices];       // current output bit, 0 or 1

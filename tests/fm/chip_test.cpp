@@ -77,7 +77,7 @@ TEST(ChipClock, RatesBeyondResamplingRunDirect)
     EXPECT_EQ(chip->SynthesisRate(), 44100u);
 }
 
-TEST(ChipReset, ClearsRegistersButKeepsKeysGainsResamplerAndLatchedHighByte)
+TEST(ChipReset, PowersOnButKeepsGains)
 {
     auto chip = MakeChip(44100, true);
     chip->SetFmGain(-20);
@@ -89,12 +89,11 @@ TEST(ChipReset, ClearsRegistersButKeepsKeysGainsResamplerAndLatchedHighByte)
     chip->WriteRegister(0x2F, 0);
     chip->WriteRegister(0xB5, 0x40);
     Render(*chip, 100);
-    const int32_t phase = chip->ResamplePhase();
-    ASSERT_NE(phase, 0x3FFF);
+    ASSERT_NE(chip->ResamplePhase(), 0x3FFF);
 
     chip->ResetChip();
-    // 0xA0 is zeroed before 0xA4, so the word keeps the old high byte.
-    EXPECT_EQ(chip->BlockFnum(0), 0x2200u);
+    // The latched high byte is gone before 0xA0 is zeroed.
+    EXPECT_EQ(chip->BlockFnum(0), 0u);
     chip->WriteRegister(0xA0, 0x05);
     EXPECT_EQ(chip->BlockFnum(0), 0x0005u);
     EXPECT_EQ(chip->Mode(), 0);
@@ -110,15 +109,14 @@ TEST(ChipReset, ClearsRegistersButKeepsKeysGainsResamplerAndLatchedHighByte)
         }
     }
     EXPECT_EQ(chip->FmGain(), 5181);
-    EXPECT_EQ(chip->ResamplePhase(), phase);
+    EXPECT_EQ(chip->ResamplePhase(), 0x3FFF);
+    EXPECT_EQ(chip->ResampleLeft(), 0);
+    EXPECT_EQ(chip->ResampleRight(), 0);
 
-    // 0x28 is not written: a held key ignores key-on until keyed off.
-    EXPECT_EQ(KeyPattern(*chip)[0], 0xF);
+    // A key held when the reset came is up: the next key-on starts a note.
+    EXPECT_EQ(KeyPattern(*chip)[0], 0);
     KeyOn(*chip, 0);
-    EXPECT_EQ(chip->Channel(0).op[3].envPhase, EnvelopePhase::Off);
-    KeyOff(*chip, 0);
-    KeyOn(*chip, 0);
-    EXPECT_NE(chip->Channel(0).op[3].envPhase, EnvelopePhase::Off);
+    EXPECT_EQ(chip->Channel(0).op[3].envPhase, EnvelopePhase::Attack);
 }
 
 TEST(ChipRegisters, KeyRegisterAndCsmMode)

@@ -106,6 +106,98 @@ TEST(MixPcm, InterpolationStartsFromTheCarriedByte)
 
 namespace {
 
+// One stretch of PCM: its length, the bytes queued for it, and how the calls
+// split it (the parts add up to the length or run past it).
+struct PcmStretchCase {
+    bool interpolate;
+    uint32_t frames;
+    int bytes;
+    std::vector<uint32_t> parts;
+};
+
+// The stretch, then a short one to show what carries over, mixed in the
+// given parts after BeginPcmStretch, or in one call per stretch when `parts`
+// is empty.
+std::vector<int32_t> MixStretches(const PcmStretchCase& c, bool split)
+{
+    auto chip = MakeChip(44100, c.interpolate);
+    chip->WriteRegister(0x2B, 0x80);
+    chip->WriteRegister(0x1B6, 0x80);  // channel 5 left only: the sides differ
+    for (int i = 0; i < c.bytes; ++i) {
+        chip->WriteRegister(0x2A, static_cast<uint8_t>((i * 37 + 11) & 0xFF));
+    }
+    std::vector<int32_t> out;
+    if (split) {
+        chip->BeginPcmStretch(c.frames);
+        for (uint32_t n : c.parts) {
+            const auto part = Render(*chip, n);
+            out.insert(out.end(), part.begin(), part.end());
+        }
+    } else {
+        uint32_t total = 0;
+        for (uint32_t n : c.parts) total += n;
+        out = Render(*chip, c.frames);
+        if (total > c.frames) {
+            const auto rest = Render(*chip, total - c.frames);  // a stretch with nothing queued
+            out.insert(out.end(), rest.begin(), rest.end());
+        }
+    }
+    EXPECT_EQ(chip->PcmCount(), 0);
+    EXPECT_EQ(chip->PcmStretchLeft(), 0u);
+    QueuePcm(*chip, {250, 5, 128});
+    const auto next = Render(*chip, 9);
+    out.insert(out.end(), next.begin(), next.end());
+    return out;
+}
+
+}  // namespace
+
+// A stretch mixed in many calls sounds as one call over all of it (the
+// original, unsplit algorithm, pinned above), with or without interpolation,
+// and leaves the same byte to carry into the next stretch.
+TEST(MixPcm, AStretchSoundsTheSameHoweverTheCallsSplitIt)
+{
+    std::vector<uint32_t> ones(183, 1);
+    const PcmStretchCase cases[] = {
+        {false, 735, 4, {100, 300, 335}},
+        {true, 735, 4, {1, 1, 733}},
+        {true, 367, 30, {7, 7, 7, 346}},
+        {false, 800, 8192, {661, 139}},
+        {true, 800, 8192, {661, 139}},
+        {true, 735, 1000, {1323}},           // one call past the stretch's end
+        {false, 183, 0, {50, 133}},          // nothing queued: the last value holds
+        {true, 183, 57, ones},
+        {false, 368, 367, {4096}},
+    };
+    for (const PcmStretchCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.frames << " frames, " << c.bytes << " bytes, interpolate "
+                                        << c.interpolate << ", " << c.parts.size() << " parts");
+        const auto whole = MixStretches(c, false);
+        const auto split = MixStretches(c, true);
+        ASSERT_EQ(whole.size(), split.size());
+        EXPECT_EQ(whole, split);
+    }
+}
+
+TEST(MixPcm, DiscardEndsTheStretch)
+{
+    auto chip = MakeChip(44100, false);
+    chip->WriteRegister(0x2B, 0x80);
+    QueuePcm(*chip, {138, 148, 158, 168});
+    chip->BeginPcmStretch(735);
+    const auto first = Render(*chip, 300);  // frames 0-184 byte 1, 185-299 byte 2
+    EXPECT_EQ(first[2 * 299], PcmValue(148, 4095));
+    chip->DiscardPcmQueue();
+    EXPECT_EQ(chip->PcmStretchLeft(), 0u);
+    EXPECT_EQ(chip->PcmCount(), 0);
+    // What follows is a stretch of its own with nothing queued: the last value.
+    const auto rest = Render(*chip, 435);
+    EXPECT_EQ(rest[0], PcmValue(148, 4095));
+    EXPECT_EQ(rest[2 * 434], PcmValue(148, 4095));
+}
+
+namespace {
+
 // Internal samples of a chip rendered directly at the synthesis rate: the
 // values the resampler must weight.
 struct InternalSamples {

@@ -2,7 +2,10 @@
 // the rate, start, render blocks; plus fixture files and checksums.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -26,9 +29,8 @@ using PlayerPtr = std::unique_ptr<GymPlayer, PlayerDeleter>;
 
 // Puts both chips in the state they have right after the library loads and
 // the settings loader has run: the FM chip constructed anew and initialised
-// as the loader does, the PSG zeroed. Some state (the FM resampler, operator
-// key flags, the noise feedback) deliberately carries over from one song to
-// the next; renders that must match a fresh process start from here.
+// as the loader does, the PSG zeroed. A song's start powers the chips on as
+// well; this also undoes what a test did to them directly.
 inline void PowerOnChips() {
     fmChip.~FmChip();
     new (&fmChip) FmChip();
@@ -79,6 +81,79 @@ inline std::vector<int16_t> RenderToEnd(GymPlayer* player, int32_t blockFrames, 
         Append(all, Render(player, blockFrames));
     }
     return all;
+}
+
+// The lengths of the stretches the player renders from start to end, one per
+// release of the interpreter, found by a quick pass with every level at its
+// floor: each stretch is opened by a one-frame render and the rest of it is
+// rendered in one call, so the loop-and-fade check falls where it would fall
+// with one call per stretch. The chips are powered on before and after.
+inline std::vector<int32_t> StretchLengths(const std::string& path, const char* frequency) {
+    PowerOnChips();
+    ResetSettingsToDefaults();
+    settings.frequency = LookupChoiceValue(frequencyChoices, frequency);
+    settings.volumeFm = 192;
+    settings.volumeSsg = 192;
+    settings.volumePcm = 192;
+    std::vector<int32_t> lengths;
+    PlayerPtr player = Open(path);
+    if (player) {
+        Begin(player.get());
+        std::vector<int16_t> block;
+        while (player->ops.isRunning(player.get())) {
+            const int32_t pending = player->state->pendingSamples;
+            const int32_t n = pending > 0 ? pending : 1;
+            block.resize(2 * static_cast<size_t>(n));
+            player->ops.render(player.get(), block.data(), n);
+            if (pending == 0 && player->ops.isRunning(player.get()))
+                lengths.push_back(player->state->pendingSamples + 1);
+        }
+    }
+    player.reset();
+    PowerOnChips();
+    ResetSettingsToDefaults();
+    return lengths;
+}
+
+// Renders one whole stretch per call (lengths from StretchLengths), then
+// single frames until the player stops, at most `maxFrames` in all.
+inline std::vector<int16_t> RenderStretches(GymPlayer* player, const std::vector<int32_t>& lengths,
+                                            int64_t maxFrames) {
+    std::vector<int16_t> all;
+    int64_t frames = 0;
+    for (int32_t n : lengths) {
+        if (frames >= maxFrames || !player->ops.isRunning(player)) return all;
+        Append(all, Render(player, n));
+        frames += n;
+    }
+    while (frames < maxFrames && player->ops.isRunning(player)) {
+        Append(all, Render(player, 1));
+        ++frames;
+    }
+    return all;
+}
+
+// Every song of the shared set outside bad/ and every real log, as paths
+// below the shared folder, sorted.
+inline std::vector<std::string> SharedSongs() {
+    namespace fs = std::filesystem;
+    std::vector<std::string> songs;
+    const fs::path shared(TAMBORIL_SHARED_DIR);
+    for (const char* folder : {"songs", "corpus/real"}) {
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(shared / folder, error)) {
+            if (!entry.is_regular_file()) continue;
+            std::string name = entry.path().filename().string();
+            std::string lower = name;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            // .gym, .gym.zip, .gym_zip and .dru; not .GYI, .tsv or .md
+            const bool song = lower.find(".gym") != std::string::npos ||
+                              (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dru") == 0);
+            if (song) songs.push_back(std::string(folder) + "/" + name);
+        }
+    }
+    std::sort(songs.begin(), songs.end());
+    return songs;
 }
 
 // FNV-1a 64 over the samples as little-endian 16-bit values, left then right.

@@ -71,6 +71,41 @@ TEST(RenderCommand, OutputsByExtension) {
     EXPECT_NEAR(ReadFileBytes(dir + "seek.raw").size() / 4.0, kFrames - 22050, 1323);
 }
 
+// Several songs play one after another in one process, each to its own file
+// in the folder -o names; a song sounds there as it does alone.
+TEST(RenderCommand, PlaylistBlocksAndSeekAfter) {
+    const std::string dir = TempDir();
+    const std::string tone = OneSecondSong(dir, "tone.gym");
+    const std::string dac = play::SharedPath("songs/probe_dac_pan.gym");
+    const std::string alone = Tool("render --quiet --checksum " + dac, dir).out;
+    ASSERT_EQ(alone.size(), 17u) << alone;
+
+    ToolRun run = Tool("render --quiet --checksum " + dac + " " + tone + " " + dac, dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string line = alone.substr(0, 16) + "\t" + dac + "\n";
+    EXPECT_EQ(run.out.substr(0, line.size()), line);
+    EXPECT_EQ(run.out.substr(run.out.size() - line.size()), line) << "the same after another song";
+
+    run = Tool("render --quiet -o list " + tone + " " + tone + " " + dac + " missing.gym", dir);
+    EXPECT_EQ(run.status, 1) << "a song that cannot be opened is reported; the others play";
+    EXPECT_EQ(ReadFileBytes(dir + "list/tone.wav"), ReadFileBytes(dir + "list/tone-2.wav"));
+    EXPECT_GT(ReadFileBytes(dir + "list/probe_dac_pan.wav").size(), 44u);
+
+    // 60 frames of 735 samples in blocks of 735, and the block that meets the end.
+    ASSERT_EQ(Tool("render --quiet --block-frames 735 -o blocks.raw " + tone, dir).status, 0);
+    EXPECT_EQ(ReadFileBytes(dir + "blocks.raw").size(), 4u * 61 * 735);
+
+    // Half a second played, then back to 0: as a seek to 0 right away.
+    EXPECT_EQ(Tool("render --quiet --checksum --seek 0 --seek-after 22050 " + dac, dir).out,
+              Tool("render --quiet --checksum --seek 0 " + dac, dir).out);
+    for (const char* bad : {"--block-frames 0", "--block-frames 441001", "--seek-after 441001 --seek 0",
+                            "--seek-after 100", "-o - " }) {
+        run = Tool(std::string("render --quiet ") + bad + " " + tone + " " + tone, dir);
+        EXPECT_EQ(run.status, 2) << bad;
+    }
+    EXPECT_EQ(Tool("render --quiet --checksum --seek 0 --seek-after 441000 " + tone, dir).status, 0);
+}
+
 TEST(RenderCommand, ExitStatusForBadInput) {
     const std::string dir = TempDir();
     const std::string song = OneSecondSong(dir, "tone.gym");
@@ -80,14 +115,14 @@ TEST(RenderCommand, ExitStatusForBadInput) {
     EXPECT_NE(run.out.find("missing.gym"), std::string::npos) << "the message names the file";
 
     for (const char* bad : {"--frequency 96000", "--frequency 44.1", "--loops 256", "--loops -1", "--fade 32768",
-                            "--fade -1", "--volume-fm 61", "--volume-ssg -21", "--volume-pcm 100",
+                            "--fade -1", "--volume-fm 193", "--volume-ssg -21", "--volume-pcm 193",
                             "-o out.mp3", "--checksum -o -", "--seek -5"}) {
         run = Tool(std::string("render --quiet ") + bad + " " + song, dir);
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_FALSE(run.out.empty()) << bad << ": says why";
     }
     for (const char* good : {"--frequency 55467:FM", "--frequency 55555", "--frequency 11025", "--loops 255",
-                             "--fade 0", "--fade 32767", "--volume-fm -20", "--volume-pcm 60"}) {
+                             "--fade 0", "--fade 32767", "--volume-fm -20", "--volume-pcm 60", "--volume-fm 192"}) {
         EXPECT_EQ(Tool(std::string("render --quiet --checksum ") + good + " " + song, dir).status, 0) << good;
     }
 }

@@ -51,7 +51,7 @@ TEST(PsgTables, LevelsAndTicks) {
     }
 }
 
-TEST(PsgInitState, SilencesVoicesAndKeepsFeedback) {
+TEST(PsgInitState, SilencesVoicesAndClearsFeedback) {
     PsgInit(kClock, 44100);
     Write({0xE4});  // white noise, attenuation still 15
     Mix(5000);
@@ -60,7 +60,7 @@ TEST(PsgInitState, SilencesVoicesAndKeepsFeedback) {
     Mix(100);
     EXPECT_NE(psgChip.shiftRegister, 0xF35);
     PsgInit(kClock, 44100);
-    EXPECT_EQ(psgChip.feedback, 0x12000) << "a new song keeps the last noise feedback";
+    EXPECT_EQ(psgChip.feedback, 0) << "a new song starts without the last noise feedback";
     EXPECT_EQ(psgChip.shiftRegister, 0xF35);
     for (int16_t s : Mix(2000)) ASSERT_EQ(s, 0) << "every voice is silent after init";
 }
