@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "shared_songs.h"
 #include "tests/host/shell_fixture.h"
 #include "tests/player/play_helpers.h"
 #ifndef _WIN32
@@ -92,8 +93,8 @@ std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* 
 }
 
 TEST_P(SameBits, EverySharedSong) {
+    TAMBORIL_NEED_SHARED_SONGS();
     const std::vector<std::string> songs = SharedSongs();
-    if (songs.empty()) GTEST_SKIP() << "no shared songs beside the checkout";
     const char* frequency = GetParam();
     LoadWith(Ini(std::string("Frequency=") + frequency + "\r\n").c_str());
     const int32_t code = LookupChoiceValue(frequencyChoices, frequency);
