@@ -6,6 +6,10 @@
 #                 Windows build under Wine; fails if any test fails
 #   make play     build the native tool and render the demo song to demo.wav
 #   make dist     the Windows plug-in as dist/tamboril-VERSION-win32.zip
+#   make fuzz     build the fuzz targets with clang and libFuzzer, run each
+#                 for FUZZ_SECONDS (default 180) on FUZZ_JOBS cores (default
+#                 all) and merge new finds into fuzz/corpus (fuzz/run.sh);
+#                 FUZZ_TARGETS picks some of load song chip settings shell
 #
 # Single targets: native asan tsan win32, test-native test-asan test-tsan
 # test-win32,
@@ -13,9 +17,10 @@
 #
 # Each target first installs only the parts it needs (scripts/bootstrap):
 # native, asan and play the native part; win32, make and make test the
-# native and Windows parts. bootstrap-native, bootstrap-windows and
-# bootstrap-extras run one part; bootstrap runs native and Windows. When
-# everything is there the check takes a moment and needs no root.
+# native and Windows parts, fuzz the native and fuzz parts. bootstrap-native,
+# bootstrap-windows, bootstrap-extras and bootstrap-fuzz run one part;
+# bootstrap runs native and Windows. When everything is there the check
+# takes a moment and needs no root.
 # Builds run on two cores; set JOBS=n to change that.
 
 JOBS ?= 2
@@ -26,8 +31,8 @@ VERSION := $(shell grep -o 'project.Tamboril VERSION [0-9.]*' CMakeLists.txt | c
 CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
-.PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras \
-        $(PRESETS) test $(addprefix test-,$(PRESETS)) play dist clean distclean
+.PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras bootstrap-fuzz \
+        $(PRESETS) test $(addprefix test-,$(PRESETS)) play dist fuzz clean distclean
 
 all: build
 
@@ -38,7 +43,7 @@ build: bootstrap $(PRESETS)
 bootstrap:
 	@sh scripts/bootstrap native windows
 
-bootstrap-native bootstrap-windows bootstrap-extras: bootstrap-%:
+bootstrap-native bootstrap-windows bootstrap-extras bootstrap-fuzz: bootstrap-%:
 	@sh scripts/bootstrap $*
 
 # Configure a preset once; later runs of ninja re-run CMake by themselves
@@ -70,6 +75,12 @@ test-win32: win32
 
 test-tsan: tsan
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan $(CTEST_FLAGS) -R 'ShellTest|SameBits|SettingsStore'
+
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS ?= load song chip settings shell
+fuzz:
+	@sh scripts/bootstrap native fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) sh fuzz/run.sh $(FUZZ_TARGETS)
 
 # The stripped plug-in and its install text, zipped.
 dist: win32

@@ -70,9 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t seekMs = size >= 2 ? data[0] * 40 + data[1] : 0;
 
     // The first line, kept inside the scratch folder.
-    const size_t lineEnd = std::min<size_t>(size, 400);
-    std::string name(reinterpret_cast<const char*>(data),
-                     std::find_if(data, data + lineEnd, [](uint8_t c) { return c == 0 || c == '\n'; }) - data);
+    std::string name;
+    if (size > 0) {
+        const uint8_t* end = std::find_if(data, data + std::min<size_t>(size, 400),
+                                          [](uint8_t c) { return c == 0 || c == '\n'; });
+        name.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(end - data));
+    }
     if (name.find("..") == std::string::npos) TryFile((folder + name).c_str(), seekMs);
 
     const std::string song = folder + kSongNames[size % 4];
