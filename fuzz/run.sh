@@ -1,20 +1,25 @@
 #!/bin/sh
 # make fuzz: builds the fuzz targets with clang, libFuzzer and the sanitizers
-# (build/fuzz), runs each for a set time and merges what found new paths into
-# the kept corpus (fuzz/corpus/TARGET), which the tests replay.
+# (build/fuzz), runs each for a set time and merges what reached new code into
+# the kept corpus (fuzz/corpus/TARGET), which the tests replay. The kept
+# corpus counts code reached, not how often (-use_counters=0), so it stays at
+# tens of kilobytes; the working corpus keeps the rest.
 #
 #   fuzz/run.sh [TARGET...]     TARGET: load song chip settings shell (default all)
 #
 #   FUZZ_SECONDS  seconds per target (default 180)
 #   FUZZ_JOBS     fuzzing processes per target (default: the machine's cores)
 #   JOBS          build jobs (default 2)
+#   FUZZ_MINIMISE=1  afterwards, cut the kept corpus down to the fewest
+#                 inputs that reach all the code it reaches (files named
+#                 finding-* always stay)
 #
 # Each target fuzzes a working corpus of its own (build/fuzz/corpus/TARGET,
 # kept between runs) that starts from the kept corpus, the song builder's
 # seeds and the demo song. A finding is written to build/fuzz/findings/TARGET/;
 # the run goes on with the other targets and fails at the end. Replay one
 # with build/native/fuzz/tamboril_fuzz_TARGET FILE, fix it, and copy the file
-# into fuzz/corpus/TARGET so that the tests keep it fixed.
+# into fuzz/corpus/TARGET as finding-NAME so that the tests keep it fixed.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,14 +43,14 @@ if [ ! -f $build/build.ninja ]; then
         -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
         -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags"
 fi
-# shellcheck disable=SC2086
+# shellcheck disable=SC2046,SC2086
 cmake --build $build -j"$jobs" --target tamboril_fuzz_seeds $(printf ' tamboril_fuzz_%s' $targets)
 
 rm -rf $build/seeds
 $build/fuzz/tamboril_fuzz_seeds $build/seeds
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 found=""
 for t in $targets; do
     work=$build/corpus/$t
@@ -63,13 +68,23 @@ for t in $targets; do
         -artifact_prefix="$findings"/ "$work" >"$log" 2>&1 || true
     grep -E '^#[0-9]+.*(DONE|pulse|NEW)|stat::(number_of_executed_units|average_exec_per_sec)' "$log" |
         tail -n 3 || true
-    if ls "$findings" | grep -q .; then
+    if [ -n "$(find "$findings" -type f)" ]; then
         echo "$t: FINDINGS in $findings:"
         ls "$findings"
         found="$found $t"
     fi
-    # New paths join the kept corpus; what it had stays.
-    $build/fuzz/tamboril_fuzz_$t -merge=1 fuzz/corpus/"$t" "$work" >>"$log" 2>&1
+    # Inputs that reach new code join the kept corpus; what it had stays.
+    if ! $build/fuzz/tamboril_fuzz_"$t" -merge=1 -use_counters=0 fuzz/corpus/"$t" "$work" >>"$log" 2>&1; then
+        echo "$t: the merge failed, see $log"
+        found="$found $t"
+    elif [ "${FUZZ_MINIMISE:-0}" = 1 ]; then
+        fresh=$build/minimised/$t
+        rm -rf "$fresh" && mkdir -p "$fresh"
+        $build/fuzz/tamboril_fuzz_"$t" -merge=1 -use_counters=0 "$fresh" fuzz/corpus/"$t" >>"$log" 2>&1
+        find fuzz/corpus/"$t" -name 'finding-*' -exec cp {} "$fresh"/ \;
+        find fuzz/corpus/"$t" -type f ! -name '.*' -delete
+        cp "$fresh"/* fuzz/corpus/"$t"/
+    fi
     echo "$t: kept corpus $(ls fuzz/corpus/"$t" | wc -l) files, $(du -sk fuzz/corpus/"$t" | cut -f1) kB"
 done
 if [ -n "$found" ]; then
