@@ -8,13 +8,29 @@
 #include <cstdlib>
 #include <string>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace fuzzfiles {
 
+const std::string& Scratch();
+
+// Empties and removes the scratch folder (it holds files only).
+inline void RemoveScratch() {
+    const std::string& folder = Scratch();
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') unlink((folder + entry->d_name).c_str());
+        }
+        closedir(dir);
+    }
+    rmdir(folder.c_str());
+}
+
 // A folder of this process's own, ending in '/': in memory (/dev/shm) when
 // the machine has it, since every input is written there at least once.
+// It goes when the process exits normally.
 inline const std::string& Scratch() {
     static const std::string folder = [] {
         const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -22,6 +38,9 @@ inline const std::string& Scratch() {
         mkdir(path.c_str(), 0700);
         return path;
     }();
+    // Registered once the name is there, so that it runs before the name goes.
+    static const bool removedAtExit = std::atexit(RemoveScratch) == 0;
+    (void)removedAtExit;
     return folder;
 }
 
