@@ -85,7 +85,8 @@ for t in $targets; do
         find fuzz/corpus/"$t" -type f ! -name '.*' -delete
         cp "$fresh"/* fuzz/corpus/"$t"/
     fi
-    echo "$t: kept corpus $(ls fuzz/corpus/"$t" | wc -l) files, $(du -sk fuzz/corpus/"$t" | cut -f1) kB"
+    echo "$t: kept corpus $(find fuzz/corpus/"$t" -type f ! -name '.*' | wc -l) files," \
+        "$(find fuzz/corpus/"$t" -type f ! -name '.*' -exec cat {} + | wc -c) bytes"
 done
 if [ -n "$found" ]; then
     echo "fuzz/run.sh: findings in:$found" >&2
