@@ -48,7 +48,7 @@ std::vector<std::string> SharedSongs() {
 // What the native tool writes for the song: the decode thread's blocks,
 // optionally with a seek made during the first one.
 std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int seekMs, bool* opens) {
-    ResetSettingsToDefaults();
+    play::ReadyAsTheLoaderLeavesIt();
     settings.frequency = frequency;
     play::PlayerPtr player = play::Open(path);
     *opens = player != nullptr;

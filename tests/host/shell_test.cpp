@@ -125,7 +125,7 @@ TEST_F(ShellTest, NaturalEndPlaysOutThenPostsOnce) {
     // Visualisation timestamps follow the song position before each block.
     std::vector<Record> sa = CallsOf(Call::saAddPcm);
     ASSERT_EQ(sa.size(), writes.size());
-    ResetSettingsToDefaults();  // the test's own player reads its own record
+    play::ReadyAsTheLoaderLeavesIt();  // the test's own player reads its own record
     play::PlayerPtr reference = play::Open(shelltest::ShortSong());
     play::Begin(reference.get());
     for (const Record& r : sa) {
@@ -205,7 +205,7 @@ TEST_F(ShellTest, RequestsBeforeTheThreadLooks) {
                     break;
                 }
             }
-            ResetSettingsToDefaults();
+            play::ReadyAsTheLoaderLeavesIt();
             settings.loopCount = 0;
             play::PlayerPtr reference = play::Open(shelltest::LoopingSong());
             play::Begin(reference.get());
