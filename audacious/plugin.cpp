@@ -8,7 +8,9 @@
 // Between blocks it obeys Audacious's stop and seek requests in the thread's
 // order: a block is rendered, then a stop ends the song, a seek drops the
 // block and moves the player by its own seek, and otherwise the block is
-// written.
+// written. The levels are read from the configuration before every block,
+// so a change made on the preferences page (or through Audacious's D-Bus
+// ConfigSet) is heard from the next block on, as on Windows.
 //
 // The FM chip, the PSG and the settings record are process-wide, so one song
 // plays at a time: play() holds engineLock for the whole song. read_tag and
@@ -120,6 +122,7 @@ public:
         open_audio(FMT_S16_NE, rate, 2);
         ops.start(player);
         while (ops.isRunning(player)) {
+            LoadLevelsFromConfig();
             ops.render(player, block.data(), frames);
             if (check_stop()) break;
             int seekMs = check_seek();

@@ -1,9 +1,9 @@
 // The settings in Audacious's configuration and the preferences page. The page
 // is made of Audacious's own preference widgets, so the GTK and the Qt
-// interface both draw it; every change is stored at once, and its callback
-// copies it into the settings record. The player reads the levels before each
-// block and the other settings when a song starts, so levels are heard at
-// once and the rest with the next song, as on Windows.
+// interface both draw it; every change is stored in the configuration at once.
+// play() copies the settings into the settings record when a song starts and
+// the levels again before every block, so levels are heard at once and the
+// rest with the next song, as on Windows.
 #include <libaudcore/i18n.h>
 #include <libaudcore/runtime.h>
 
@@ -56,25 +56,22 @@ const ComboItem frequencyItems[] = {
     ComboItem("11025", "11025"),
 };
 
-void ApplyAll() { LoadSettingsFromConfig(); }
-void ApplyLevels() { LoadLevelsFromConfig(); }
-
 const PreferencesWidget mixerWidgets[] = {
-    WidgetSpin(N_("FM:"), WidgetInt(kConfigSection, "VolumeFM", ApplyLevels),
+    WidgetSpin(N_("FM:"), WidgetInt(kConfigSection, "VolumeFM"),
                {kMinLevel, kMaxLevel, 1, N_("half-dB quieter")}),
-    WidgetSpin(N_("SSG:"), WidgetInt(kConfigSection, "VolumeSSG", ApplyLevels),
+    WidgetSpin(N_("SSG:"), WidgetInt(kConfigSection, "VolumeSSG"),
                {kMinLevel, kMaxLevel, 1, N_("half-dB quieter")}),
-    WidgetSpin(N_("PCM:"), WidgetInt(kConfigSection, "VolumePCM", ApplyLevels),
+    WidgetSpin(N_("PCM:"), WidgetInt(kConfigSection, "VolumePCM"),
                {kMinLevel, kMaxLevel, 1, N_("half-dB quieter")}),
 };
 
 const PreferencesWidget pageWidgets[] = {
     WidgetLabel(N_("<b>Playback</b>")),
-    WidgetCombo(N_("Frequency (Hz):"), WidgetString(kConfigSection, kFrequencyKey, ApplyAll),
+    WidgetCombo(N_("Frequency (Hz):"), WidgetString(kConfigSection, kFrequencyKey),
                 {{frequencyItems}, nullptr}),
-    WidgetSpin(N_("Loop count:"), WidgetInt(kConfigSection, kLoopCountKey, ApplyAll),
+    WidgetSpin(N_("Loop count:"), WidgetInt(kConfigSection, kLoopCountKey),
                {0, kMaxLoopCount, 1, N_("times back to the loop point")}),
-    WidgetSpin(N_("Fade-out time:"), WidgetInt(kConfigSection, kFadeoutTimeKey, ApplyAll),
+    WidgetSpin(N_("Fade-out time:"), WidgetInt(kConfigSection, kFadeoutTimeKey),
                {0, kMaxFadeoutTime, 100, N_("ms")}),
     WidgetLabel(N_("These take effect with the next song.")),
     WidgetLabel(N_("<b>Mixer</b>")),

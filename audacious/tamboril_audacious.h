@@ -29,8 +29,7 @@ void EnsureEngineReady();
 // Frequency text that names no choice is written back in its canonical form.
 void LoadSettingsFromConfig();
 
-// Copies only the three levels; a playing song picks them up at its next
-// block.
+// Copies only the three levels; play() calls it before every block.
 void LoadLevelsFromConfig();
 
 extern const PluginPreferences preferences;
