@@ -33,6 +33,7 @@ CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 .NOTPARALLEL:
 .PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras \
         $(PRESETS) test $(addprefix test-,$(PRESETS)) test-audacious install-audacious \
+        screenshot-audacious \
         play dist clean distclean
 
 all: build
@@ -92,6 +93,12 @@ install-audacious: bootstrap-extras native
 	install -d $(DESTDIR)$(AUDACIOUS_PLUGIN_DIR)/Input
 	install -m 644 build/native/audacious/tamboril.so $(DESTDIR)$(AUDACIOUS_PLUGIN_DIR)/Input/tamboril.so
 	@echo "installed: restart Audacious, then see Settings > Plugins > Input > Tamboril GYM Player"
+
+# The README's picture of the Audacious preferences page, made under Xvfb.
+screenshot-audacious: bootstrap-extras native
+	mkdir -p docs
+	sh scripts/audacious-screenshot build/native/audacious/tamboril.so \
+	    build/native/tests/audacious/tamboril-prefs-snapshot.so docs/audacious-preferences.png
 
 # The stripped plug-in and its install text, zipped.
 dist: win32
