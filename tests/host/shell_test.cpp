@@ -182,11 +182,11 @@ TEST_F(ShellTest, RequestsBeforeTheThreadLooks) {
         ASSERT_TRUE(WaitFor(Call::write, c.seeks.back() == 0 ? 5 : 1));
         // The thread is held in the visualisation hook while the requests
         // are made, so it sees them together.
-        standin::Settings().hookDelayMs = 300;
+        standin::Settings().holdHooks = true;
         standin::Clear();
         ASSERT_TRUE(WaitFor(Call::saAddPcm, 1));
         for (int target : c.seeks) standin::Plugin().SetOutputTime(target);
-        standin::Settings().hookDelayMs = 0;
+        standin::Settings().holdHooks = false;
         if (c.stop) standin::Stop();
         if (!c.stop) {
             ASSERT_TRUE(WaitFor(Call::flush, 1));
@@ -366,7 +366,7 @@ TEST_F(ShellTest, LoopsShownInTheBitrateField) {
 // nothing; a host without a main window gets no message and no crash.
 TEST_F(ShellTest, SecondStopAndNoMainWindow) {
     LoadWith(Ini("LoopCount=0\r\n").c_str());
-    standin::Settings().hookDelayMs = 600;
+    standin::Settings().holdHooks = true;
     ASSERT_EQ(standin::Play(shelltest::LoopingSong()), 0);
     ASSERT_TRUE(WaitFor(Call::saAddPcm, 1));
     std::thread first([] { standin::Stop(); });
@@ -375,10 +375,10 @@ TEST_F(ShellTest, SecondStopAndNoMainWindow) {
     standin::Plugin().Stop();
     EXPECT_LT(standin::NowUs() - before, 150000);
     EXPECT_EQ(standin::Count(Call::close), 0);
+    standin::Settings().holdHooks = false;
     first.join();
     EXPECT_EQ(standin::Count(Call::close), 1);
 
-    standin::Settings().hookDelayMs = 0;
     HostWindow window = standin::Plugin().hMainWindow;
     standin::Plugin().hMainWindow = nullptr;
     standin::Unload();
