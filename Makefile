@@ -6,6 +6,9 @@
 #                 Windows build under Wine; fails if any test fails
 #   make play     build the native tool and render the demo song to demo.wav
 #   make dist     the Windows plug-in as dist/tamboril-VERSION-win32.zip
+#   make screenshots
+#                 the README's pictures of the configuration sheet and the
+#                 about box, under Wine on Xvfb, into docs/
 #   make install-audacious
 #                 the Audacious plug-in into Audacious's plug-in folder
 #                 (AUDACIOUS_PLUGIN_DIR, by default the system's: needs root)
@@ -33,7 +36,7 @@ CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 .NOTPARALLEL:
 .PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras \
         $(PRESETS) test $(addprefix test-,$(PRESETS)) test-audacious install-audacious \
-        screenshot-audacious \
+        screenshot-audacious screenshots \
         play dist clean distclean
 
 all: build
@@ -99,6 +102,11 @@ screenshot-audacious: bootstrap-extras native
 	mkdir -p docs
 	sh scripts/audacious-screenshot build/native/audacious/tamboril.so \
 	    build/native/tests/audacious/tamboril-prefs-snapshot.so docs/audacious-preferences.png
+
+# The README's pictures of the configuration sheet (English and Japanese)
+# and of the about box, from the real plug-in under Wine on Xvfb.
+screenshots: bootstrap win32
+	scripts/screenshots build/win32 docs
 
 # The stripped plug-in and its install text, zipped.
 dist: win32

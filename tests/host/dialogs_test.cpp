@@ -16,6 +16,7 @@
 
 #include "shared_songs.h"
 #include "tests/host/shell_fixture.h"
+#include "tests/host/ui_thread.h"
 #include "tests/player/play_helpers.h"
 
 namespace {
@@ -23,62 +24,12 @@ namespace {
 using shelltest::Ini;
 using shelltest::IniValue;
 using standin::Call;
-
-constexpr LCID kJapanese = 0x411;
+using uitest::UiThread;
 
 enum Control {
     kPriority = 1001, kFrequency = 1002, kLoopSpin = 1012, kLoopCount = 1013, kFadeout = 1014,
     kFadeoutSpin = 1015, kPcm = 1029, kPcmSpin = 1030, kSsg = 1034, kSsgSpin = 1035, kFm = 1044,
     kFmSpin = 1045,
-};
-
-// The top-level window with this caption that the thread owns (tests in
-// other processes may show windows of the same name at the same time).
-struct WindowSearch {
-    const char* caption;
-    HWND found;
-};
-
-BOOL CALLBACK MatchCaption(HWND window, LPARAM parameter) {
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
-    char text[128] = "";
-    GetWindowTextA(window, text, sizeof text);
-    if (std::string(text) != search->caption) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND FindThreadWindow(DWORD thread, const char* caption) {
-    WindowSearch search = {caption, nullptr};
-    EnumThreadWindows(thread, MatchCaption, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Runs `show` on a UI thread of its own, as the host does, and finds the
-// window with `caption` that it opens.
-class UiThread {
-public:
-    UiThread(const char* caption, bool japanese, void (*show)()) {
-        ui = std::thread([this, japanese, show] {
-            threadId = GetCurrentThreadId();
-            if (japanese) SetThreadLocale(kJapanese);
-            show();
-        });
-        standin::WaitUntil([&] { return threadId != 0 && (window = FindThreadWindow(threadId, caption)) != nullptr; },
-                           10000);
-        // A window that never came leaves the thread to the process's end
-        // rather than hanging the test.
-        if (window == nullptr) ui.detach();
-    }
-    HWND Window() const { return window; }
-    void Join() {
-        if (ui.joinable()) ui.join();
-    }
-
-private:
-    std::atomic<DWORD> threadId{0};
-    std::thread ui;
-    HWND window = nullptr;
 };
 
 // The open sheet.
