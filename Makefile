@@ -72,7 +72,7 @@ test-native: native
 	ctest --test-dir build/native $(CTEST_FLAGS)
 
 test-asan: asan
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=1:max_allocation_size_mb=512 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --test-dir build/asan $(CTEST_FLAGS)
 
 test-win32: win32
