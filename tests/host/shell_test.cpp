@@ -183,8 +183,8 @@ TEST_F(ShellTest, RequestsBeforeTheThreadLooks) {
         // The thread is held in the visualisation hook while the requests
         // are made, so it sees them together.
         standin::Settings().holdHooks = true;
+        ASSERT_TRUE(standin::WaitUntil([] { return standin::Settings().hookHeld.load(); }, 5000));
         standin::Clear();
-        ASSERT_TRUE(WaitFor(Call::saAddPcm, 1));
         for (int target : c.seeks) standin::Plugin().SetOutputTime(target);
         standin::Settings().holdHooks = false;
         if (c.stop) standin::Stop();

@@ -39,6 +39,7 @@ struct Knobs {
     std::atomic<bool> openFails{false};
     std::atomic<Dsp> dsp{Dsp::none};
     std::atomic<bool> holdHooks{false};  // the visualisation hook waits while set (10 s at most)
+    std::atomic<bool> hookHeld{false};   // set while the hook waits
 };
 
 enum class Call {
