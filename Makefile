@@ -6,20 +6,28 @@
 #                 Windows build under Wine; fails if any test fails
 #   make play     build the native tool and render the demo song to demo.wav
 #   make dist     the Windows plug-in as dist/tamboril-VERSION-win32.zip
+#   make screenshots
+#                 the README's pictures of the configuration sheet and the
+#                 about box, under Wine on Xvfb, into docs/
+#   make install-audacious
+#                 the Audacious plug-in into Audacious's plug-in folder
+#                 (AUDACIOUS_PLUGIN_DIR, by default the system's: needs root)
 #   make fuzz     build the fuzz targets with clang and libFuzzer, run each
 #                 for FUZZ_SECONDS (default 180) on FUZZ_JOBS cores (default
 #                 all) and merge new finds into fuzz/corpus (fuzz/run.sh);
 #                 FUZZ_TARGETS picks some of load song chip settings shell
 #
 # Single targets: native asan tsan win32, test-native test-asan test-tsan
-# test-win32,
+# test-win32 test-audacious,
 # clean (build outputs), distclean (the build folders).
 #
 # Each target first installs only the parts it needs (scripts/bootstrap):
-# native, asan and play the native part; win32, make and make test the
-# native and Windows parts, fuzz the native and fuzz parts. bootstrap-native,
+# native, asan and play the native part; win32 the native and Windows
+# parts; make, make test and install-audacious also the extras (Audacious
+# with its headers, so that the native build makes the Audacious plug-in and
+# its tests run); fuzz the native and fuzz parts. bootstrap-native,
 # bootstrap-windows, bootstrap-extras and bootstrap-fuzz run one part;
-# bootstrap runs native and Windows. When everything is there the check
+# bootstrap runs native, Windows and extras. When everything is there the check
 # takes a moment and needs no root.
 # Builds run on two cores; set JOBS=n to change that.
 
@@ -32,16 +40,18 @@ CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
 .PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras bootstrap-fuzz \
-        $(PRESETS) test $(addprefix test-,$(PRESETS)) play dist fuzz clean distclean
+        $(PRESETS) test $(addprefix test-,$(PRESETS)) test-audacious install-audacious \
+        screenshot-audacious screenshots \
+        play dist fuzz clean distclean
 
 all: build
 
-# One bootstrap for both parts first, so a bare machine updates apt's index
+# One bootstrap for every part first, so a bare machine updates apt's index
 # at most once.
 build: bootstrap $(PRESETS)
 
 bootstrap:
-	@sh scripts/bootstrap native windows
+	@sh scripts/bootstrap native windows extras
 
 bootstrap-native bootstrap-windows bootstrap-extras bootstrap-fuzz: bootstrap-%:
 	@sh scripts/bootstrap $*
@@ -67,7 +77,7 @@ test-native: native
 	ctest --test-dir build/native $(CTEST_FLAGS)
 
 test-asan: asan
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=1:max_allocation_size_mb=512 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --test-dir build/asan $(CTEST_FLAGS)
 
 test-win32: win32
@@ -81,6 +91,33 @@ FUZZ_TARGETS ?= load song chip settings shell
 fuzz:
 	@sh scripts/bootstrap native fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) sh fuzz/run.sh $(FUZZ_TARGETS)
+
+# The Audacious plug-in's tests (also part of test-native and make test).
+test-audacious: bootstrap-extras native
+	ctest --test-dir build/native $(CTEST_FLAGS) -R '^AudaciousTest\.'
+
+# Audacious has no plug-in folder of the user's own: it loads plug-ins from
+# the folder beside its binary, the system's.
+AUDACIOUS_PLUGIN_DIR ?= $(shell pkg-config --variable=plugin_dir audacious 2>/dev/null)
+install-audacious: bootstrap-extras native
+	@test -f build/native/audacious/tamboril.so || \
+	    { echo "install-audacious: no build/native/audacious/tamboril.so (is audacious-dev installed?)"; exit 1; }
+	@test -n "$(AUDACIOUS_PLUGIN_DIR)" || \
+	    { echo "install-audacious: pkg-config knows no audacious; set AUDACIOUS_PLUGIN_DIR"; exit 1; }
+	install -d $(DESTDIR)$(AUDACIOUS_PLUGIN_DIR)/Input
+	install -m 644 build/native/audacious/tamboril.so $(DESTDIR)$(AUDACIOUS_PLUGIN_DIR)/Input/tamboril.so
+	@echo "installed: restart Audacious, then see Settings > Plugins > Input > Tamboril GYM Player"
+
+# The README's picture of the Audacious preferences page, made under Xvfb.
+screenshot-audacious: bootstrap-extras native
+	mkdir -p docs
+	sh scripts/audacious-screenshot build/native/audacious/tamboril.so \
+	    build/native/tests/audacious/tamboril-prefs-snapshot.so docs/audacious-preferences.png
+
+# The README's pictures of the configuration sheet (English and Japanese)
+# and of the about box, from the real plug-in under Wine on Xvfb.
+screenshots: bootstrap win32
+	scripts/screenshots build/win32 docs
 
 # The stripped plug-in and its install text, zipped.
 dist: win32

@@ -122,7 +122,11 @@ double RenderSpeed(const std::string& song) {
     standin::Play(song);
     standin::WaitUntil([] { return standin::EndOfFiles() > 0; }, 600000);
     const double ms = MsSince(start);
-    const double audio = standin::Pcm().size() / 2 / 44100.0;
+    int rate = 0;
+    for (const standin::Record& r : standin::Calls()) {
+        if (r.call == Call::open) rate = r.a;
+    }
+    const double audio = rate > 0 ? standin::Pcm().size() / 2.0 / rate : 0;
     standin::Stop();
     standin::WriteIni("[Tamboril]\r\nLoopCount=0\r\n");
     standin::Reinit();

@@ -30,8 +30,10 @@ constexpr uint32_t kArchiveSpare = 8;
 // bits), so no body can inflate to more than this many times its size.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
-// ZIP entries are read in pieces, since unzReadCurrentFile counts in int.
+// ZIP entries are read in pieces, since unzReadCurrentFile counts in int,
+// into a buffer that starts at this size and doubles as the data arrives.
 constexpr uint32_t kArchiveReadChunk = 1u << 20;
+constexpr uint64_t kArchiveFirstRoom = 1u << 16;
 
 // ZIP compression methods minizip reads.
 constexpr uLong kZipStored = 0;
@@ -79,6 +81,51 @@ void HeaderTitle(const uint8_t* header, char* title) {
     AppendText(title, used, " ]");
 }
 
+// An archive file held in memory, read through minizip's file functions:
+// finding and reading the entries then takes one read of the file instead of
+// a seek and a read for every directory record. Seeks behave as on a stdio
+// stream: any position from 0 on is allowed, and reads past the end get
+// nothing.
+struct MemoryArchive {
+    const uint8_t* data;
+    uint64_t size;
+    uint64_t pos;
+};
+
+voidpf ZCALLBACK OpenMemoryArchive(voidpf opaque, const char*, int) { return opaque; }
+
+uLong ZCALLBACK ReadMemoryArchive(voidpf, voidpf stream, void* buffer, uLong count) {
+    MemoryArchive* file = static_cast<MemoryArchive*>(stream);
+    const uint64_t left = file->pos < file->size ? file->size - file->pos : 0;
+    const uint64_t got = count < left ? count : left;
+    if (got > 0) std::memcpy(buffer, file->data + file->pos, static_cast<size_t>(got));
+    file->pos += got;
+    return static_cast<uLong>(got);
+}
+
+uLong ZCALLBACK WriteMemoryArchive(voidpf, voidpf, const void*, uLong) { return 0; }
+
+long ZCALLBACK TellMemoryArchive(voidpf, voidpf stream) {
+    return static_cast<long>(static_cast<MemoryArchive*>(stream)->pos);
+}
+
+long ZCALLBACK SeekMemoryArchive(voidpf, voidpf stream, uLong offset, int origin) {
+    MemoryArchive* file = static_cast<MemoryArchive*>(stream);
+    int64_t base = 0;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = static_cast<int64_t>(file->pos);
+    else if (origin == ZLIB_FILEFUNC_SEEK_END) base = static_cast<int64_t>(file->size);
+    else if (origin != ZLIB_FILEFUNC_SEEK_SET) return -1;
+    // The offset is taken as stdio's fseek takes it: as a signed long.
+    const int64_t target = base + static_cast<long>(offset);
+    if (target < 0) return -1;
+    file->pos = static_cast<uint64_t>(target);
+    return 0;
+}
+
+int ZCALLBACK CloseMemoryArchive(voidpf, voidpf) { return 0; }
+
+int ZCALLBACK ErrorMemoryArchive(voidpf, voidpf) { return 0; }
+
 // Moves to the entry of the open archive whose name has `extension`, starting
 // with the first entry. Fills `info` with that entry's information when given.
 // False when no entry matches.
@@ -105,16 +152,37 @@ bool PlausibleEntrySize(const unz_file_info& info) {
     return false;
 }
 
-// Reads exactly `size` bytes of the open entry; false when fewer arrive.
-bool ReadEntry(unzFile archive, uint8_t* buffer, uint32_t size) {
+// Reads exactly `size` bytes of the open entry into a buffer of `size` +
+// kArchiveSpare bytes; null when fewer arrive. The buffer starts small and
+// grows with the data that really arrives, so an entry whose directory states
+// a size its data cannot fill costs no more memory than that data.
+uint8_t* ReadEntry(unzFile archive, uint32_t size) {
+    const uint64_t full = static_cast<uint64_t>(size) + kArchiveSpare;
+    uint64_t capacity = full < kArchiveFirstRoom ? full : kArchiveFirstRoom;
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(capacity)));
+    if (!buffer) return nullptr;
     uint32_t done = 0;
     while (done < size) {
-        uint32_t want = size - done < kArchiveReadChunk ? size - done : kArchiveReadChunk;
+        if (done + kArchiveSpare == capacity) {
+            const uint64_t grown = capacity * 2 < full ? capacity * 2 : full;
+            uint8_t* larger = static_cast<uint8_t*>(std::realloc(buffer, static_cast<size_t>(grown)));
+            if (!larger) {
+                std::free(buffer);
+                return nullptr;
+            }
+            buffer = larger;
+            capacity = grown;
+        }
+        const uint64_t room = capacity - kArchiveSpare - done;
+        const uint32_t want = room < kArchiveReadChunk ? static_cast<uint32_t>(room) : kArchiveReadChunk;
         int got = unzReadCurrentFile(archive, buffer + done, want);
-        if (got <= 0) return false;
+        if (got <= 0) {
+            std::free(buffer);
+            return nullptr;
+        }
         done += static_cast<uint32_t>(got);
     }
-    return true;
+    return buffer;
 }
 
 // Reads the archive's info entry, if any, over `loopFrame` and `title`.
@@ -203,6 +271,31 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
     return player;
 }
 
+// ReadArchiveSong's work on the open archive, which it closes.
+uint8_t* ReadArchiveEntries(unzFile archive, uint32_t* size, uint32_t* loopFrame, char* title) {
+    unz_file_info info;
+    if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
+        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > UINT32_MAX ||
+        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > SIZE_MAX ||
+        unzOpenCurrentFile(archive) != UNZ_OK) {
+        unzClose(archive);
+        return nullptr;
+    }
+    uint32_t entrySize = static_cast<uint32_t>(info.uncompressed_size);
+    uint8_t* buffer = ReadEntry(archive, entrySize);
+    // The entry's CRC is checked only here, and a mismatch is let pass.
+    unzCloseCurrentFile(archive);
+    if (!buffer) {
+        unzClose(archive);
+        return nullptr;
+    }
+    if (size) *size = entrySize;
+
+    ReadArchiveInfo(archive, loopFrame, title);
+    unzClose(archive);
+    return buffer;
+}
+
 }  // namespace
 
 GymPlayer* OpenSong(const char* path) { return LoadSong(path, nullptr); }
@@ -260,37 +353,22 @@ int MatchesArchiveSuffix(const char* name) {
 uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title) {
     *loopFrame = 0;
     title[0] = 0;
-    unzFile archive = unzOpen(path);
-    if (!archive) return nullptr;
-
-    unz_file_info info;
-    if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
-        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > UINT32_MAX ||
-        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > SIZE_MAX ||
-        unzOpenCurrentFile(archive) != UNZ_OK) {
-        unzClose(archive);
+    // minizip's positions are longs: a file past their range is no archive.
+    uint32_t fileSize = 0;
+    uint8_t* bytes = platform::ReadWholeFile(path, 0, &fileSize);
+    if (!bytes) return nullptr;
+    if (fileSize > static_cast<uint32_t>(INT32_MAX)) {
+        std::free(bytes);
         return nullptr;
     }
-    uint32_t entrySize = static_cast<uint32_t>(info.uncompressed_size);
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(entrySize + kArchiveSpare));
-    if (!buffer) {
-        unzCloseCurrentFile(archive);
-        unzClose(archive);
-        return nullptr;
-    }
-    bool complete = ReadEntry(archive, buffer, entrySize);
-    // The entry's CRC is checked only here, and a mismatch is let pass.
-    unzCloseCurrentFile(archive);
-    if (!complete) {
-        std::free(buffer);
-        unzClose(archive);
-        return nullptr;
-    }
-    if (size) *size = entrySize;
-
-    ReadArchiveInfo(archive, loopFrame, title);
-    unzClose(archive);
-    return buffer;
+    MemoryArchive file = {bytes, fileSize, 0};
+    zlib_filefunc_def functions = {OpenMemoryArchive,  ReadMemoryArchive,  WriteMemoryArchive,
+                                   TellMemoryArchive,  SeekMemoryArchive,  CloseMemoryArchive,
+                                   ErrorMemoryArchive, &file};
+    unzFile archive = unzOpen2(path, &functions);
+    uint8_t* song = archive ? ReadArchiveEntries(archive, size, loopFrame, title) : nullptr;
+    std::free(bytes);
+    return song;
 }
 
 void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {

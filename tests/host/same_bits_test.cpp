@@ -48,7 +48,7 @@ std::vector<std::string> SharedSongs() {
 // What the native tool writes for the song: the decode thread's blocks,
 // optionally with a seek made during the first one.
 std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int seekMs, bool* opens) {
-    ResetSettingsToDefaults();
+    play::ReadyAsTheLoaderLeavesIt();
     settings.frequency = frequency;
     play::PlayerPtr player = play::Open(path);
     *opens = player != nullptr;
@@ -84,6 +84,10 @@ std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* 
     if (seekMs >= 0) {
         standin::WaitUntil([] { return standin::Count(Call::saAddPcm) >= 1; }, 5000);
         standin::Plugin().SetOutputTime(seekMs);
+        // Room comes only once the seek is taken: room given sooner can let
+        // the thread write the first block when its poll just missed the
+        // wake, and then the seek lands a block late.
+        standin::WaitUntil([] { return standin::Count(Call::flush) >= 1; }, 5000);
         standin::Settings().canWriteBytes = -1;
     }
     const bool ended = standin::WaitUntil([] { return standin::EndOfFiles() == 1; }, 120000);

@@ -62,7 +62,7 @@ protected:
         knobs.drainMs = 0;
         knobs.openFails = false;
         knobs.dsp = standin::Dsp::none;
-        knobs.hookDelayMs = 0;
+        knobs.holdHooks = false;
         ASSERT_TRUE(standin::Load(iniText));
         standin::Clear();
     }

@@ -153,8 +153,11 @@ void HookSAVSAInit(int latency, int rate) { Log(Call::savsaInit, latency, rate);
 void HookSAVSADeInit() { Log(Call::savsaDeInit); }
 void HookSAAddPCMData(void*, int channels, int bits, int timestamp) {
     Log(Call::saAddPcm, channels, bits, timestamp);
-    const int delay = knobs.hookDelayMs.load();
-    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    for (int waited = 0; knobs.holdHooks.load() && waited < 10000; waited += 1) {
+        knobs.hookHeld = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    knobs.hookHeld = false;
 }
 void HookVSAAddPCMData(void*, int channels, int bits, int timestamp) {
     Log(Call::vsaAddPcm, channels, bits, timestamp);

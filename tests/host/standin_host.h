@@ -38,7 +38,8 @@ struct Knobs {
     std::atomic<int> latencyMs{40};
     std::atomic<bool> openFails{false};
     std::atomic<Dsp> dsp{Dsp::none};
-    std::atomic<int> hookDelayMs{0};     // the visualisation hook takes this long
+    std::atomic<bool> holdHooks{false};  // the visualisation hook waits while set (10 s at most)
+    std::atomic<bool> hookHeld{false};   // set while the hook waits
 };
 
 enum class Call {

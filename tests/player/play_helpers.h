@@ -38,6 +38,16 @@ inline void PowerOnChips() {
     psgChip = PsgChip{};
 }
 
+// The settings record at its defaults and the FM chip initialised as the
+// settings loader leaves them, for a player of the test's own that must
+// sound as the plug-in does. (Natively the test shares the plug-in's chip;
+// nothing may be playing.)
+inline void ReadyAsTheLoaderLeavesIt() {
+    static const bool chipReady = fmChip.Initialize(7670442, 44100, true);
+    (void)chipReady;
+    ResetSettingsToDefaults();
+}
+
 inline PlayerPtr Open(const std::string& path) { return PlayerPtr(OpenSong(path.c_str())); }
 
 // Writes `bytes` to a fresh temp file called `name` and opens it.

@@ -373,6 +373,11 @@ TEST(SongDamage, ArchivesThatFallBackToTheRawFile) {
     };
     std::vector<ZipEntry> claimsHuge = {{"s.gym", body}};
     claimsHuge[0].claimedSize = 0xFFFFFFF0u;
+    // A directory that claims more packed data than the file holds, in
+    // proportion to the size it claims: nothing may ask for that size.
+    std::vector<ZipEntry> claimsHugeAndPacked = {{"s.gym", body}};
+    claimsHugeAndPacked[0].claimedSize = 1u << 30;
+    claimsHugeAndPacked[0].claimedPackedSize = 1u << 20;
     std::vector<ZipEntry> storedClaimsMore = {{"s.gym", body, false}};
     storedClaimsMore[0].claimedSize = static_cast<uint32_t>(body.size() + 1);
     std::vector<ZipEntry> deflatedClaimsMore = {{"s.gym", body}};
@@ -386,6 +391,7 @@ TEST(SongDamage, ArchivesThatFallBackToTheRawFile) {
         {"no entries", MakeZip({})},
         {"name of 260 bytes", MakeZip({{std::string(256, 'n') + ".gym", body}})},
         {"size beyond what the data holds", MakeZip(claimsHuge)},
+        {"size and packed size beyond what the file holds", MakeZip(claimsHugeAndPacked)},
         {"stored size mismatch", MakeZip(storedClaimsMore)},
         {"delivers less than stated", MakeZip(deflatedClaimsMore)},
         {"damaged deflate data", corrupt},

@@ -191,17 +191,19 @@ std::vector<uint8_t> MakeZip(const std::vector<ZipEntry>& entries) {
             crc32(crc32(0L, Z_NULL, 0), entry.data.data(), static_cast<uInt>(entry.data.size())));
         if (entry.claimedCrc) crc = *entry.claimedCrc;
         uint32_t size = entry.claimedSize ? *entry.claimedSize : static_cast<uint32_t>(entry.data.size());
+        uint32_t packed = entry.claimedPackedSize ? *entry.claimedPackedSize
+                                                  : static_cast<uint32_t>(stored.size());
         uint16_t method = entry.deflate ? kZipDeflated : kZipStored;
         uint32_t localOffset = static_cast<uint32_t>(archive.size());
 
         AppendLe32(archive, kZipLocalSignature);
-        AppendEntryFields(archive, method, crc, static_cast<uint32_t>(stored.size()), size, entry.name);
+        AppendEntryFields(archive, method, crc, packed, size, entry.name);
         archive.insert(archive.end(), entry.name.begin(), entry.name.end());
         archive.insert(archive.end(), stored.begin(), stored.end());
 
         AppendLe32(directory, kZipCentralSignature);
         AppendLe16(directory, kZipVersion);  // made by
-        AppendEntryFields(directory, method, crc, static_cast<uint32_t>(stored.size()), size, entry.name);
+        AppendEntryFields(directory, method, crc, packed, size, entry.name);
         AppendLe16(directory, 0);  // comment length
         AppendLe16(directory, 0);  // disk number
         AppendLe16(directory, 0);  // internal attributes

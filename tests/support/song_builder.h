@@ -65,6 +65,7 @@ struct ZipEntry {
     // Damage on request: written into both headers instead of the true value.
     std::optional<uint32_t> claimedSize{};  // uncompressed size, bytes
     std::optional<uint32_t> claimedCrc{};   // CRC-32 of the contents
+    std::optional<uint32_t> claimedPackedSize{};  // compressed size, bytes
 };
 
 // A ZIP archive in memory: local headers and data in entry order, then the
