@@ -195,6 +195,47 @@ void ReadArchiveInfo(unzFile archive, uint32_t* loopFrame, char* title) {
     if (got > 0) ParseInfoText(text, got, loopFrame, title);
 }
 
+// ReadArchiveSong's work on the open archive, which it closes.
+uint8_t* ReadArchiveEntries(unzFile archive, uint32_t* size, uint32_t* loopFrame, char* title) {
+    unz_file_info info;
+    if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
+        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > UINT32_MAX ||
+        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > SIZE_MAX ||
+        unzOpenCurrentFile(archive) != UNZ_OK) {
+        unzClose(archive);
+        return nullptr;
+    }
+    uint32_t entrySize = static_cast<uint32_t>(info.uncompressed_size);
+    uint8_t* buffer = ReadEntry(archive, entrySize);
+    // The entry's CRC is checked only here, and a mismatch is let pass.
+    unzCloseCurrentFile(archive);
+    if (!buffer) {
+        unzClose(archive);
+        return nullptr;
+    }
+    if (size) *size = entrySize;
+
+    ReadArchiveInfo(archive, loopFrame, title);
+    unzClose(archive);
+    return buffer;
+}
+
+// The first GYM entry of the archive held in `bytes`, as ReadArchiveSong
+// reads it from a file; null when the bytes are not a readable archive.
+uint8_t* ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize, uint32_t* size,
+                          uint32_t* loopFrame, char* title) {
+    *loopFrame = 0;
+    title[0] = 0;
+    // minizip's positions are longs: a file past their range is no archive.
+    if (fileSize > static_cast<uint32_t>(INT32_MAX)) return nullptr;
+    MemoryArchive file = {bytes, fileSize, 0};
+    zlib_filefunc_def functions = {OpenMemoryArchive,  ReadMemoryArchive,  WriteMemoryArchive,
+                                   TellMemoryArchive,  SeekMemoryArchive,  CloseMemoryArchive,
+                                   ErrorMemoryArchive, &file};
+    unzFile archive = unzOpen2(path, &functions);
+    return archive ? ReadArchiveEntries(archive, size, loopFrame, title) : nullptr;
+}
+
 // Loads the file at `path` as an image with its end marker; null on failure.
 GymPlayer* LoadSong(const char* path, SongForm* form) {
     GymPlayer* player = static_cast<GymPlayer*>(std::calloc(1, sizeof(GymPlayer)));
@@ -202,16 +243,20 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
     player->title[0] = 0;
     player->loopFrame = 0;
 
+    // The file is read once: as an archive when it is one, else as the song.
     uint32_t size = 0;
-    player->image = ReadArchiveSong(path, &size, &player->loopFrame, player->title);
+    uint8_t* file = platform::ReadWholeFile(path, kFileSpare, &size);
+    if (!file) {
+        DestroyPlayer(player);
+        return nullptr;
+    }
+    player->image = ReadArchiveImage(path, file, size, &size, &player->loopFrame, player->title);
     SongForm readForm = player->image ? SongForm::archive : SongForm::plain;
     ReadInfoSidecar(path, &player->loopFrame, player->title);
-    if (!player->image) {
-        player->image = platform::ReadWholeFile(path, kFileSpare, &size);
-        if (!player->image) {
-            DestroyPlayer(player);
-            return nullptr;
-        }
+    if (player->image) {
+        std::free(file);
+    } else {
+        player->image = file;
     }
 
     uint8_t* image = player->image;
@@ -271,31 +316,6 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
     return player;
 }
 
-// ReadArchiveSong's work on the open archive, which it closes.
-uint8_t* ReadArchiveEntries(unzFile archive, uint32_t* size, uint32_t* loopFrame, char* title) {
-    unz_file_info info;
-    if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
-        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > UINT32_MAX ||
-        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > SIZE_MAX ||
-        unzOpenCurrentFile(archive) != UNZ_OK) {
-        unzClose(archive);
-        return nullptr;
-    }
-    uint32_t entrySize = static_cast<uint32_t>(info.uncompressed_size);
-    uint8_t* buffer = ReadEntry(archive, entrySize);
-    // The entry's CRC is checked only here, and a mismatch is let pass.
-    unzCloseCurrentFile(archive);
-    if (!buffer) {
-        unzClose(archive);
-        return nullptr;
-    }
-    if (size) *size = entrySize;
-
-    ReadArchiveInfo(archive, loopFrame, title);
-    unzClose(archive);
-    return buffer;
-}
-
 }  // namespace
 
 GymPlayer* OpenSong(const char* path) { return LoadSong(path, nullptr); }
@@ -353,20 +373,10 @@ int MatchesArchiveSuffix(const char* name) {
 uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title) {
     *loopFrame = 0;
     title[0] = 0;
-    // minizip's positions are longs: a file past their range is no archive.
     uint32_t fileSize = 0;
     uint8_t* bytes = platform::ReadWholeFile(path, 0, &fileSize);
     if (!bytes) return nullptr;
-    if (fileSize > static_cast<uint32_t>(INT32_MAX)) {
-        std::free(bytes);
-        return nullptr;
-    }
-    MemoryArchive file = {bytes, fileSize, 0};
-    zlib_filefunc_def functions = {OpenMemoryArchive,  ReadMemoryArchive,  WriteMemoryArchive,
-                                   TellMemoryArchive,  SeekMemoryArchive,  CloseMemoryArchive,
-                                   ErrorMemoryArchive, &file};
-    unzFile archive = unzOpen2(path, &functions);
-    uint8_t* song = archive ? ReadArchiveEntries(archive, size, loopFrame, title) : nullptr;
+    uint8_t* song = ReadArchiveImage(path, bytes, fileSize, size, loopFrame, title);
     std::free(bytes);
     return song;
 }
