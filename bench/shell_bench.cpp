@@ -27,7 +27,7 @@ void BM_SeekToFlush(benchmark::State& state) {
 }
 void BM_RealtimeCoreShare(benchmark::State& state) {
     double share = 0;
-    for (auto _ : state) share = shellbench::RealtimeCoreShare(Song(), 3.0);
+    for (auto _ : state) share = shellbench::RealtimeCoreShare(Song(), 10.0);
     state.counters["core_percent"] = 100 * share;
 }
 void BM_RenderThroughPlugin(benchmark::State& state) {

@@ -105,6 +105,8 @@ double RealtimeCoreShare(const std::string& song, double seconds) {
     Ready(true);
     standin::Play(song);
     standin::WaitUntil([] { return standin::Count(Call::write) > 0; }, 5000);
+    // Steady playing only: the output's 500 ms buffer is filled first.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     const double cpu = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));

@@ -17,7 +17,8 @@ double PlayToFirstWriteMs(const std::string& song);
 double StopWhileRenderingMs(const std::string& song);
 // SetOutputTime(ms) while playing until the output's Flush.
 double SeekToFlushMs(const std::string& song, int targetMs);
-// Share of one core used while `seconds` of `song` play in real time (0 ... 1).
+// Share of one core used while `seconds` of `song` play in real time, once
+// the output's buffer has been filled (0 ... 1).
 double RealtimeCoreShare(const std::string& song, double seconds);
 // Seconds of audio per second of wall time, playing `song` to its end with
 // an output that takes every block at once.

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     Print("Play -> first Write", "ms", 20, [&] { return shellbench::PlayToFirstWriteMs(song); });
     Print("Stop while rendering", "ms", 20, [&] { return shellbench::StopWhileRenderingMs(song); });
     Print("seek -> Flush", "ms", 20, [&] { return shellbench::SeekToFlushMs(song, 60000); });
-    Print("real-time core share", "%", 1, [&] { return 100 * shellbench::RealtimeCoreShare(song, 5.0); });
+    Print("real-time core share", "%", 1, [&] { return 100 * shellbench::RealtimeCoreShare(song, 10.0); });
     Print("render via plug-in", "x real time", 3, [&] { return shellbench::RenderSpeed(song); });
     Print("render direct", "x real time", 3, [&] { return shellbench::DirectRenderSpeed(song); });
     return 0;

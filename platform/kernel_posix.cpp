@@ -92,8 +92,12 @@ uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) {
     Event* event = AsEvent(handle);
     if (event == nullptr) return kWaitFailed;
     std::unique_lock<std::mutex> hold(event->lock);
-    bool signalled = event->changed.wait_for(hold, std::chrono::milliseconds(milliseconds),
-                                             [event] { return event->signalled; });
+    // A zero timeout only looks: a timed wait on a condition variable would
+    // switch the thread out even for a time already past.
+    bool signalled = milliseconds == 0
+                         ? event->signalled
+                         : event->changed.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                                                   [event] { return event->signalled; });
     if (!signalled) return kWaitTimeout;
     if (!event->manualReset) event->signalled = false;
     return kWaitObject0;
