@@ -51,6 +51,7 @@ void Ready(bool realtime) {
         standin::Load("[Tamboril]\r\nLoopCount=0\r\n");
         loaded = true;
     }
+    standin::Settings().notePriority = false;
     standin::Stop();
     standin::Settings().realtime = realtime;
     standin::Settings().canWriteBytes = -1;

@@ -45,7 +45,7 @@ int64_t SinceLoadUs(Clock::time_point t) {
 }
 
 void Log(Call call, int a = 0, int b = 0, int c = 0, int d = 0) {
-    const int priority = CurrentThreadPriority();
+    const int priority = knobs.notePriority.load() ? CurrentThreadPriority() : 0;
     std::lock_guard<std::mutex> hold(lock);
     calls.push_back({call, SinceLoadUs(Clock::now()), a, b, c, d, priority});
 }

@@ -40,6 +40,9 @@ struct Knobs {
     std::atomic<Dsp> dsp{Dsp::none};
     std::atomic<bool> holdHooks{false};  // the visualisation hook waits while set (10 s at most)
     std::atomic<bool> hookHeld{false};   // set while the hook waits
+    // Each record notes its thread's priority (under Wine a round trip to the
+    // server on every call, so timings turn it off).
+    std::atomic<bool> notePriority{true};
 };
 
 enum class Call {
