@@ -83,8 +83,11 @@ test-asan: asan
 test-win32: win32
 	sh scripts/run-win32-tests build/win32
 
+# Under ThreadSanitizer the shell's tests, and the plug-in's output checked
+# against the tool at one rate: the other rates cost half an hour there and
+# run in every other build.
 test-tsan: tsan
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan $(CTEST_FLAGS) -R 'ShellTest|SameBits|SettingsStore'
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan $(CTEST_FLAGS) -R 'ShellTest|SettingsStore|SameBits.*Hz11025'
 
 FUZZ_SECONDS ?= 180
 FUZZ_TARGETS ?= load song chip settings shell
