@@ -165,8 +165,8 @@ void HookVSAAddPCMData(void*, int channels, int bits, int timestamp) {
 void HookVSASetInfo(int rate, int channels) { Log(Call::vsaSetInfo, rate, channels); }
 int HookSAGetMode() { return 0; }
 int HookSAAdd(void*, int, int) { return 0; }
-int HookVSAGetMode(int* spec, int* wave) {
-    *spec = *wave = 0;
+int HookVSAGetMode(int* spectrum, int* wave) {
+    *spectrum = *wave = 0;
     return 0;
 }
 int HookVSAAdd(void*, int) { return 0; }
