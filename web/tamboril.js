@@ -23,14 +23,18 @@
     'use strict';
 
     // The engine's factory, the glue and a main function as the text of one
-    // script, for a worker or the worklet made from a blob (which also works
-    // when the page is opened from a folder).
-    function ScriptUrl(main) {
-        const source = 'var _scriptDir = undefined;\n' +
+    // script, for a worker or the worklet, so that nothing is loaded from a
+    // file (which a page opened from a folder may not do).
+    function ScriptSource(main) {
+        return 'var _scriptDir = undefined;\n' +
             'var createTamborilEngine = (' + createTamborilEngine.toString() + ');\n' +
             TamborilGlue.toString() + '\n' +
             main;
-        return URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
+    }
+
+    // A worker takes its script from a blob, wherever the page came from.
+    function ScriptUrl(main) {
+        return URL.createObjectURL(new Blob([ScriptSource(main)], {type: 'text/javascript'}));
     }
 
     let engine = null;
@@ -118,7 +122,12 @@
         // For the page: the output rate a song gets with these settings.
         outputRate(name, bytes, settings) { return engine.OutputRate(String(name), Bytes(bytes), settings); },
         settingsFor(options) { return engine.RenderOptions(options); },
-        workletUrl() { return ScriptUrl('(' + TamborilWorkletMain.toString() + ')();'); },
+        // A worklet of a page opened from a folder (origin "null") cannot load
+        // a blob, but takes a data: URL.
+        workletUrl() {
+            return 'data:text/javascript;charset=utf-8,' +
+                   encodeURIComponent(ScriptSource('(' + TamborilWorkletMain.toString() + ')();'));
+        },
         companions: CompanionList,
         defaults: null,
     };
