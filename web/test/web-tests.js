@@ -533,6 +533,53 @@ async function PageTests(browser, errors) {
         }
     });
 
+    await Test('WebBrowser.LevelsHeardAtOnce', async () => {
+        NeedShared();
+        const page = await browser.newPage();
+        // A tap between the page's worklet and the speakers, to listen with.
+        await page.addInitScript(() => {
+            const connect = AudioNode.prototype.connect;
+            AudioWorkletNode.prototype.connect = function (destination, ...rest) {
+                const tap = this.context.createAnalyser();
+                tap.fftSize = 4096;
+                connect.call(this, tap);
+                window.tap = tap;
+                return connect.call(this, destination, ...rest);
+            };
+        });
+        page.on('pageerror', (error) => errors.push(error.message));
+        try {
+            await page.goto(pageUrl);
+            await page.evaluate(() => window.tamboril.ready.then(() => true));
+            const loudness = () => page.evaluate(() => {
+                const samples = new Float32Array(window.tap.fftSize);
+                window.tap.getFloatTimeDomainData(samples);
+                return samples.reduce((peak, x) => Math.max(peak, Math.abs(x)), 0);
+            });
+            const level = async (value) => {
+                for (const key of ['volumeFm', 'volumePsg', 'volumePcm']) {
+                    await page.fill('#' + key, String(value));
+                    await page.dispatchEvent('#' + key, 'change');
+                }
+            };
+            await page.click('#settings-box summary');
+            await page.setInputFiles('#file', [batman]);
+            await page.click('#play');
+            await WaitFor('sound', async () => await loudness() > 0.01, 3000);
+            // 192 half-decibels silences every part; the block playing ends
+            // within 30 ms, and the tap looks at the last 93 ms.
+            await level(192);
+            const silentBy = Date.now();
+            await WaitFor('silence', async () => await loudness() === 0, 400);
+            await level(0);
+            await WaitFor('sound again', async () => await loudness() > 0.01, 400);
+            Check(Date.now() - silentBy < 1500, 'slow');
+            await page.evaluate(() => localStorage.clear());
+        } finally {
+            await page.close();
+        }
+    });
+
     await Test('WebBrowser.SettingsKeptAndChecked', async () => {
         const page = await NewPage(browser, pageUrl, errors);
         try {
