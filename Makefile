@@ -20,6 +20,9 @@
 #                 serves build/web/ on http://localhost:$(WEB_PORT) (8417)
 #   make test-web the engine in Node and the page in headless Chromium,
 #                 checked against the native tool (also part of make test)
+#   make screenshot-web, make measure-web
+#                 the README's picture of the page; render speed in the
+#                 browser against the tool and the page's memory
 #   make fuzz     build the fuzz targets with clang and libFuzzer, run each
 #                 for FUZZ_SECONDS (default 180) on FUZZ_JOBS cores (default
 #                 all) and merge new finds into fuzz/corpus (fuzz/run.sh);
@@ -50,7 +53,7 @@ CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
 .PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras bootstrap-fuzz bootstrap-web \
-        web serve-web test-web \
+        web serve-web test-web screenshot-web measure-web \
         $(PRESETS) test $(addprefix test-,$(PRESETS)) test-audacious install-audacious \
         screenshot-audacious screenshots \
         play dist fuzz clean distclean
@@ -213,4 +216,17 @@ serve-web: web
 	cd $(WEB_OUT) && python3 -m http.server --bind 127.0.0.1 $(WEB_PORT)
 
 test-web: web native
-	sh web/test/run
+	sh web/test/run build/web build/native/tamboril
+
+# The README's picture of the page playing, taken by the page test in
+# headless Chromium.
+screenshot-web: web native
+	mkdir -p docs
+	WEB_SCREENSHOT=$(CURDIR)/docs/web-player.png WEB_TESTS='WebBrowser.(Starts|PagePlaysFromFolder)' \
+	    sh web/test/run build/web build/native/tamboril
+
+# Render speed in the browser against the tool, and the page's memory with a
+# ten-minute song.
+measure-web: web native
+	@test -d web/test/node_modules/playwright-core || (cd web/test && npm ci --no-audit --no-fund --ignore-scripts)
+	node web/test/measure.js build/web build/native/tamboril
