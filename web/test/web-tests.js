@@ -498,6 +498,19 @@ async function PageTests(browser, errors) {
                 bar.dispatchEvent(new Event('change'));
             });
             await WaitFor('the seek to take', async () => await PositionMs(page) >= 45000, 3000);
+            // A page busy for 2 s does not stop the music: the engine renders
+            // in the worklet, off the page's thread. Stalled with the page, the
+            // position would show at most a second more 400 ms later.
+            // The shown second has just turned when the busy time begins.
+            const shown = await PositionMs(page);
+            await WaitFor('the next second', async () => await PositionMs(page) !== shown, 1500);
+            const busyFrom = await PositionMs(page);
+            await page.evaluate(() => {
+                const until = performance.now() + 2000;
+                while (performance.now() < until) { /* busy */ }
+            });
+            await WaitFor('the position to show the busy time played',
+                          async () => await PositionMs(page) >= busyFrom + 2000, 400);
             // The next song plays.
             await page.click('#next');
             await WaitFor('the next song', async () => await page.textContent('#title') === 'Shining Force 2 [ Town ]', 2000);
