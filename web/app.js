@@ -164,6 +164,17 @@
         });
         node.connect(context.destination);
         node.port.onmessage = (event) => FromWorklet(event.data);
+        // An engine that trapped plays no more: the next song gets a new one.
+        node.onprocessorerror = () => {
+            ShowError('The engine stopped while playing ' + (playlist[current] ? playlist[current].name : 'a song') +
+                      '; play again to go on.');
+            if (audio && audio.node === node) {
+                audio.context.close();
+                audio = null;
+            }
+            state = 'stopped';
+            Status('Stopped');
+        };
         audio = {context, node, rate};
         return audio;
     }

@@ -20,7 +20,7 @@ function TamborilGlue(module) {
     // A whole-song render stops with an error past an hour of output: a
     // looping song with loop count 0 never ends.
     const kMaxRenderSeconds = 3600;
-    const kFormNames = ['plain', 'GYMX', 'GYMX zlib', 'archive'];
+    const kFormNameTable = ['plain', 'GYMX', 'GYMX zlib', 'archive'];
     const kDefaults = {
         frequency: '55467:FM', loopCount: 2, fadeoutMs: 5000,
         volumeFm: 0, volumePsg: 0, volumePcm: 0, seekMs: -1, blockFrames: 0, seekAfterFrames: 0,
@@ -77,7 +77,7 @@ function TamborilGlue(module) {
                 title: title,
                 lengthMs: view.getInt32(kTitleSize, true),
                 loopFrame: view.getUint32(kTitleSize + 4, true),
-                form: kFormNames[view.getInt32(kTitleSize + 8, true)] || '?',
+                form: kFormNameTable[view.getInt32(kTitleSize + 8, true)] || '?',
             };
         } finally {
             module._free(out);

@@ -62,6 +62,14 @@
                 return;
             }
             waiting.delete(reply.id);
+            // An engine that trapped is not used again: the requests still
+            // waiting fail, and the next render starts a new worker.
+            if (reply.kind === 'RuntimeError') {
+                worker.terminate();
+                worker = null;
+                waiting.forEach((other) => other.reject(new Error('the render worker stopped: ' + reply.error)));
+                waiting.clear();
+            }
             if (reply.error !== undefined) {
                 const error = reply.kind === 'RangeError' ? new RangeError(reply.error) : new Error(reply.error);
                 request.reject(error);

@@ -151,7 +151,7 @@ const AsBuffer = (samples) => Buffer.from(samples.buffer, samples.byteOffset, sa
 
 // Songs and options for the option checks: seek, loop count, levels, fade,
 // block size and the other rates.
-const optionCases = [
+const optionCaseTable = [
     {song: 'real/batman_music02.gym', options: {seekMs: 20000}},
     {song: 'real/sforce2_027_goddess_mitula.gym', options: {seekMs: 30000, seekAfterFrames: 44100, frequency: '44100'}},
     {song: 'songs/probe_loop_frame_1.gym', options: {loopCount: 5, fadeoutMs: 1200}},
@@ -166,7 +166,7 @@ const optionCases = [
 
 // Options outside what the tool takes: window.tamboril refuses each with a
 // RangeError exactly when the tool refuses it as bad usage (exit 2).
-const limitCases = [
+const limitCaseTable = [
     {loopCount: 255}, {loopCount: 256}, {loopCount: -1}, {fadeoutMs: 32767}, {fadeoutMs: 32768},
     {volumeFm: -20}, {volumeFm: -21}, {volumePsg: 192}, {volumePsg: 193}, {volumePcm: 500},
     {frequency: '55555'}, {frequency: 'FOO'}, {frequency: '32000'}, {frequency: 'AbC'}, {blockFrames: 441000},
@@ -240,7 +240,7 @@ async function NodeTests() {
     await Test('WebNode.Options', async () => {
         NeedShared();
         const failures = [];
-        for (const c of optionCases) failures.push(...await Sweep([songByKey.get(c.song)], c.options, render));
+        for (const c of optionCaseTable) failures.push(...await Sweep([songByKey.get(c.song)], c.options, render));
         Check(failures.length === 0, failures.join('\n'));
     });
 
@@ -270,7 +270,7 @@ async function NodeTests() {
         // One frame: the tool's render is over at once when it takes the options.
         const tiny = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'tamboril-web-')), 'one_frame.gym');
         fs.writeFileSync(tiny, Buffer.from([0]));
-        for (const options of limitCases) {
+        for (const options of limitCaseTable) {
             const toolRefuses = NativeRender(tiny, options).status === 2;
             let refused = false;
             try {
@@ -407,7 +407,7 @@ async function BrowserTests() {
 
         await Test('WebBrowser.Options', async () => {
             NeedShared();
-            const failures = await BrowserSweep(page, optionCases.map((c) => ({key: c.song,
+            const failures = await BrowserSweep(page, optionCaseTable.map((c) => ({key: c.song,
                 name: songByKey.get(c.song).name, options: c.options})));
             Check(failures.length === 0, failures.join('\n'));
         });
