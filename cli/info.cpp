@@ -45,24 +45,22 @@ std::string Clock(int32_t ms) {
     return text;
 }
 
-// Prints one file; false when it cannot be opened.
+// Prints one file; false when it cannot be opened. The file is loaded once.
 bool PrintInfo(const std::string& path, bool tsv) {
     SongForm form = SongForm::plain;
     GymPlayer* player = OpenSongWithForm(path.c_str(), &form);
     char title[kTitleSize];
     int32_t lengthMs = 0;
     uint32_t loopFrame = 0;
-    bool opened = player != nullptr;
-    if (player) {
-        loopFrame = player->loopFrame;
-        DestroyPlayer(player);
-        opened = GetSongInfo(path.c_str(), title, &lengthMs) == 1;
-    }
-    if (!opened) {
-        std::fprintf(stderr, "tamboril: cannot open %s\n", path.c_str());
+    if (!player) {
+        std::fprintf(stderr, "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+                     path.c_str(), kSongSizeLimit >> 20);
         if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
         return false;
     }
+    loopFrame = player->loopFrame;
+    DescribeSong(player, path.c_str(), title, &lengthMs);
+    DestroyPlayer(player);
     if (tsv) {
         std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(title).c_str(), lengthMs, loopFrame);
     } else {

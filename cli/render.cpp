@@ -232,7 +232,8 @@ void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double 
 int RenderSong(const RenderOptions& options, const std::string& file, const std::string& out, uint64_t& hash) {
     GymPlayer* player = OpenSong(file.c_str());
     if (player == nullptr) {
-        std::fprintf(stderr, "tamboril render: cannot open %s\n", file.c_str());
+        std::fprintf(stderr, "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+                     file.c_str(), kSongSizeLimit >> 20);
         return kExitCannotOpen;
     }
     const PlayerOps& ops = player->ops;

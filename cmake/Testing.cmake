@@ -25,16 +25,21 @@ endif()
 
 # tamboril_add_gtest(name SOURCES a.cpp b.cpp LIBS lib...)
 #
-# The test program sees two string macros: TAMBORIL_SHARED_DIR, the folder of
-# shared test songs, and TAMBORIL_SOURCE_DIR, the repository root. Tests are
+# The test program sees two macros: TAMBORIL_SHARED_DIR, the folder of shared
+# test songs (the configured one, or the environment's TAMBORIL_SHARED_DIR),
+# and TAMBORIL_SOURCE_DIR, the repository root. Tests are
 # listed when ctest runs (PRE_TEST), so building never starts a test program.
 function(tamboril_add_gtest name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    # TAMBORIL_SHARED_DIR is an expression (tests/support/shared_dir.h): the
+    # environment may point it elsewhere at run time.
     target_compile_definitions(${name} PRIVATE
-        TAMBORIL_SHARED_DIR="${TAMBORIL_SHARED_DIR}"
+        TAMBORIL_SHARED_DIR_BUILT="${TAMBORIL_SHARED_DIR}"
         TAMBORIL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    target_compile_options(${name} PRIVATE
+        "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/support/shared_dir.h")
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT ${TAMBORIL_GTEST_DISCOVERY_TIMEOUT})

@@ -52,12 +52,28 @@ void AcquireInfo() {
 void ReleaseInfo() { platform::AtomicExchange(&infoFree, 1); }
 
 // Title and length of `file`, or of the song in play when `file` is null or
-// empty. Nothing is written for a file that cannot be opened.
+// empty. A file that cannot be opened (missing, unreadable, or a song over
+// the size limit) gets its file name as the title and length 0, so the
+// playlist shows what it is and no stale text; with no file at all (empty,
+// and nothing played yet) nothing is written.
 void GetFileInfo(const char* file, char* title, int* lengthMs) {
     AcquireInfo();
     if (file == nullptr || file[0] == '\0') file = currentFile;
     int32_t length = 0;
-    if (GetSongInfo(file, title, &length) && lengthMs != nullptr) *lengthMs = length;
+    if (GetSongInfo(file, title, &length)) {
+        if (lengthMs != nullptr) *lengthMs = length;
+    } else if (file[0] != '\0') {
+        if (title != nullptr) {
+            const char* name = PathFileName(file);
+            size_t used = 0;
+            while (name[used] != '\0' && used < kTitleSize - 1) {
+                title[used] = name[used];
+                ++used;
+            }
+            title[used] = '\0';
+        }
+        if (lengthMs != nullptr) *lengthMs = 0;
+    }
     ReleaseInfo();
 }
 

@@ -1,11 +1,19 @@
-// plugin.ini beside the library: section "Tamboril", seven keys. Every load
-// writes all keys straight back, so after one start the file holds each of
-// them in its canonical form. Other sections of the file are left alone.
+// plugin.ini: section "Tamboril", seven keys. Every load writes all keys
+// straight back, so after one start the file holds each of them in its
+// canonical form. Other sections of the file are left alone.
+//
+// The file lives beside the library. Where that folder cannot be written (a
+// standard user's C:\Program Files), the write-back at load fails, and the
+// settings move to a file of the user's own: plugin.ini in the host's
+// settings folder's Plugins subfolder, or in %APPDATA%\Tamboril. Once that
+// file exists it is the one read and written at every later start. Paths
+// are UTF-8 (platform/paths.h).
 #include <cstdio>
 #include <cstring>
 
 #include "fm/chip.h"
 #include "host/shell.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "player/settings.h"
@@ -20,27 +28,42 @@ constexpr uint32_t kFmInitialRate = 44100; // Hz; each song re-clocks the chip
 constexpr char kSettingsFile[] = "plugin.ini";
 constexpr uint32_t kIntTextSize = 128;
 
+// Set when a write of the settings file fails.
+bool writeFailed = false;
+
+// `folder` (ending in a separator, `folderLength` bytes) with plugin.ini
+// appended into iniPath; empty when it does not fit in kPathSize bytes.
+void UseSettingsFolder(const char* folder, size_t folderLength) {
+    iniPath[0] = '\0';
+    if (folderLength + sizeof kSettingsFile > kPathSize) return;
+    std::memcpy(iniPath, folder, folderLength);
+    std::memcpy(iniPath + folderLength, kSettingsFile, sizeof kSettingsFile);
+}
+
 // plugin.ini in the library's folder, or empty when that path does not fit
 // in kPathSize bytes: then nothing is read or written.
 void LocateSettingsFile(platform::InstanceHandle instance) {
     iniPath[0] = '\0';
-    char module[kPathSize];
-    const uint32_t moduleLength = platform::GetModuleFileNameA(instance, module, kPathSize);
-    if (moduleLength == 0 || moduleLength >= kPathSize) return;
     char full[kPathSize];
-    const uint32_t fullLength = platform::GetFullPathNameA(module, kPathSize, full);
-    if (fullLength == 0 || fullLength >= kPathSize) return;
-
-    // Cut after the last separator, stepping by characters so that the
-    // second byte of a two-byte character is never taken for one.
-    const char* afterSeparator = full;
-    for (const char* c = full; *c != '\0'; c = platform::CharNextA(c)) {
-        if (*c == '\\' || *c == '/') afterSeparator = c + 1;
+    const uint32_t fullLength = platform::ModulePath(instance, full, kPathSize);
+    if (fullLength == 0) return;
+    // UTF-8: no byte of a longer character is taken for a separator.
+    size_t folderLength = 0;
+    for (size_t i = 0; i < fullLength; ++i) {
+        if (full[i] == '\\' || full[i] == '/') folderLength = i + 1;
     }
-    const size_t folderLength = static_cast<size_t>(afterSeparator - full);
-    if (folderLength + sizeof kSettingsFile > kPathSize) return;
-    std::memcpy(iniPath, full, folderLength);
-    std::memcpy(iniPath + folderLength, kSettingsFile, sizeof kSettingsFile);
+    UseSettingsFolder(full, folderLength);
+}
+
+// The user's own plugin.ini, its folder made when `make` is set; false when
+// there is no such place.
+bool LocateUserSettingsFile(bool make, char* path) {
+    char folder[kPathSize];
+    const uint32_t length = platform::UserSettingsFolder(inModule.hMainWindow, make, folder, kPathSize);
+    if (length == 0 || length + sizeof kSettingsFile > kPathSize) return false;
+    std::memcpy(path, folder, length);
+    std::memcpy(path + length, kSettingsFile, sizeof kSettingsFile);
+    return true;
 }
 
 bool HaveSettingsFile() { return iniPath[0] != '\0'; }
@@ -51,7 +74,7 @@ void ReadTextSetting(const char* key, const char* defaultText, char* text, uint3
 
 void WriteTextSetting(const char* key, const char* text) {
     if (!HaveSettingsFile()) return;
-    platform::WritePrivateProfileStringA(kSettingsSection, key, text, iniPath);
+    if (!platform::WritePrivateProfileStringA(kSettingsSection, key, text, iniPath)) writeFailed = true;
 }
 
 }  // namespace
@@ -99,6 +122,20 @@ void SaveVolumeSettings() {
     }
 }
 
+// Reads every key from iniPath into the record.
+void ReadAllSettings() {
+    char text[kPathSize];
+    ReadTextSetting("Frequency", frequencyChoices[0].name, text, sizeof text);
+    settings.frequency = LookupChoiceValue(frequencyChoices, text);
+    ReadTextSetting("Priority", priorityChoices[2].name, text, sizeof text);
+    settings.priority = LookupChoiceValue(priorityChoices, text);
+    settings.loopCount = ReadIntSetting("LoopCount", kDefaultLoopCount);
+    settings.fadeoutTime = ReadIntSetting("FadeoutTime", kDefaultFadeoutTime);
+    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+        settings.*(row->field) = ReadIntSetting(row->key, row->defaultValue);
+    }
+}
+
 void LoadSettings(platform::InstanceHandle instance) {
     dllInstance = instance;
     LocateSettingsFile(instance);
@@ -108,16 +145,21 @@ void LoadSettings(platform::InstanceHandle instance) {
         ResetSettingsToDefaults();
         return;
     }
-    char text[kPathSize];
-    ReadTextSetting("Frequency", frequencyChoices[0].name, text, sizeof text);
-    settings.frequency = LookupChoiceValue(frequencyChoices, text);
-    ReadTextSetting("Priority", priorityChoices[2].name, text, sizeof text);
-    settings.priority = LookupChoiceValue(priorityChoices, text);
-    settings.loopCount = ReadIntSetting("LoopCount", kDefaultLoopCount);
-    settings.fadeoutTime = ReadIntSetting("FadeoutTime", kDefaultFadeoutTime);
+    // The user's own file, once there, holds the settings.
+    char userPath[kPathSize];
+    if (LocateUserSettingsFile(false, userPath) && platform::FileExists(userPath))
+        std::memcpy(iniPath, userPath, kPathSize);
+
+    ReadAllSettings();
+    writeFailed = false;
     SaveMainSettings();
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
-        settings.*(row->field) = ReadIntSetting(row->key, row->defaultValue);
-    }
     SaveVolumeSettings();
+    // The folder beside the library cannot be written: from now on the
+    // settings live in the user's own file.
+    if (writeFailed && LocateUserSettingsFile(true, userPath) && std::strcmp(iniPath, userPath) != 0) {
+        std::memcpy(iniPath, userPath, kPathSize);
+        writeFailed = false;
+        SaveMainSettings();
+        SaveVolumeSettings();
+    }
 }

@@ -12,9 +12,10 @@ namespace platform {
 // bytes, allocated with std::malloc and owned by the caller (std::free); the
 // spare bytes are zero. `*size` receives the file's size in bytes. Returns
 // null, leaving `*size` alone, when the file cannot be opened, is not a
-// regular file, does not fit in 32 bits with its spare bytes or in memory, or
-// delivers fewer bytes than its size.
-uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t* size);
+// regular file, is larger than `limit` bytes (known from its size before
+// anything is read or allocated), does not fit in memory, or delivers fewer
+// bytes than its size.
+uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_t* size);
 
 // Reads at most `capacity` bytes from the start of the file at `path` into
 // `buffer`. Returns the count that arrived before the end of the file or a

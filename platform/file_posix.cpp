@@ -42,13 +42,13 @@ uint64_t ReadFully(int fd, uint8_t* buffer, uint64_t count) {
 
 }  // namespace
 
-uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t* size) {
+uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_t* size) {
     struct stat info;
     int fd = OpenRegular(path, &info);
     if (fd < 0) return nullptr;
     uint64_t fileSize = static_cast<uint64_t>(info.st_size);
     uint64_t total = fileSize + spare;
-    if (total > UINT32_MAX || total > SIZE_MAX) {
+    if (fileSize > limit || total > UINT32_MAX || total > SIZE_MAX) {
         close(fd);
         return nullptr;
     }

@@ -40,7 +40,7 @@ uint32_t ReadFully(HANDLE file, uint8_t* buffer, uint32_t count) {
 
 }  // namespace
 
-uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t* size) {
+uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_t* size) {
     HANDLE file = OpenRegular(path);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER fileSize;
@@ -49,7 +49,7 @@ uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t* size) {
         return nullptr;
     }
     uint64_t total = static_cast<uint64_t>(fileSize.QuadPart) + spare;
-    if (total > UINT32_MAX || total > SIZE_MAX) {
+    if (static_cast<uint64_t>(fileSize.QuadPart) > limit || total > UINT32_MAX || total > SIZE_MAX) {
         CloseHandle(file);
         return nullptr;
     }

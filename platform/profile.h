@@ -1,6 +1,8 @@
 // Profile (INI) files, read and written one key at a time, behind a seam. The
-// win32 build forwards to the Win32 calls; the POSIX twin keeps the same
-// rules:
+// file name is UTF-8; section, key and value texts are in the system's 8-bit
+// code page. The win32 build forwards to the wide-character Win32 calls, so
+// that a folder named outside the ANSI code page works; the POSIX twin keeps
+// the same rules:
 //   - "[section]" lines open a section; "key=value" lines inside it hold the
 //     keys. Section and key names compare without regard to ASCII case; blanks
 //     around names and values are dropped, and a value in matching single or

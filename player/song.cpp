@@ -203,45 +203,64 @@ void ReadArchiveInfo(unzFile archive, uint32_t* loopFrame, char* title) {
     if (got > 0) ParseInfoText(text, got, loopFrame, title);
 }
 
-// ReadArchiveSong's work on the open archive, which it closes.
-uint8_t* ReadArchiveEntries(unzFile archive, uint32_t* size, uint32_t* loopFrame, char* title) {
+// What reading an archive's song came to.
+enum class ArchiveRead {
+    song,      // the song entry was read
+    notSong,   // not an archive, or no song entry that can be read
+    tooLarge,  // the song entry states a size over the limit
+};
+
+// ReadArchiveSong's work on the open archive, which it closes. `*buffer`
+// receives the entry's data when the result is song.
+ArchiveRead ReadArchiveEntries(unzFile archive, uint8_t** buffer, uint32_t* size, uint32_t* loopFrame,
+                               char* title) {
+    *buffer = nullptr;
     unz_file_info info;
-    if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
-        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > UINT32_MAX ||
-        static_cast<uint64_t>(info.uncompressed_size) + kArchiveSpare > SIZE_MAX ||
-        unzOpenCurrentFile(archive) != UNZ_OK) {
+    if (!FindEntry(archive, "GYM", &info)) {
         unzClose(archive);
-        return nullptr;
+        return ArchiveRead::notSong;
+    }
+    // The stated size decides before anything is inflated; reading never
+    // goes past it, so a size that lies costs no more than the limit.
+    if (info.uncompressed_size > kSongSizeLimit) {
+        unzClose(archive);
+        return ArchiveRead::tooLarge;
+    }
+    if (!PlausibleEntrySize(info) || unzOpenCurrentFile(archive) != UNZ_OK) {
+        unzClose(archive);
+        return ArchiveRead::notSong;
     }
     uint32_t entrySize = static_cast<uint32_t>(info.uncompressed_size);
-    uint8_t* buffer = ReadEntry(archive, entrySize);
+    *buffer = ReadEntry(archive, entrySize);
     // The entry's CRC is checked only here, and a mismatch is let pass.
     unzCloseCurrentFile(archive);
-    if (!buffer) {
+    if (!*buffer) {
         unzClose(archive);
-        return nullptr;
+        return ArchiveRead::notSong;
     }
     if (size) *size = entrySize;
 
     ReadArchiveInfo(archive, loopFrame, title);
     unzClose(archive);
-    return buffer;
+    return ArchiveRead::song;
 }
 
 // The first GYM entry of the archive held in `bytes`, as ReadArchiveSong
-// reads it from a file; null when the bytes are not a readable archive.
-uint8_t* ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize, uint32_t* size,
-                          uint32_t* loopFrame, char* title) {
+// reads it from a file, into `*buffer`.
+ArchiveRead ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize, uint8_t** buffer,
+                             uint32_t* size, uint32_t* loopFrame, char* title) {
+    *buffer = nullptr;
     *loopFrame = 0;
     title[0] = 0;
     // minizip's positions are longs: a file past their range is no archive.
-    if (fileSize > static_cast<uint32_t>(INT32_MAX)) return nullptr;
+    if (fileSize > static_cast<uint32_t>(INT32_MAX)) return ArchiveRead::notSong;
     MemoryArchive file = {bytes, fileSize, 0};
     zlib_filefunc_def functions = {OpenMemoryArchive,  ReadMemoryArchive,  WriteMemoryArchive,
                                    TellMemoryArchive,  SeekMemoryArchive,  CloseMemoryArchive,
                                    ErrorMemoryArchive, &file};
     unzFile archive = unzOpen2(path, &functions);
-    return archive ? ReadArchiveEntries(archive, size, loopFrame, title) : nullptr;
+    if (!archive) return ArchiveRead::notSong;
+    return ReadArchiveEntries(archive, buffer, size, loopFrame, title);
 }
 
 // Loads the file at `path` as an image with its end marker; null on failure.
@@ -253,12 +272,18 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
 
     // The file is read once: as an archive when it is one, else as the song.
     uint32_t size = 0;
-    uint8_t* file = platform::ReadWholeFile(path, kFileSpare, &size);
+    uint8_t* file = platform::ReadWholeFile(path, kFileSpare, kSongFileLimit, &size);
     if (!file) {
         DestroyPlayer(player);
         return nullptr;
     }
-    player->image = ReadArchiveImage(path, file, size, &size, &player->loopFrame, player->title);
+    const ArchiveRead archive =
+        ReadArchiveImage(path, file, size, &player->image, &size, &player->loopFrame, player->title);
+    if (archive == ArchiveRead::tooLarge) {
+        std::free(file);
+        DestroyPlayer(player);
+        return nullptr;
+    }
     SongForm readForm = player->image ? SongForm::archive : SongForm::plain;
     ReadInfoSidecar(path, &player->loopFrame, player->title);
     if (player->image) {
@@ -268,7 +293,12 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
     }
 
     uint8_t* image = player->image;
-    if (size >= 4 && std::memcmp(image, "GYMX", 4) == 0) {
+    const bool gymx = size >= 4 && std::memcmp(image, "GYMX", 4) == 0;
+    if (!gymx && size > kSongSizeLimit) {
+        DestroyPlayer(player);
+        return nullptr;
+    }
+    if (gymx) {
         if (size < kGymxHeaderSize) {
             DestroyPlayer(player);
             return nullptr;
@@ -277,6 +307,12 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
         if (player->loopFrame == 0) player->loopFrame = ReadLe32(image + kGymxLoopOffset);
         uint32_t unpackedSize = ReadLe32(image + kGymxSizeOffset);
         uint32_t bodySize = size - kGymxHeaderSize;
+        // The stated size decides before anything is inflated; inflating
+        // stops where the stated size is reached.
+        if (unpackedSize > kSongSizeLimit || bodySize > kSongSizeLimit) {
+            DestroyPlayer(player);
+            return nullptr;
+        }
         if (unpackedSize != 0) {
             // Never ask for more room than the body could fill: a false size
             // in the header then costs nothing, and a body that inflates past
@@ -339,21 +375,29 @@ void DestroyPlayer(GymPlayer* player) {
 int GetSongInfo(const char* path, char* title, int32_t* lengthMs) {
     GymPlayer* player = OpenSong(path);
     if (!player) return 0;
+    DescribeSong(player, path, title, lengthMs);
+    DestroyPlayer(player);
+    return 1;
+}
+
+void DescribeSong(const GymPlayer* player, const char* path, char* title, int32_t* lengthMs) {
     if (title) {
         if (player->title[0] != 0) {
             std::memcpy(title, player->title, kTitleSize);
         } else {
-            const char* name = path;
-            for (const char* p = path; *p; p = platform::CharNextA(p))
-                if (*p == '/' || *p == '\\' || *p == ':') name = p + 1;
             size_t used = AppendText(title, 0, "[ ");
-            used = AppendText(title, used, name);
+            used = AppendText(title, used, PathFileName(path));
             AppendText(title, used, " ]");
         }
     }
     if (lengthMs) *lengthMs = SongLengthMs(player);
-    DestroyPlayer(player);
-    return 1;
+}
+
+const char* PathFileName(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p; p = platform::CharNextA(p))
+        if (*p == '/' || *p == '\\' || *p == ':') name = p + 1;
+    return name;
 }
 
 int32_t SongLengthMs(const GymPlayer* player) {
@@ -382,9 +426,10 @@ uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, 
     *loopFrame = 0;
     title[0] = 0;
     uint32_t fileSize = 0;
-    uint8_t* bytes = platform::ReadWholeFile(path, 0, &fileSize);
+    uint8_t* bytes = platform::ReadWholeFile(path, 0, kSongFileLimit, &fileSize);
     if (!bytes) return nullptr;
-    uint8_t* song = ReadArchiveImage(path, bytes, fileSize, size, loopFrame, title);
+    uint8_t* song = nullptr;
+    ReadArchiveImage(path, bytes, fileSize, &song, size, loopFrame, title);
     std::free(bytes);
     return song;
 }

@@ -56,6 +56,22 @@
 // Bytes of an info file that are read.
 constexpr int kInfoReadSize = 272;
 
+// The largest song the loader takes, in command bytes after any GYMX header
+// is taken off and any packing undone. The densest logs stream the DAC, three
+// bytes for every sample it plays: 64 MiB holds over 16 minutes of that at
+// 22,050 samples a second besides the FM and PSG writes, while the longest
+// real logs, DAC and all, stay well below 20 MiB. The song stays in memory
+// for as long as it plays, in a 32-bit host whose address space may not
+// have a free block much larger than this, and a title lookup can load a
+// second song beside it. A file, an archive's song entry or a GYMX body
+// larger than this is refused by its stated size before anything of it is
+// read or inflated.
+constexpr uint32_t kSongSizeLimit = 64u << 20;
+
+// The largest file read at all: a song of the limit's size with room for a
+// GYMX header or an archive's other entries and records around it.
+constexpr uint32_t kSongFileLimit = kSongSizeLimit + (1u << 20);
+
 // Command bytes of the stream, as mapped above.
 constexpr uint8_t kCommandFrame = 0x00;    // 00
 constexpr uint8_t kCommandFmPort0 = 0x01;  // 01 rr dd
@@ -85,7 +101,10 @@ enum class SongForm {
 // Loads the song at `path` (8-bit, NUL-terminated) into a new player that is
 // not started (no read position, no frames, nothing pending, no loops, not
 // running), with its operations copied from GymPlayerOps. Null on failure,
-// with everything it allocated freed.
+// with everything it allocated freed. A song larger than kSongSizeLimit is
+// a failure: a file larger than kSongFileLimit, an archive whose song entry
+// states a larger size (the archive is not then read as a plain log), a
+// GYMX header stating a larger body.
 GymPlayer* OpenSong(const char* path);
 
 // OpenSong that also reports the form through `form` (may be null) on success.
@@ -102,6 +121,12 @@ void DestroyPlayer(GymPlayer* player);
 // `lengthMs` (may be null) receives SongLengthMs.
 int GetSongInfo(const char* path, char* title, int32_t* lengthMs);
 
+// GetSongInfo's outputs for a song already loaded from `path`.
+void DescribeSong(const GymPlayer* player, const char* path, char* title, int32_t* lengthMs);
+
+// The last component of `path`: what follows its last '/', '\' or ':'.
+const char* PathFileName(const char* path);
+
 // One pass through the image, in ms: frame markers x 100 / 6, truncated.
 int32_t SongLengthMs(const GymPlayer* player);
 
@@ -110,7 +135,8 @@ int MatchesArchiveSuffix(const char* name);
 
 // Reads the first GYM entry of the ZIP archive at `path` into a new buffer
 // (std::malloc, its size plus 8 spare bytes) and returns it, or null when the
-// path is not a readable archive or has no readable GYM entry. Sets `*loopFrame`
+// path is not a readable archive or has no readable GYM entry, and when the
+// file or the entry is larger than the song size limit. Sets `*loopFrame`
 // to 0 and `title` (kTitleSize bytes) to empty first, then from the archive's
 // GYI entry if it has one. `size` (may be null) receives the entry's size.
 uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title);

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +42,9 @@
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
+#include "tests/support/bomb_files.h"
 #include "tests/support/shared_songs.h"
+#include "tests/support/song_builder.h"
 #include "tests/support/tool_run.h"
 
 extern char** environ;
@@ -689,6 +692,62 @@ TEST_F(AudaciousTest, DamagedSongsNeitherCrashNorHang) {
     int compared = ExpectSameBits(bad, {}, "", 44100);
     std::printf("%d of %zu damaged songs played, bit for bit\n", compared, bad.size());
     EXPECT_GT(compared, 0);
+}
+
+// What one Audacious run cost: its exit status, wall time, and the largest
+// resident size of it and what it started.
+struct RunCost {
+    int status = -1;
+    double seconds = 0;
+    long maxRssKiB = 0;
+};
+
+RunCost MeasuredPlayAll(const PrivateAudacious& audacious, const std::vector<std::string>& files) {
+    RunCost cost;
+    const std::string command = audacious.Command("-q", files);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int wait = 0;
+    struct rusage usage = {};
+    if (child < 0 || wait4(child, &wait, 0, &usage) != child) return cost;
+    cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cost.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    cost.maxRssKiB = usage.ru_maxrss;
+    return cost;
+}
+
+// Song bombs in a playlist: Audacious finds each unplayable and writes
+// nothing for it, in no more time or memory than a run playing one second
+// of a short song takes.
+TEST(AudaciousBombs, RefusedAsUnplayable) {
+    std::vector<std::string> bombs;
+    for (const BombFile& bomb : WriteBombFiles(TempDir())) {
+        // The one stating the limit inflates that much before it fails.
+        if (bomb.refused && bomb.what.find("stating the limit") == std::string::npos) bombs.push_back(bomb.path);
+    }
+    SongBuilder tone;
+    tone.Psg(0x8E).Psg(0x0F).Psg(0x90);
+    for (int i = 0; i < 60; ++i) tone.Frame();
+    const std::string tonePath = TempPath("tone.gym");
+    ASSERT_TRUE(WriteFileBytes(tonePath, tone.Bytes()));
+
+    PrivateAudacious baseline;
+    const RunCost base = MeasuredPlayAll(baseline, {tonePath});
+    ASSERT_EQ(base.status, 0) << baseline.LogText();
+    ASSERT_TRUE(fs::exists(baseline.Out() / WavNameFor(tonePath))) << baseline.LogText();
+
+    PrivateAudacious audacious;
+    const RunCost cost = MeasuredPlayAll(audacious, bombs);
+    EXPECT_EQ(cost.status, 0) << audacious.LogText();
+    for (const std::string& bomb : bombs) EXPECT_FALSE(fs::exists(audacious.Out() / WavNameFor(bomb))) << bomb;
+    EXPECT_LT(cost.seconds, base.seconds + 2.0) << base.seconds;
+    EXPECT_LT(cost.maxRssKiB, base.maxRssKiB + 32 * 1024) << base.maxRssKiB << " KiB for the short song";
+    std::printf("%zu bombs: %.2f s, %ld KiB; one short song: %.2f s, %ld KiB\n", bombs.size(), cost.seconds,
+                cost.maxRssKiB, base.seconds, base.maxRssKiB);
 }
 
 }  // namespace

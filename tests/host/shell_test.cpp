@@ -58,7 +58,8 @@ TEST_F(ShellTest, RecordAndFileEntryPoints) {
     for (const auto& n : names) EXPECT_EQ(m.IsOurFile(n.name), n.ours) << (n.name ? n.name : "null");
     EXPECT_EQ(m.InfoBox(shelltest::ShortSong().c_str(), nullptr), 0);
 
-    // Title and length of a file; nothing written for one that cannot open.
+    // Title and length of a file; the file's name and length 0 for one that
+    // cannot open.
     char title[2048] = "untouched";
     int length = -7;
     m.GetFileInfo(shelltest::LoopingSong().c_str(), title, &length);
@@ -66,8 +67,8 @@ TEST_F(ShellTest, RecordAndFileEntryPoints) {
     EXPECT_EQ(length, 500);  // 30 frames
     std::strcpy(title, "untouched");
     m.GetFileInfo(TempPath("missing.gym").c_str(), title, &length);
-    EXPECT_STREQ(title, "untouched");
-    EXPECT_EQ(length, 500);
+    EXPECT_STREQ(title, "missing.gym");
+    EXPECT_EQ(length, 0);
     m.GetFileInfo(nullptr, nullptr, nullptr);
 
     // The song in play answers for an empty name, and GetLength gives its

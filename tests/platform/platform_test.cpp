@@ -2,7 +2,10 @@
 // the same on POSIX and Win32.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,7 @@ TEST(PlatformFile, WholeFileWithZeroedSpareBytes) {
     std::vector<uint8_t> bytes = {1, 2, 3, 0xFF, 0};
     ASSERT_TRUE(WriteFileBytes(path, bytes));
     uint32_t size = 99;
-    uint8_t* buffer = platform::ReadWholeFile(path.c_str(), 8, &size);
+    uint8_t* buffer = platform::ReadWholeFile(path.c_str(), 8, 5, &size);
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(size, 5u);
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 5), bytes);
@@ -44,18 +47,43 @@ TEST(PlatformFile, WholeFileWithZeroedSpareBytes) {
 
     std::string empty = TempPath("empty.bin");
     ASSERT_TRUE(WriteFileBytes(empty, {}));
-    buffer = platform::ReadWholeFile(empty.c_str(), 1, &size);
+    buffer = platform::ReadWholeFile(empty.c_str(), 1, 0, &size);
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(buffer[0], 0);
     std::free(buffer);
 }
 
+// A file over the limit is refused by its size, before any of it is read:
+// a sparse file of 3 GiB is refused at once, one byte over is refused, the
+// limit itself is read.
+TEST(PlatformFile, FilesOverTheLimitAreNotRead) {
+    std::string path = TempPath("limit.bin");
+    ASSERT_TRUE(WriteFileBytes(path, std::vector<uint8_t>(1000, 0x42)));
+    uint32_t size = 99;
+    EXPECT_EQ(platform::ReadWholeFile(path.c_str(), 1, 999, &size), nullptr);
+    EXPECT_EQ(size, 99u);
+    uint8_t* buffer = platform::ReadWholeFile(path.c_str(), 1, 1000, &size);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(size, 1000u);
+    std::free(buffer);
+
+    std::string huge = TempPath("huge.bin");
+    std::error_code error;
+    ASSERT_TRUE(WriteFileBytes(huge, {}));
+    std::filesystem::resize_file(huge, uint64_t{3} << 30, error);
+    ASSERT_FALSE(error) << error.message();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform::ReadWholeFile(huge.c_str(), 1, 64u << 20, &size), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    std::filesystem::remove(huge, error);
+}
+
 TEST(PlatformFile, FoldersAndMissingFilesDoNotRead) {
     std::string dir = TempDir();
     for (const std::string& path : {dir, dir.substr(0, dir.size() - 1), dir + "missing", std::string()}) {
         uint32_t size = 99;
-        EXPECT_EQ(platform::ReadWholeFile(path.c_str(), 1, &size), nullptr) << path;
+        EXPECT_EQ(platform::ReadWholeFile(path.c_str(), 1, UINT32_MAX, &size), nullptr) << path;
         EXPECT_EQ(size, 99u) << path;
         uint8_t buffer[4];
         EXPECT_EQ(platform::ReadFileStart(path.c_str(), buffer, sizeof buffer), -1) << path;

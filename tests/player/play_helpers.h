@@ -144,11 +144,11 @@ inline std::vector<int16_t> RenderStretches(GymPlayer* player, const std::vector
 }
 
 // Every song of the shared set outside bad/ and every real log, as paths
-// below the shared folder, sorted.
-inline std::vector<std::string> SharedSongs() {
+// below the shared folder (by default the one the tests read), sorted.
+inline std::vector<std::string> SharedSongs(const std::string& folder = TAMBORIL_SHARED_DIR) {
     namespace fs = std::filesystem;
     std::vector<std::string> songs;
-    const fs::path shared(TAMBORIL_SHARED_DIR);
+    const fs::path shared(folder);
     for (const char* folder : {"songs", "corpus/real"}) {
         std::error_code error;
         for (const fs::directory_entry& entry : fs::directory_iterator(shared / folder, error)) {

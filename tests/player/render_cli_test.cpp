@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "play_helpers.h"
+#include "shared_songs.h"
 #include "tool_run.h"
 
 namespace {
@@ -74,6 +75,7 @@ TEST(RenderCommand, OutputsByExtension) {
 // Several songs play one after another in one process, each to its own file
 // in the folder -o names; a song sounds there as it does alone.
 TEST(RenderCommand, PlaylistBlocksAndSeekAfter) {
+    TAMBORIL_NEED_SHARED_SONGS();
     const std::string dir = TempDir();
     const std::string tone = OneSecondSong(dir, "tone.gym");
     const std::string dac = play::SharedPath("songs/probe_dac_pan.gym");

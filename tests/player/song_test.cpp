@@ -350,9 +350,12 @@ TEST(SongDamage, GymxEdgesThatLoad) {
     EXPECT_EQ(empty->image[0], 0xFF);
     EXPECT_STREQ(empty->title, "Probe [ Nothing ]");
 
-    // A size claim of nearly 4 GiB over a small body plays the real body.
+    // A size claim over the song size limit is refused before anything is
+    // inflated; a claim within it over a small body plays the real body.
     std::vector<uint8_t> huge = MakeGymx(Song(120), "Bad", "Huge Size", 30, true);
     PutLe32(huge, 424, 0xFFFFFFF0u);
+    EXPECT_FALSE(Open(Fixture("huge.gym", huge)));
+    PutLe32(huge, 424, kSongSizeLimit);
     PlayerPtr player = Open(Fixture("huge.gym", huge));
     ASSERT_TRUE(player);
     ExpectImage(player.get(), Song(120));
@@ -371,13 +374,15 @@ TEST(SongDamage, ArchivesThatFallBackToTheRawFile) {
         const char* what;
         std::vector<uint8_t> zip;
     };
+    // Sizes the data cannot hold but within the song size limit (over it,
+    // the archive is refused: SongSizeLimit).
     std::vector<ZipEntry> claimsHuge = {{"s.gym", body}};
-    claimsHuge[0].claimedSize = 0xFFFFFFF0u;
+    claimsHuge[0].claimedSize = kSongSizeLimit;
     // A directory that claims more packed data than the file holds, in
     // proportion to the size it claims: nothing may ask for that size.
     std::vector<ZipEntry> claimsHugeAndPacked = {{"s.gym", body}};
-    claimsHugeAndPacked[0].claimedSize = 1u << 30;
-    claimsHugeAndPacked[0].claimedPackedSize = 1u << 20;
+    claimsHugeAndPacked[0].claimedSize = kSongSizeLimit;
+    claimsHugeAndPacked[0].claimedPackedSize = kSongSizeLimit / 64;
     std::vector<ZipEntry> storedClaimsMore = {{"s.gym", body, false}};
     storedClaimsMore[0].claimedSize = static_cast<uint32_t>(body.size() + 1);
     std::vector<ZipEntry> deflatedClaimsMore = {{"s.gym", body}};

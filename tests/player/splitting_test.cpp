@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "play_helpers.h"
+#include "shared_songs.h"
 
 namespace {
 
@@ -52,8 +53,13 @@ constexpr int32_t kPlayBeforeSeekMs = 10000;
 // Attenuation, half-decibels, at which a level's gain is 0.
 constexpr int32_t kSilentLevel = 192;
 
+// The tests are named after the songs of the configured folder, so that
+// their names stay the same when the environment points the tests elsewhere
+// (they skip there). Without any songs one placeholder stands in, whose
+// tests skip.
 std::vector<std::string> SweptSongs() {
-    std::vector<std::string> songs = play::SharedSongs();
+    std::vector<std::string> songs = play::SharedSongs(TAMBORIL_SHARED_DIR_BUILT);
+    if (songs.empty()) return {"none"};
     if (kFullSweep) return songs;
     std::vector<std::string> quick;
     for (const char* song : kQuickSongs)
@@ -120,7 +126,10 @@ std::string TestName(const testing::TestParamInfo<std::string>& info) {
     return name;
 }
 
-class SplittingTest : public testing::TestWithParam<std::string> {};
+class SplittingTest : public testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override { TAMBORIL_NEED_SHARED_SONGS(); }
+};
 
 // One call per stretch: the full mix is what it always was.
 TEST_P(SplittingTest, WholeStretchCallsKeepTheirSound) {
@@ -253,6 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Songs, SplittingTest, testing::ValuesIn(SweptSongs()), 
 // The PCM-alone comparison hears something: a song of DAC notes is not
 // silent with FM and PSG at their floor.
 TEST(PcmAlone, CarriesTheDac) {
+    TAMBORIL_NEED_SHARED_SONGS();
     play::PowerOnChips();
     UseFrequency("44100");
     settings.volumeFm = kSilentLevel;

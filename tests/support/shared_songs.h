@@ -13,7 +13,7 @@
 #define TAMBORIL_NEED_SHARED_SONGS()                                                  \
     do {                                                                              \
         std::error_code sharedError;                                                  \
-        if (!std::filesystem::is_directory(TAMBORIL_SHARED_DIR, sharedError)) {       \
-            GTEST_SKIP() << "needs the shared test songs in " TAMBORIL_SHARED_DIR;    \
-        }                                                                             \
+        if (!std::filesystem::is_directory(std::filesystem::path(TAMBORIL_SHARED_DIR) / "songs", sharedError)) { \
+            GTEST_SKIP() << "needs the shared test songs in " << TAMBORIL_SHARED_DIR;                              \
+        }                                                                                                           \
     } while (false)
