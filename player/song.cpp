@@ -203,7 +203,8 @@ void ReadArchiveInfo(unzFile archive, uint32_t* loopFrame, char* title) {
     if (got > 0) ParseInfoText(text, got, loopFrame, title);
 }
 
-// ReadArchiveSong's work on the open archive, which it closes.
+// The first GYM entry of the open archive and its GYI entry; closes the
+// archive.
 uint8_t* ReadArchiveEntries(unzFile archive, uint32_t* size, uint32_t* loopFrame, char* title) {
     unz_file_info info;
     if (!FindEntry(archive, "GYM", &info) || !PlausibleEntrySize(info) ||
@@ -228,8 +229,9 @@ uint8_t* ReadArchiveEntries(unzFile archive, uint32_t* size, uint32_t* loopFrame
     return buffer;
 }
 
-// The first GYM entry of the archive held in `bytes`, as ReadArchiveSong
-// reads it from a file; null when the bytes are not a readable archive.
+// The first GYM entry of the archive held in `bytes` (std::malloc, its size
+// plus 8 spare bytes); null when the bytes are not a readable archive or hold
+// no readable GYM entry.
 uint8_t* ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize, uint32_t* size,
                           uint32_t* loopFrame, char* title) {
     *loopFrame = 0;
@@ -376,17 +378,6 @@ int MatchesArchiveSuffix(const char* name) {
     size_t length = std::strlen(name);
     if (length < kSuffixLength) return 0;
     return platform::lstrcmpiA(name + length - kSuffixLength, kSuffix) == 0 ? 1 : 0;
-}
-
-uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title) {
-    *loopFrame = 0;
-    title[0] = 0;
-    uint32_t fileSize = 0;
-    uint8_t* bytes = platform::ReadWholeFile(path, 0, &fileSize);
-    if (!bytes) return nullptr;
-    uint8_t* song = ReadArchiveImage(path, bytes, fileSize, size, loopFrame, title);
-    std::free(bytes);
-    return song;
 }
 
 void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {
