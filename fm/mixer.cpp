@@ -7,6 +7,7 @@
 
 #include "fm/chip.h"
 #include "fm/tables.h"
+#include "fm/wrap.h"
 
 namespace {
 
@@ -31,16 +32,6 @@ constexpr double kDecadesPerHalfDb = 0.025;
 // PSG and PCM gains read VolumeTable (1/8-octave steps, about 0.75 dB) and
 // scale its 65535 at 0 dB down to 4095.
 constexpr int kVolumeGainShift = 4;
-
-inline int32_t WrapAdd(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-inline int32_t WrapMul(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
 
 bool AllPansBoth(const uint8_t* pan)
 {

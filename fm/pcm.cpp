@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "fm/chip.h"
+#include "fm/wrap.h"
 
 namespace {
 
@@ -13,16 +14,6 @@ constexpr int kPcmPositionShift = 16;  // PCM read position, 16.16 fixed point
 constexpr uint32_t kPcmFractionMask = 0xFFFF;
 constexpr uint8_t kPanLeft = 2;
 constexpr uint8_t kPanRight = 1;
-
-inline int32_t WrapAdd(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-inline int32_t WrapMul(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
 
 }  // namespace
 

@@ -29,6 +29,7 @@
 #include "fm/chip.h"
 #include "fm/registers.h"
 #include "fm/tables.h"
+#include "fm/wrap.h"
 
 namespace {
 
@@ -53,16 +54,6 @@ constexpr uint32_t kPairSoundingBits = 0x005;  // channels 0 and 1; 4 bits up pe
 constexpr uint8_t kPanLeft = 2;
 constexpr uint8_t kPanRight = 1;
 constexpr uint8_t kPanBoth = 3;
-
-inline int32_t WrapAdd(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-inline int32_t WrapMul(int32_t a, int32_t b)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
 
 // One operator's per-sample state, held in locals over a stretch and written
 // back after it.
