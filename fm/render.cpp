@@ -55,12 +55,18 @@ constexpr uint8_t kPanLeft = 2;
 constexpr uint8_t kPanRight = 1;
 constexpr uint8_t kPanBoth = 3;
 
+// A stretch is at most this many samples; an envelope step due later is
+// never reached in it.
+constexpr uint32_t kNoStep = UINT32_MAX;
+
 // One operator's per-sample state, held in locals over a stretch and written
 // back after it.
 struct OperatorState {
     uint32_t phase;           // phase units; bits 19-28 index the log-sine table
     uint32_t phaseStep;       // this sample's step, pitch modulation included
-    uint32_t quietTicks;      // envelope ticks to come before the one that steps
+    uint32_t nextStep;        // sample of the stretch whose tick steps the envelope, or kNoStep
+    uint32_t armedAt;         // sample of the stretch whose tick was the first counted ahead
+    uint32_t quietTicks;      // ticks counted ahead from armedAt before the one that steps
     uint32_t envCounter;      // envelope counter as it will stand before that tick
     uint32_t envCounterStep;  // subtracted per tick
     int32_t envOutput;        // envelope output, attenuation index
@@ -73,35 +79,37 @@ struct OperatorState {
 // steps, so the renderer counts the ticks still to come instead: with a
 // counter C above the step S that is (C - 1) / S ticks, after which the
 // counter stands at C - ticks x S. A zero step with a counter above 0 never
-// steps (a stretch is far shorter than 2^32 samples).
-inline void ArmEnvelope(OperatorState& s, uint32_t counter, uint32_t step)
+// steps (a stretch is far shorter than 2^32 samples). `at` is the sample of
+// the stretch whose tick is the first counted.
+inline void ArmEnvelope(OperatorState& s, uint32_t counter, uint32_t step, uint32_t at)
 {
     uint32_t ticks = 0;
     if (counter > step) {
         ticks = step == 0 ? UINT32_MAX : (counter - 1) / step;
     }
+    s.armedAt = at;
     s.quietTicks = ticks;
     s.envCounter = counter - ticks * step;
     s.envCounterStep = step;
+    s.nextStep = ticks >= kNoStep - at ? kNoStep : at + ticks;
 }
 
-// The counter as the operator keeps it: the ticks still to come added back.
-inline uint32_t EnvelopeCounter(const OperatorState& s)
+// The counter as the operator keeps it after `count` samples: the ticks
+// still to come added back.
+inline uint32_t EnvelopeCounter(const OperatorState& s, uint32_t count)
 {
-    return s.envCounter + s.quietTicks * s.envCounterStep;
+    const uint32_t ticksLeft = s.quietTicks - (count - s.armedAt);
+    return s.envCounter + ticksLeft * s.envCounterStep;
 }
 
-// Envelope tick. The step itself is rare and works on the operator, which
-// gets the counter and hands back what the step changed.
-[[gnu::always_inline]] inline void TickEnvelope(FmOperator& op, OperatorState& s, int32_t lfoAttenuation)
+// Envelope step at sample i of the stretch. The step itself is rare and
+// works on the operator, which gets the counter and hands back what the
+// step changed.
+inline void StepEnvelope(FmOperator& op, OperatorState& s, int32_t lfoAttenuation, uint32_t i)
 {
-    if (s.quietTicks != 0) {
-        --s.quietTicks;
-        return;
-    }
     op.envCounter = s.envCounter - s.envCounterStep;
     op.StepEnvelope();
-    ArmEnvelope(s, op.envCounter, op.envCounterStep);
+    ArmEnvelope(s, op.envCounter, op.envCounterStep, i + 1);
     s.envOutput = op.envOutput;
     s.attenuation = static_cast<uint32_t>(s.envOutput) + static_cast<uint32_t>(lfoAttenuation);
 }
@@ -132,10 +140,14 @@ inline uint32_t FeedbackInput(int32_t output, int32_t previousOutput, int32_t sh
     return static_cast<uint32_t>(static_cast<int32_t>(sum) >> shift);
 }
 
+struct ChannelState;
+uint32_t NextStep(const ChannelState& c);
+
 // One channel's state over a stretch: its operators' per-sample state, the
 // feedback history, its routing row and its feedback shift.
 struct ChannelState {
     OperatorState op[4];
+    uint32_t nextStep;          // first sample of the stretch at which one of its envelopes steps, or kNoStep
     int32_t lfoAttenuation[4];  // AmpLfoTable entry at the current position, per operator
     int32_t output;             // operator 0's last sample
     int32_t previousOutput;     // operator 0's sample before that
@@ -144,13 +156,39 @@ struct ChannelState {
     int32_t target[3];          // node operators 1 and 2 add to; node added to operator 3
 };
 
+uint32_t NextStep(const ChannelState& c)
+{
+    uint32_t next = c.op[0].nextStep;
+    for (int k = 1; k < 4; ++k) {
+        next = c.op[k].nextStep < next ? c.op[k].nextStep : next;
+    }
+    return next;
+}
+
+// The envelope ticks of a channel's four operators at sample i: every
+// operator whose step falls here steps. The operators' envelopes are
+// independent of each other and of the samples, so they step together
+// before the channel's first operator sounds.
+inline void TickEnvelopes(ChannelState& c, FmChannel& channel, uint32_t i)
+{
+    if (c.nextStep != i) {
+        return;
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (c.op[k].nextStep == i) {
+            StepEnvelope(channel.op[k], c.op[k], c.lfoAttenuation[k], i);
+        }
+    }
+    c.nextStep = NextStep(c);
+}
+
 void Load(ChannelState& c, const FmChannel& channel)
 {
     for (int k = 0; k < 4; ++k) {
         const FmOperator& op = channel.op[k];
         c.op[k].phase = op.phase;
         c.op[k].phaseStep = op.phaseStep;
-        ArmEnvelope(c.op[k], op.envCounter, op.envCounterStep);
+        ArmEnvelope(c.op[k], op.envCounter, op.envCounterStep, 0);
         c.op[k].envOutput = op.envOutput;
         c.op[k].attenuation = static_cast<uint32_t>(op.envOutput);
         c.lfoAttenuation[k] = 0;
@@ -158,6 +196,7 @@ void Load(ChannelState& c, const FmChannel& channel)
     c.output = channel.op[0].output;
     c.previousOutput = channel.op[0].previousOutput;
     c.feedbackShift = channel.feedbackShift;
+    c.nextStep = NextStep(c);
     for (int k = 0; k < 3; ++k) {
         c.input[k] = channel.operatorInput[k];
         c.target[k] = channel.operatorOutput[k];
@@ -166,11 +205,11 @@ void Load(ChannelState& c, const FmChannel& channel)
 
 // The envelope writes its own fields as it steps; phase, counter and the
 // feedback history go back here.
-void Store(const ChannelState& c, FmChannel& channel)
+void Store(const ChannelState& c, FmChannel& channel, uint32_t count)
 {
     for (int k = 0; k < 4; ++k) {
         channel.op[k].phase = c.op[k].phase;
-        channel.op[k].envCounter = EnvelopeCounter(c.op[k]);
+        channel.op[k].envCounter = EnvelopeCounter(c.op[k], count);
     }
     channel.op[0].output = c.output;
     channel.op[0].previousOutput = c.previousOutput;
@@ -212,12 +251,12 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
             }
         }
 
-        // 2. Operator 0, fed back from its own last two samples, into node
+        // 2. The envelope ticks, then operator 0, fed back from its own last two samples, into node
         // 0; nodes 1-3 start every sample at 0.
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            TickEnvelope(channel[j]->op[0], cj.op[0], cj.lfoAttenuation[0]);
+            TickEnvelopes(cj, *channel[j], i);
             const uint32_t feedback = FeedbackInput(cj.output, cj.previousOutput, cj.feedbackShift);
             cj.previousOutput = cj.output;
             cj.output = OperatorOutput(cj.op[0], feedback);
@@ -229,14 +268,12 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            TickEnvelope(channel[j]->op[1], cj.op[1], cj.lfoAttenuation[1]);
             const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[0]]) << kModulationShift;
             nodes[j][cj.target[0]] = WrapAdd(nodes[j][cj.target[0]], OperatorOutput(cj.op[1], modulation));
         }
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            TickEnvelope(channel[j]->op[2], cj.op[2], cj.lfoAttenuation[2]);
             const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[1]]) << kModulationShift;
             nodes[j][cj.target[1]] = WrapAdd(nodes[j][cj.target[1]], OperatorOutput(cj.op[2], modulation));
         }
@@ -246,7 +283,6 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            TickEnvelope(channel[j]->op[3], cj.op[3], cj.lfoAttenuation[3]);
             const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[2]]) << kModulationShift;
             const int32_t sum = WrapAdd(OperatorOutput(cj.op[3], modulation), nodes[j][cj.target[2]]);
             sums[j][i] = WrapAdd(sums[j][i], sum);
@@ -254,7 +290,7 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
     }
 
     for (int j = 0; j < n; ++j) {
-        Store(c[j], *channel[j]);
+        Store(c[j], *channel[j], count);
     }
 }
 
