@@ -237,6 +237,11 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
     }
     uint32_t lastPosition = kLfoPositions;  // none yet
     int32_t nodes[n][4];                    // per channel; live for one sample
+    // Node 3 is only ever read (by algorithm 0, as the node added to operator
+    // 3); no operator adds to it, so it stays 0 for the whole stretch.
+    for (int j = 0; j < n; ++j) {
+        nodes[j][3] = 0;
+    }
 
     for (uint32_t i = 0; i < count; ++i) {
         // 1. The LFO: its values change only when the position moves.
@@ -252,7 +257,7 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
         }
 
         // 2. The envelope ticks, then operator 0, fed back from its own last two samples, into node
-        // 0; nodes 1-3 start every sample at 0.
+        // 0; nodes 1 and 2 start every sample at 0.
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
@@ -261,7 +266,7 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
             cj.previousOutput = cj.output;
             cj.output = OperatorOutput(cj.op[0], feedback);
             nodes[j][0] = cj.output;
-            nodes[j][1] = nodes[j][2] = nodes[j][3] = 0;
+            nodes[j][1] = nodes[j][2] = 0;
         }
 
         // 3. Operators 1 and 2, each reading one node and adding to one.
