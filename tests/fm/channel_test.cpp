@@ -290,6 +290,36 @@ TEST_F(Channel, EnvelopeTickTakesAtMostOneStepPerSample) {
     EXPECT_EQ(twin[0].op[3].envCounter, op.envCounter);
 }
 
+// A channel's four envelopes step on their own beats, sometimes on the same
+// sample: over one long stretch every step lands on the sample it lands on
+// when the samples come one at a time, and each counter comes back the same.
+TEST_F(Channel, EnvelopesOnDifferentBeatsStepAsSampleBySample) {
+    FmChannel pair[2];
+    Program(pair[0], 4, 3);
+    Program(pair[1], 0, 0);
+    // Rates 63 and 62 step every third sample, 55 and 47 more slowly; the
+    // counters start out of phase.
+    const uint32_t rates[4] = {55, 47, 62, 63};
+    const uint32_t counters[4] = {3u << 27, 5u << 26, 1u << 27, 2u << 27};
+    int32_t start[4];
+    for (int k = 0; k < 4; ++k) {
+        FmOperatorProbe::SelectEnvelopeRate(pair[0].op[k], rates[k]);
+        pair[0].op[k].envCounter = counters[k];
+        start[k] = pair[0].op[k].envLevel;
+    }
+    FmChannel twin[2] = {pair[0], pair[1]};
+    std::vector<int32_t> whole, other;
+    RenderPair(pair, false, 0, 0, 512, whole, other);
+    for (int i = 0; i < 512; ++i) {
+        ASSERT_EQ(RenderOne(twin), whole[i]) << "sample " << i;
+    }
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NE(pair[0].op[k].envLevel, start[k]) << "operator " << k << " never stepped";
+        EXPECT_EQ(twin[0].op[k].envLevel, pair[0].op[k].envLevel) << "operator " << k;
+        EXPECT_EQ(twin[0].op[k].envCounter, pair[0].op[k].envCounter) << "operator " << k;
+    }
+}
+
 TEST_F(Channel, FeedbackStrength) {
     FmChannel pair[2];
     Program(pair[0], 7, 0);
