@@ -2,8 +2,11 @@
 // mixer resamples, top to bottom in the order the chip works:
 //
 //   1. the LFO step: the LFO position of this sample, then the counter moves;
-//   2. per operator in routing order (0, 1, 2, 3), for each channel:
-//        the envelope tick (at most one envelope step per sample),
+//   2. per channel, the envelope ticks of its four operators (at most one
+//      envelope step per operator and sample; a channel checks once whether
+//      any of its envelopes steps here, against the sample its next step
+//      falls on, counted ahead);
+//      then per operator in routing order (0, 1, 2, 3), for each channel:
 //        the phase (step plus pitch modulation),
 //        the log-sine lookup at phase plus modulation input,
 //        the level lookup at log-sine plus envelope plus amplitude modulation;
@@ -55,8 +58,8 @@ constexpr uint8_t kPanLeft = 2;
 constexpr uint8_t kPanRight = 1;
 constexpr uint8_t kPanBoth = 3;
 
-// A stretch is at most this many samples; an envelope step due later is
-// never reached in it.
+// The sample of a stretch at which an envelope that does not step in it
+// steps: one no stretch reaches.
 constexpr uint32_t kNoStep = UINT32_MAX;
 
 // One operator's per-sample state, held in locals over a stretch and written
@@ -140,9 +143,6 @@ inline uint32_t FeedbackInput(int32_t output, int32_t previousOutput, int32_t sh
     return static_cast<uint32_t>(static_cast<int32_t>(sum) >> shift);
 }
 
-struct ChannelState;
-uint32_t NextStep(const ChannelState& c);
-
 // One channel's state over a stretch: its operators' per-sample state, the
 // feedback history, its routing row and its feedback shift.
 struct ChannelState {
@@ -156,6 +156,8 @@ struct ChannelState {
     int32_t target[3];          // node operators 1 and 2 add to; node added to operator 3
 };
 
+// The first sample of the stretch at which one of the channel's envelopes
+// steps, or kNoStep.
 uint32_t NextStep(const ChannelState& c)
 {
     uint32_t next = c.op[0].nextStep;
@@ -256,8 +258,9 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
             }
         }
 
-        // 2. The envelope ticks, then operator 0, fed back from its own last two samples, into node
-        // 0; nodes 1 and 2 start every sample at 0.
+        // 2. The envelope ticks, then operator 0, fed back from its own
+        // last two samples, into node 0; nodes 1 and 2 start every sample
+        // at 0.
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
