@@ -1,5 +1,7 @@
 #include "fm/channel.h"
 
+#include "fm/registers.h"
+
 FmChannel::FmChannel() {
     SetAlgorithm(0);
 }
@@ -47,7 +49,7 @@ void FmChannel::SetLfoSensitivity(uint8_t ms) {
 
 void FmChannel::ApplyKeyBits(uint8_t data) {
     for (int k = 0; k < 4; ++k) {
-        if (data & (0x10u << k)) {
+        if (fm_reg::KeyOnBit(data, k)) {
             op[k].KeyOn();
         } else {
             op[k].KeyOff();
@@ -65,6 +67,7 @@ int FmChannel::ApplyParameters() {
     }
     // PMS (bits 0-2) always counts; AMS (bits 4-5) only when some operator
     // has amplitude modulation switched on.
-    uint8_t lfoBits = op[0].lfoSensitivity & (anyAmpLfo ? 0x37u : 0x07u);
-    return (sounds ? 1 : 0) | (lfoBits != 0 ? 2 : 0);
+    const uint8_t ms = op[0].lfoSensitivity;
+    const bool lfo = fm_reg::PitchSensitivity(ms) != 0 || (anyAmpLfo && fm_reg::AmpSensitivity(ms) != 0);
+    return (sounds ? 1 : 0) | (lfo ? 2 : 0);
 }

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "fm/registers.h"
 #include "fm/tables.h"
 
 FmChip fmChip;
@@ -18,7 +19,6 @@ constexpr uint32_t PrescalerDivisorTable[3] = {6, 3, 2};
 // default prescaler's chip rate, clock / (6 * 12) once halved.
 constexpr uint32_t InterpolationClockDivisor = 36;
 
-using fm_chip::LfoOnBit;
 using fm_chip::PcmZeroLevel;
 using fm_chip::ResampleUnit;
 
@@ -30,23 +30,9 @@ constexpr uint32_t ResampleStepMin = ResampleUnit / 2;
 // Byte 0 of the queue carries the previous mix's last byte over.
 constexpr int32_t PcmQueueLimit = FmChip::PcmQueueSize - 1;
 
-// Operator register nibble ((address >> 4) & 0xF).
-enum OperatorRegister : uint32_t {
-    DetuneMultipleRegister = 3,
-    TotalLevelRegister = 4,
-    KeyScaleAttackRegister = 5,
-    AmDecayRegister = 6,
-    SustainRateRegister = 7,
-    SustainLevelReleaseRegister = 8,
-    SsgEgRegister = 9,
-};
-
-// LFO control register 0x22: the rate field beside fm_chip::LfoOnBit.
-constexpr uint8_t LfoRateMask = 0x07;
-
 int32_t LfoStepFor(uint8_t control)
 {
-    return (control & LfoOnBit) ? LfoSpeedTable[control & LfoRateMask] : 0;
+    return fm_reg::LfoOn(control) ? LfoSpeedTable[fm_reg::LfoRate(control)] : 0;
 }
 
 }  // namespace
@@ -212,7 +198,7 @@ void FmChip::ResetChip()
     pcmStretchLeft = 0;
     pcmPosition = 0;
     pcmStep = 0;
-    OnInterruptLine((statusMask & reg29 & status) != 0);
+    OnInterruptLine((statusMask & fm_reg::InterruptEnables(reg29) & status) != 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -224,13 +210,13 @@ void FmChip::RaiseStatus(uint8_t bits)
         return;
     }
     status |= bits & statusMask;
-    OnInterruptLine((statusMask & reg29 & status) != 0);
+    OnInterruptLine((statusMask & fm_reg::InterruptEnables(reg29) & status) != 0);
 }
 
 void FmChip::ClearStatus(uint8_t bits)
 {
     status &= static_cast<uint8_t>(~bits);
-    OnInterruptLine((status & statusMask & reg29) != 0);
+    OnInterruptLine((status & statusMask & fm_reg::InterruptEnables(reg29)) != 0);
 }
 
 void FmChip::OnInterruptLine(bool)
@@ -242,100 +228,100 @@ void FmChip::OnInterruptLine(bool)
 
 void FmChip::WriteRegister(uint32_t address, uint8_t data)
 {
-    address &= 0x1FF;
-    const uint32_t port = address >> 8;
-    const uint32_t reg = address & 0xFF;
-    const uint32_t low = reg & 3;
+    using namespace fm_reg;
+    address &= kAddressMask;
+    const uint32_t port = Port(address);
+    const uint32_t reg = Register(address);
+    const uint32_t low = ChannelLow(reg);
     // The channel a channel-addressed register reaches; low bits 3 reach none.
     const int ch = static_cast<int>(low + port * 3);
 
-    if (reg >= 0x30 && reg <= 0x9F) {
-        if (low != 3) {
+    if (reg >= kFirstOperatorRegister && reg <= kLastOperatorRegister) {
+        if (low != kNoChannel) {
             WriteOperatorRegister(channels[ch], reg, data);
         }
         return;
     }
-    if (reg >= 0xA0 && reg <= 0xB6) {
-        if (low == 3) {
+    if (reg >= kFirstChannelRegister && reg <= kLastChannelRegister) {
+        if (low == kNoChannel) {
             return;
         }
-        switch (reg & 0xFC) {
-        case 0xA0:  // F-number low: latches the waiting high byte
-            blockFnum[ch] = fnumHigh[ch] * 256u + data;
+        switch (ChannelGroup(reg)) {
+        case kFrequencyLow:  // latches the waiting high byte
+            blockFnum[ch] = FrequencyWord(fnumHigh[ch], data);
             break;
-        case 0xA4:  // block / F-number high, waits for the low byte
+        case kFrequencyHigh:  // waits for the low byte
             fnumHigh[ch] = data;
             break;
-        case 0xA8:  // channel-2 operator F-number low (port 0 only)
+        case kSlotFrequencyLow:  // channel 2's operators, port 0 only
             if (port == 0) {
-                slotBlockFnum[low] = slotFnumHigh[low] * 256u + data;
+                slotBlockFnum[low] = FrequencyWord(slotFnumHigh[low], data);
             }
             break;
-        case 0xAC:  // channel-2 operator block / F-number high (port 0 only)
+        case kSlotFrequencyHigh:
             if (port == 0) {
                 slotFnumHigh[low] = data;
             }
             break;
-        case 0xB0:  // feedback / algorithm
-            channels[ch].SetFeedback((data >> 3) & 7);
-            channels[ch].SetAlgorithm(data & 7);
+        case kFeedbackAlgorithm:
+            channels[ch].SetFeedback(Feedback(data));
+            channels[ch].SetAlgorithm(Algorithm(data));
             break;
-        case 0xB4:  // pan / LFO sensitivity
-            pan[ch] = (data >> 6) & 3;
+        case kPanLfoSensitivity:
+            pan[ch] = fm_reg::Pan(data);
             channels[ch].SetLfoSensitivity(data);
             break;
         }
         return;
     }
     if (port == 1) {
-        if (reg == 0x10) {  // status control
-            if (data & 0x80) {
+        if (reg == kStatusControl) {
+            if (ClearsAllStatus(data)) {
                 status = 0;
                 OnInterruptLine(false);
             } else {
-                statusMask = static_cast<uint8_t>(~(data & 0x1F));
+                statusMask = static_cast<uint8_t>(~StatusHold(data));
             }
         }
         return;
     }
 
     switch (reg) {
-    case 0x22: {  // LFO control
-        if ((data ^ lfoControl) & LfoOnBit) {
+    case kLfoControl:
+        if (LfoOn(data) != LfoOn(lfoControl)) {
             lfoCount = 0;
         }
         lfoControl = data;
         lfoStep = static_cast<uint32_t>(LfoStepFor(data));
         break;
-    }
-    case 0x27:  // mode / timer control
+    case kModeControl:
         mode = data;
-        if (data & 0x10) {
+        if (ClearsTimerAFlag(data)) {
             ClearStatus(1);
         }
-        if (data & 0x20) {
+        if (ClearsTimerBFlag(data)) {
             ClearStatus(2);
         }
         break;
-    case 0x28:
+    case kKeyControl:
         WriteKey(data);
         break;
-    case 0x29:
+    case kChannelControl:
         reg29 = data;
         break;
-    case 0x2A:  // PCM sample; dropped when PCM is off, the queue is full or missing
+    case kPcmData:  // dropped when PCM is off, the queue is full or missing
         if (pcmEnabled != 0 && pcmCount < PcmQueueLimit && pcmQueue) {
             ++pcmCount;
             pcmQueue[pcmCount] = data;
         }
         break;
-    case 0x2B:
-        pcmEnabled = data & 0x80;
+    case kPcmControl:
+        pcmEnabled = PcmOn(data) ? 0x80 : 0;
         break;
-    case 0x2D:
-    case 0x2E:
-    case 0x2F:
-        SelectPrescaler(static_cast<uint8_t>(reg - 0x2D));
+    case kPrescaler0:
+    case kPrescaler0 + 1:
+    case kPrescaler2:
+        SelectPrescaler(static_cast<uint8_t>(reg - kPrescaler0));
         break;
     default:  // timers 0x24-0x26 and unassigned addresses
         break;
@@ -344,28 +330,29 @@ void FmChip::WriteRegister(uint32_t address, uint8_t data)
 
 void FmChip::WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data)
 {
-    FmOperator& op = channel.op[OperatorSlotMap[(address >> 2) & 3]];
-    switch ((address >> 4) & 0xF) {
-    case DetuneMultipleRegister:
+    using namespace fm_reg;
+    FmOperator& op = channel.op[OperatorSlotMap[OperatorOffset(address)]];
+    switch (Group(address)) {
+    case kDetuneMultiple:
         op.SetDetuneMultiple(data);
         break;
-    case TotalLevelRegister:
+    case kTotalLevel:
         // In CSM mode channel 2's levels wait for the next key-on.
         op.SetTotalLevel(data, CsmMode() && &channel == csmChannel);
         break;
-    case KeyScaleAttackRegister:
+    case kKeyScaleAttack:
         op.SetKeyScaleAttack(data);
         break;
-    case AmDecayRegister:
+    case kAmDecay:
         op.SetAmDecay(data);
         break;
-    case SustainRateRegister:
+    case kSustainRate:
         op.SetSustainRate(data);
         break;
-    case SustainLevelReleaseRegister:
+    case kSustainLevelRelease:
         op.SetSustainLevelRelease(data);
         break;
-    case SsgEgRegister:
+    case kSsgEg:
         op.SetSsgEg(data);
         break;
     default:
@@ -375,15 +362,16 @@ void FmChip::WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t
 
 void FmChip::WriteKey(uint8_t data)
 {
-    if ((data & 3) == 3) {
+    const int index = fm_reg::KeyChannel(data);
+    if (index < 0) {
         return;
     }
-    FmChannel& channel = channels[(data & 3) + ((data & 4) ? 3 : 0)];
+    FmChannel& channel = channels[index];
     if (CsmMode() && &channel == csmChannel) {
         // In CSM mode channel 2 is keyed on by the timer alone; the register
         // can only key its operators off.
         for (int k = 0; k < 4; ++k) {
-            if (!(data & (0x10 << k))) {
+            if (!fm_reg::KeyOnBit(data, k)) {
                 channel.op[k].KeyOff();
             }
         }

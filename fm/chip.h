@@ -1,61 +1,7 @@
 // FmChip: the register-level face of the FM synthesizer, an OPN-family chip
 // with the YM2612 register map, plus its mixer (fm/mixer.cpp).
 //
-// Two ports of 256 addresses: 0x000-0x0FF is port 0, 0x100-0x1FF port 1
-// (the address is taken modulo 0x200). Channels are numbered 0-5. A
-// channel-addressed register reaches channel (address & 3) on port 0 and
-// (address & 3) + 3 on port 1; low bits 3 reach no channel. Operator
-// registers sit four apart in the order operator 0, 2, 1, 3 (offsets +0, +4,
-// +8, +0xC).
-//
-// Register map (addr  bits      field):
-//   022   ----x---  LFO on
-//   022   -----xxx  LFO rate (0-7)
-//   024   xxxxxxxx  timer A high bits        accepted, drives nothing
-//   025   ------xx  timer A low bits         accepted, drives nothing
-//   026   xxxxxxxx  timer B                  accepted, drives nothing
-//   027   xx------  channel-2 mode: 01 special frequencies, 1x CSM
-//   027   --x-----  clear status bit 1 (timer B flag)
-//   027   ---x----  clear status bit 0 (timer A flag)
-//   027   ------xx  timer start              accepted, drives nothing
-//   028   xxxx----  key on, operators 3 2 1 0
-//   028   -----xxx  channel: 0-2, 4-6 for channels 3-5 (3 and 7: none)
-//   029   x-------  channels 3-5 take part in mixing (when clear they are
-//                   silent, though channel 3 runs beside a sounding channel 2)
-//   029   ---xxxxx  interrupt enables (masks the interrupt line)
-//   02A   xxxxxxxx  PCM sample, 128 = zero level: queued, up to 8192 per stretch;
-//                   dropped while PCM is off or when there is no queue
-//   02B   x-------  PCM enable
-//   02D   (write)   select prescaler 0: clock / 6
-//   02E   (write)   select prescaler 1: clock / 3
-//   02F   (write)   select prescaler 2: clock / 2
-//   03x   -xxx----  detune (0-7)
-//   03x   ----xxxx  frequency multiple (0-15)
-//   04x   -xxxxxxx  total level (0-127, 0.75 dB steps)
-//   05x   xx------  key scale (0-3)
-//   05x   ---xxxxx  attack rate (0-31)
-//   06x   x-------  amplitude modulation on
-//   06x   ---xxxxx  decay rate (0-31)
-//   07x   ---xxxxx  sustain rate (0-31)
-//   08x   xxxx----  sustain level (0-15)
-//   08x   ----xxxx  release rate (0-15)
-//   09x   ----xxxx  SSG-type envelope (stored, never heard)
-//   0A0-2 xxxxxxxx  F-number low byte; latches 0A4-6 into the channel's word
-//   0A4-6 --xxx---  block (0-7)              waits for the next 0A0-2 write
-//   0A4-6 -----xxx  F-number high bits       waits for the next 0A0-2 write
-//   0A8-A xxxxxxxx  channel-2 operator F-number low (0A9 op 0, 0AA op 1,
-//                   0A8 op 2; op 3 uses the channel's own 0A2/0A6)
-//   0AC-E --xxxxxx  channel-2 operator block / F-number high
-//   0B0-2 --xxx---  feedback (0-7)
-//   0B0-2 -----xxx  algorithm (0-7)
-//   0B4-6 x-------  left output
-//   0B4-6 -x------  right output
-//   0B4-6 --xx----  amplitude modulation sensitivity (0-3)
-//   0B4-6 -----xxx  pitch modulation sensitivity (0-7)
-//   110   x-------  clear all status flags
-//   110   ---xxxxx  (bit 7 clear) status flags that may not be raised
-//   1xx   port 1 repeats 030-0B6 for channels 3-5; 1A8-1AF are unused
-// Every other address is ignored.
+// The register map and the reader of each field are in fm/registers.h.
 //
 // The timers are modelled only as far as their status flags and interrupt
 // line: nothing advances them, so no flag is ever raised by the chip itself.
@@ -94,11 +40,11 @@
 #include <memory>
 
 #include "fm/channel.h"
+#include "fm/registers.h"
 
 // Register fields and scales that both halves of the chip use: the register
 // decoder (chip.cpp) and the mixer (mixer.cpp).
 namespace fm_chip {
-constexpr uint8_t LfoOnBit = 0x08;        // register 0x22 bit 3: the LFO runs
 constexpr int32_t PcmZeroLevel = 128;     // PCM byte of the zero level
 constexpr int32_t ResampleUnit = 0x4000;  // one output frame, in resampler weight units
 constexpr int32_t ResamplePhaseStart = ResampleUnit - 1;  // uncovered part of a fresh frame
@@ -166,42 +112,27 @@ public:
     void SetMutedChannels(uint32_t mask);
     void DiscardPcmQueue();
 
-    // Queries for tests and tools.
-    int32_t FmGain() const { return fmGain; }
-    int32_t PcmGain() const { return pcmGain; }
-    int32_t ResampleStep() const { return resampleStep; }
-    int32_t ResamplePhase() const { return resamplePhase; }
-    int32_t ResampleLeft() const { return resampleLeft; }
-    int32_t ResampleRight() const { return resampleRight; }
-    bool Interpolating() const { return interpolate; }
-    uint8_t Reg29() const { return reg29; }
-    uint8_t LfoControl() const { return lfoControl; }
-    uint8_t StatusMask() const { return statusMask; }
-    uint32_t LfoCount() const { return lfoCount; }
-    uint32_t LfoStep() const { return lfoStep; }
-    uint32_t BlockFnum(int channel) const { return blockFnum[channel]; }
-    uint32_t SlotBlockFnum(int entry) const { return slotBlockFnum[entry]; }
-    uint8_t Pan(int channel) const { return pan[channel]; }
-    bool HasPcmQueue() const { return pcmQueue != nullptr; }
-    int32_t PcmCount() const { return pcmCount; }
-    int32_t PcmLast() const { return pcmLast; }
-    uint32_t PcmStretchLeft() const { return pcmStretchLeft; }
-    uint8_t PcmQueueByte(int index) const { return pcmQueue ? pcmQueue[index] : 0; }
-    const FmChannel& Channel(int index) const { return channels[index]; }
-
-    static constexpr uint32_t PcmQueueSize = 8193;  // byte 0 carries over, 1-8192 queued
+    static constexpr uint32_t PcmQueueSize = 8193;
+    static constexpr uint32_t kRenderChunk = 512;   // internal samples computed at a time  // byte 0 carries over, 1-8192 queued
 
 private:
+    // The tests read the private state through tests/fm/chip_probe.h.
+    friend struct FmChipProbe;
+
     // address: 0x30-0x9F within a port, low bits 0-2 (3 reaches no channel).
     void WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data);
     void WriteKey(uint8_t data);
-    bool CsmMode() const { return (mode & 0x80) != 0; }
+    bool CsmMode() const { return fm_reg::CsmMode(mode); }
 
-    // Mixing (fm/mixer.cpp).
+    // Mixing (fm/mixer.cpp, fm/render.cpp, fm/pcm.cpp).
     void HandFrequencies();
     uint32_t PrepareChannels();
     void MixDirect(int32_t* buffer, uint32_t frames, uint32_t mask);
     void MixResampled(int32_t* buffer, uint32_t frames, uint32_t mask);
+    // Computes `count` (at most kRenderChunk) internal samples of the
+    // channels active in `mask` (from PrepareChannels), after pan and FM
+    // gain, into left and right (fm/render.cpp).
+    void RenderSamples(int32_t* left, int32_t* right, uint32_t count, uint32_t mask);
     void MixPcm(int32_t* buffer, uint32_t frames);
     void MixPcmFrames(int32_t* buffer, uint32_t frames);
     void EndPcmStretch();

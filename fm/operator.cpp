@@ -1,5 +1,7 @@
 #include "fm/operator.h"
 
+#include "fm/registers.h"
+
 namespace {
 
 // Attenuation ceiling in envelope units: 1023 is silence.
@@ -33,50 +35,50 @@ FmOperator::FmOperator() {
 }
 
 void FmOperator::SetDetuneMultiple(uint8_t data) {
-    detuneRow = ((data >> 4) & 7u) * 32u;
-    multiple = data & 15u;
+    detuneRow = fm_reg::Detune(data) * 32u;
+    multiple = fm_reg::Multiple(data);
     paramsChanged = true;
 }
 
 void FmOperator::SetTotalLevel(uint8_t data, bool latchOnly) {
-    totalLevelLatch = data & 127u;
+    totalLevelLatch = fm_reg::TotalLevel(data);
     if (!latchOnly) {
-        totalLevel = data & 127u;
+        totalLevel = totalLevelLatch;
         paramsChanged = true;
     }
 }
 
 void FmOperator::SetKeyScaleAttack(uint8_t data) {
-    keyScale = (data >> 6) & 3u;
-    attackRate = (data & 31u) * 2u;
+    keyScale = fm_reg::KeyScale(data);
+    attackRate = fm_reg::AttackRate(data) * 2u;
     paramsChanged = true;
 }
 
 void FmOperator::SetAmDecay(uint8_t data) {
-    decayRate = (data & 31u) * 2u;
-    ampLfoOn = (data & 0x80u) != 0;
+    decayRate = fm_reg::DecayRate(data) * 2u;
+    ampLfoOn = fm_reg::AmOn(data);
     paramsChanged = true;
 }
 
 void FmOperator::SetSustainRate(uint8_t data) {
-    sustainRate = (data & 31u) * 2u;
+    sustainRate = fm_reg::SustainRate(data) * 2u;
     paramsChanged = true;
 }
 
 void FmOperator::SetSustainLevelRelease(uint8_t data) {
-    sustainLevel = SustainLevelTable[(data >> 4) & 15u];
-    releaseRate = (data & 15u) * 4u + 2u;
+    sustainLevel = SustainLevelTable[fm_reg::SustainLevel(data)];
+    releaseRate = fm_reg::ReleaseRate(data) * 4u + 2u;
     paramsChanged = true;
 }
 
 void FmOperator::SetSsgEg(uint8_t data) {
     // The SSG-type envelope is kept for completeness; nothing plays it.
-    ssgEg = data & 15u;
+    ssgEg = fm_reg::SsgEg(data);
 }
 
 void FmOperator::SetFrequency(uint32_t word) {
-    pitch = (word & 0x7FFu) << ((word >> 11) & 7u);
-    keyCode = KeyCodeTable[(word >> 7) & 127u];
+    pitch = fm_reg::Fnumber(word) << fm_reg::Block(word);
+    keyCode = KeyCodeTable[fm_reg::KeyCodeIndex(word)];
     paramsChanged = true;
 }
 
@@ -136,8 +138,8 @@ void FmOperator::ApplyParameters() {
     int32_t attenuation = envLevel + totalLevelOut;
     envOutput = (attenuation < MaxAttenuation ? attenuation : MaxAttenuation) * 2;
 
-    ampLfoRow = AmpLfoTable[ampLfoOn ? (lfoSensitivity >> 4) & 3u : 0u];
-    pitchLfoRow = PitchLfoTable[lfoSensitivity & 7u];
+    ampLfoRow = AmpLfoTable[ampLfoOn ? fm_reg::AmpSensitivity(lfoSensitivity) : 0u];
+    pitchLfoRow = PitchLfoTable[fm_reg::PitchSensitivity(lfoSensitivity)];
 }
 
 void FmOperator::SelectEnvelopeRate(uint32_t rate) {

@@ -26,11 +26,9 @@
 // step, key scaling, output level, current envelope rate, LFO rows) once,
 // outside the per-sample path.
 //
-// Per sample the channel calls, for each operator in routing order: the
-// envelope tick, then the phase advance and the output with a modulation
-// input (Render / RenderWithLfo, or RenderFeedback* for operator 0).
-// The envelope steps at most once per sample; the step itself (StepEnvelope)
-// is the rare path and lives out of line.
+// The per-sample path (envelope tick, phase, log-sine and level lookups) is
+// in fm/render.cpp; the envelope steps at most once per sample, and the step
+// itself (StepEnvelope) is the rare path and lives out of line.
 //
 // All run-time arithmetic is 32-bit and wraps; right shifts of signed values
 // are arithmetic.
@@ -132,102 +130,19 @@ struct FmOperator {
     // 0) except `muted`, which is the chip's setting, not the song's.
     void PowerOn();
 
-    // ---- Per-sample steps (hot path) ----
+    // One envelope step, taken by the renderer on the tick that finds the
+    // envelope counter at most its step: the counter is reloaded, the level
+    // moves (down in the attack, up otherwise), the phase advances when the
+    // level reaches the phase's end, and envOutput follows.
+    void StepEnvelope();
 
-    // Envelope tick: counts down and takes at most one envelope step when the
-    // counter runs out (a counter of exactly 0 fires even with a step of 0).
-    inline void TickEnvelope() {
-        uint32_t before = envCounter;
-        envCounter = before - envCounterStep;
-        if (before <= envCounterStep) {
-            StepEnvelope();
-        }
-    }
-
-    // Operators 1 ... 3: tick, advance, and the sample for modulation input
-    // `modulation` (phase units). The sample is not stored in the operator.
-    inline int32_t Render(uint32_t modulation) {
-        TickEnvelope();
-        phase += phaseStep;
-        return Level(LogSineTable[((modulation + phase) >> 19) & 1023], 0);
-    }
-
-    inline int32_t RenderWithLfo(uint32_t modulation, int32_t position) {
-        return RenderWithLfoValues(modulation, LfoValuesAt(position));
-    }
-
-    // The LFO form in two parts, for a renderer that keeps the values while
-    // the LFO position stays (it moves only every few samples): the values
-    // at a position, and the sample step that uses them. They go stale when
-    // ApplyParameters changes the phase step or the LFO rows.
-    struct LfoValues {
-        uint32_t phaseStep;   // phaseStep plus the pitch modulation, phase units
-        int32_t attenuation;  // ampLfoRow entry, attenuation index
-    };
-
-    inline LfoValues LfoValuesAt(int32_t position) const {
-        return {phaseStep + PitchLfoOffset(position), ampLfoRow[position]};
-    }
-
-    inline int32_t RenderWithLfoValues(uint32_t modulation, LfoValues lfo) {
-        TickEnvelope();
-        phase += lfo.phaseStep;
-        return Level(LogSineTable[((modulation + phase) >> 19) & 1023], lfo.attenuation);
-    }
-
-    // Operator 0: its own last two samples modulate it, scaled by the
-    // channel's feedback shift; the new sample becomes `output`.
-    inline int32_t RenderFeedback(int32_t feedbackShift) {
-        TickEnvelope();
-        uint32_t modulation = FeedbackInput(feedbackShift);
-        previousOutput = output;
-        phase += phaseStep;
-        output = Level(LogSineTable[((modulation + phase) >> 19) & 1023], 0);
-        return output;
-    }
-
-    inline int32_t RenderFeedbackWithLfo(int32_t feedbackShift, int32_t position) {
-        return RenderFeedbackWithLfoValues(feedbackShift, LfoValuesAt(position));
-    }
-
-    inline int32_t RenderFeedbackWithLfoValues(int32_t feedbackShift, LfoValues lfo) {
-        TickEnvelope();
-        uint32_t modulation = FeedbackInput(feedbackShift);
-        previousOutput = output;
-        phase += lfo.phaseStep;
-        output = Level(LogSineTable[((modulation + phase) >> 19) & 1023], lfo.attenuation);
-        return output;
-    }
-
-    // ---- Internal steps, public so tests can drive them ----
+private:
+    // Tests walk the envelope's phases through tests/fm/chip_probe.h.
+    friend struct FmOperatorProbe;
 
     void SelectEnvelopeRate(uint32_t rate);
     void EnterEnvelopePhase(EnvelopePhase newPhase);
     void AdvanceEnvelopePhase();
-    void StepEnvelope();
-
-private:
-    // Linear sample for a log-sine entry plus the envelope output and an LFO
-    // attenuation; all non-negative, summed unsigned.
-    inline int32_t Level(int32_t logSine, int32_t lfoAttenuation) const {
-        return LevelTable[static_cast<uint32_t>(logSine) + static_cast<uint32_t>(envOutput) +
-                          static_cast<uint32_t>(lfoAttenuation)];
-    }
-
-    // ((output + previousOutput) << 2) >> shift, as phase units; the sum and
-    // the left shift wrap, the right shift is arithmetic (shift 31 leaves 0
-    // or -1).
-    inline uint32_t FeedbackInput(int32_t feedbackShift) const {
-        uint32_t sum = (static_cast<uint32_t>(output) + static_cast<uint32_t>(previousOutput)) << 2;
-        return static_cast<uint32_t>(static_cast<int32_t>(sum) >> feedbackShift);
-    }
-
-    // (pitchLfoScale * PitchLfoTable entry) >> 5: a wrapping signed 32-bit
-    // product, arithmetic shift.
-    inline uint32_t PitchLfoOffset(int32_t position) const {
-        uint32_t product = pitchLfoScale * static_cast<uint32_t>(pitchLfoRow[position]);
-        return static_cast<uint32_t>(static_cast<int32_t>(product) >> 5);
-    }
 
     // Rate of a phase from its register rate: 0 stays 0, else + key scaling,
     // at most 63.

@@ -16,8 +16,6 @@ uint32_t MultipleTable[16];
 uint32_t EnvelopeRateTable[64];
 int32_t LfoSpeedTable[8];
 
-int32_t lfoPosition = 0;
-
 // Constant tables ----------------------------------------------------------
 
 // Entry = 4 * block + n, with n = 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 3, 3, 3, 3, 3, 3

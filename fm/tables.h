@@ -1,5 +1,4 @@
-// FM synthesis tables: every lookup table of the FM sound generator and the
-// current LFO position that travels with them.
+// FM synthesis tables: every lookup table of the FM sound generator.
 //
 // The generator computes each sample with integer additions, shifts and table
 // lookups; all transcendental arithmetic happens here, when the tables are
@@ -27,8 +26,6 @@
 //   - the rate tables (Multiple, EnvelopeRate, LfoSpeed) are rewritten by
 //     SetRateRatio, which only the chip's rate-setting code calls, never while
 //     a channel renders;
-//   - lfoPosition is written only by the chip's mixer, for the sample it is
-//     about to compute, and read by the LFO form of the pair renderer.
 // Nothing here is synchronised: one thread renders.
 #pragma once
 
@@ -116,13 +113,6 @@ extern const uint8_t SustainLevelTable[16];
 // node added to operator 3. Each row's graph is drawn beside it in tables.cpp
 // and in channel.h.
 extern const uint8_t AlgorithmRoutingTable[8][6];
-
-// ---------------------------------------------------------------------------
-// Shared value.
-
-// LFO position 0 ... 255 of the sample being computed; the column read in
-// PitchLfoTable and AmpLfoTable. Starts at 0; written only by the chip's mixer.
-extern int32_t lfoPosition;
 
 // ---------------------------------------------------------------------------
 // Operations.

@@ -210,8 +210,8 @@ enum class ArchiveRead {
     tooLarge,  // the song entry states a size over the limit
 };
 
-// ReadArchiveSong's work on the open archive, which it closes. `*buffer`
-// receives the entry's data when the result is song.
+// The first GYM entry of the open archive and its GYI entry; closes the
+// archive. `*buffer` receives the entry's data when the result is song.
 ArchiveRead ReadArchiveEntries(unzFile archive, uint8_t** buffer, uint32_t* size, uint32_t* loopFrame,
                                char* title) {
     *buffer = nullptr;
@@ -245,8 +245,8 @@ ArchiveRead ReadArchiveEntries(unzFile archive, uint8_t** buffer, uint32_t* size
     return ArchiveRead::song;
 }
 
-// The first GYM entry of the archive held in `bytes`, as ReadArchiveSong
-// reads it from a file, into `*buffer`.
+// The first GYM entry of the archive held in `bytes` (std::malloc, its size
+// plus 8 spare bytes), into `*buffer`.
 ArchiveRead ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize, uint8_t** buffer,
                              uint32_t* size, uint32_t* loopFrame, char* title) {
     *buffer = nullptr;
@@ -420,18 +420,6 @@ int MatchesArchiveSuffix(const char* name) {
     size_t length = std::strlen(name);
     if (length < kSuffixLength) return 0;
     return platform::lstrcmpiA(name + length - kSuffixLength, kSuffix) == 0 ? 1 : 0;
-}
-
-uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title) {
-    *loopFrame = 0;
-    title[0] = 0;
-    uint32_t fileSize = 0;
-    uint8_t* bytes = platform::ReadWholeFile(path, 0, kSongFileLimit, &fileSize);
-    if (!bytes) return nullptr;
-    uint8_t* song = nullptr;
-    ReadArchiveImage(path, bytes, fileSize, &song, size, loopFrame, title);
-    std::free(bytes);
-    return song;
 }
 
 void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {

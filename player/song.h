@@ -133,14 +133,6 @@ int32_t SongLengthMs(const GymPlayer* player);
 // 1 when `name` (may be null) ends in ".GYM.ZIP" in any case, else 0.
 int MatchesArchiveSuffix(const char* name);
 
-// Reads the first GYM entry of the ZIP archive at `path` into a new buffer
-// (std::malloc, its size plus 8 spare bytes) and returns it, or null when the
-// path is not a readable archive or has no readable GYM entry, and when the
-// file or the entry is larger than the song size limit. Sets `*loopFrame`
-// to 0 and `title` (kTitleSize bytes) to empty first, then from the archive's
-// GYI entry if it has one. `size` (may be null) receives the entry's size.
-uint8_t* ReadArchiveSong(const char* path, uint32_t* size, uint32_t* loopFrame, char* title);
-
 // Reads the info file beside `path` (its extension replaced by ".GYI", then,
 // if that cannot be read, ".gyi") and lets it override `title` (kTitleSize
 // bytes) and, when it gives one, `*loopFrame`. Nothing changes when there is

@@ -1,5 +1,6 @@
-// Channel: routing of all eight algorithms against a direct evaluation of
-// each graph, feedback, key bits, activity flags, and the pair renderers.
+// Channel: the renderer's routing of all eight algorithms against a direct
+// evaluation of each graph on the plain operator model, the envelope tick,
+// feedback, key bits and activity flags.
 #include "fm/channel.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,10 @@
 #include <cstdint>
 #include <set>
 #include <vector>
+
+#include "chip_probe.h"
+#include "fm/render.h"
+#include "operator_model.h"
 
 namespace {
 
@@ -17,7 +22,25 @@ protected:
     void SetUp() override {
         BuildSynthesisTables();
         SetRateRatio(256);
-        lfoPosition = 0;
+    }
+
+    // Renders `count` samples of the pair through the product's renderer;
+    // returns channel 0's and channel 1's samples (into accumulators that
+    // start at 0).
+    static void RenderPair(FmChannel* pair, bool lfo, uint32_t lfoCount, uint32_t lfoStep, uint32_t count,
+                           std::vector<int32_t>& a, std::vector<int32_t>& b) {
+        a.assign(count, 0);
+        b.assign(count, 0);
+        FmChannel* channels[2] = {&pair[0], &pair[1]};
+        int32_t* sums[2] = {a.data(), b.data()};
+        RenderChannels(channels, sums, 2, lfo, lfoCount, lfoStep, count);
+    }
+
+    // One sample of the pair, without the LFO; returns channel 0's sample.
+    static int32_t RenderOne(FmChannel* pair) {
+        std::vector<int32_t> a, b;
+        RenderPair(pair, false, 0, 0, 1, a, b);
+        return a[0];
     }
 
     // A keyed channel whose operators differ in multiple and level, so each
@@ -46,14 +69,11 @@ protected:
 
     // One sample of one channel, evaluated straight from the algorithm's
     // graph on stand-alone operators.
-    static int32_t Expected(int algorithm, FmOperator ops[4], int32_t feedbackShift, bool lfo) {
-        int32_t position = lfoPosition;
+    static int32_t Expected(int algorithm, FmOperator ops[4], int32_t feedbackShift, bool lfo, int32_t position) {
         auto sample = [&](int k, int32_t input) {
-            uint32_t m = static_cast<uint32_t>(input) << 3;
-            return lfo ? ops[k].RenderWithLfo(m, position) : ops[k].Render(m);
+            return opmodel::Sample(ops[k], static_cast<uint32_t>(input) << 3, position, lfo);
         };
-        int32_t s0 = lfo ? ops[0].RenderFeedbackWithLfo(feedbackShift, position)
-                         : ops[0].RenderFeedback(feedbackShift);
+        int32_t s0 = opmodel::FeedbackSample(ops[0], feedbackShift, position, lfo);
         int32_t s1, s2;
         switch (algorithm) {
         case 0:  // 0 -> 1 -> 2 -> 3
@@ -92,7 +112,12 @@ protected:
     }
 };
 
+// The renderer against the model, sample by sample, over stretches of
+// uneven length (the renderer keeps its state in locals over a stretch and
+// counts envelope ticks ahead), with the LFO moving every sample and every
+// few samples.
 TEST_F(Channel, EveryAlgorithmRoutesAsDrawn) {
+    static constexpr uint32_t StretchTable[] = {1, 37, 200, 2, 150, 210};
     std::set<std::vector<int32_t>> distinct;
     for (bool lfo : {false, true}) {
         for (int algorithm = 0; algorithm < 8; ++algorithm) {
@@ -100,19 +125,32 @@ TEST_F(Channel, EveryAlgorithmRoutesAsDrawn) {
             Program(pair[0], algorithm, 5, 0x37);
             Program(pair[1], 7 - algorithm, 3, 0x22);
             FmOperator ops[4] = {pair[0].op[0], pair[0].op[1], pair[0].op[2], pair[0].op[3]};
+            // Seven positions a sample in the first half, a quarter of a
+            // position a sample after.
+            uint32_t lfoCount = 0x0123456u;
             std::vector<int32_t> samples;
-            for (int i = 0; i < 600; ++i) {
-                lfoPosition = (i * 7) & 255;
-                int32_t accA = 0;
-                int32_t accB = 0;
-                if (lfo) {
-                    RenderPairWithLfo(pair, accA, accB);
-                } else {
-                    RenderPair(pair, accA, accB);
+            for (int s = 0; s < 6; ++s) {
+                const uint32_t lfoStep = s < 3 ? 7u << 20 : 1u << 18;
+                std::vector<int32_t> a, b;
+                RenderPair(pair, lfo, lfoCount, lfoStep, StretchTable[s], a, b);
+                for (uint32_t i = 0; i < StretchTable[s]; ++i) {
+                    const int32_t position = static_cast<int32_t>((lfoCount >> 20) & 255);
+                    lfoCount += lfoStep;
+                    ASSERT_EQ(a[i], Expected(algorithm, ops, pair[0].feedbackShift, lfo, position))
+                        << "algorithm " << algorithm << " lfo " << lfo << " stretch " << s << " sample " << i;
+                    samples.push_back(a[i]);
                 }
-                ASSERT_EQ(accA, Expected(algorithm, ops, pair[0].feedbackShift, lfo))
-                    << "algorithm " << algorithm << " lfo " << lfo << " sample " << i;
-                samples.push_back(accA);
+                if (s == 3) {  // key off: the release phases run in the rest
+                    pair[0].ApplyKeyBits(0x00);
+                    for (FmOperator& o : ops) {
+                        o.KeyOff();
+                    }
+                }
+            }
+            for (int k = 0; k < 4; ++k) {
+                ASSERT_EQ(pair[0].op[k].envCounter, ops[k].envCounter) << k;
+                ASSERT_EQ(pair[0].op[k].envLevel, ops[k].envLevel) << k;
+                ASSERT_EQ(pair[0].op[k].phase, ops[k].phase) << k;
             }
             distinct.insert(samples);
         }
@@ -141,45 +179,144 @@ TEST_F(Channel, AlgorithmSevenSumsFourCarriersAndAccumulatorsWrap) {
     }
     int32_t accA = 0;
     int32_t accB = 2147483647 - 10;
-    RenderPair(pair, accA, accB);
+    FmChannel* channels[2] = {&pair[0], &pair[1]};
+    int32_t* sums[2] = {&accA, &accB};
+    RenderChannels(channels, sums, 2, false, 0, 0, 1);
     EXPECT_EQ(accA, 4 * 268435455);
     EXPECT_EQ(accB, static_cast<int32_t>(2147483637u + 4u * 268435455u));
 
     // Both channels into one accumulator.
     int32_t shared = 0;
-    RenderPair(pair, shared, shared);
+    int32_t* one[2] = {&shared, &shared};
+    RenderChannels(channels, one, 2, false, 0, 0, 1);
     EXPECT_EQ(shared, 8 * 268435455);
 }
 
-TEST_F(Channel, PairEqualsEachChannelAlone) {
-    FmChannel together[2];
-    Program(together[0], 4, 6, 0x12);
-    Program(together[1], 1, 2, 0x35);
-    FmChannel aloneA[2];
-    FmChannel aloneB[2];
-    aloneA[0] = together[0];
-    Program(aloneA[1], 0, 0);
-    Program(aloneB[0], 7, 7);
-    aloneB[1] = together[1];
-
-    for (int i = 0; i < 2000; ++i) {
-        lfoPosition = (i / 3) & 255;
-        int32_t a = 0, b = 0, a2 = 0, b2 = 0, unused = 0;
-        if (i % 2) {
-            RenderPairWithLfo(together, a, b);
-            RenderPairWithLfo(aloneA, a2, unused);
-            RenderPairWithLfo(aloneB, unused, b2);
+// Six channels side by side, four and two, and pair by pair: the same
+// samples, since the channels share nothing but the LFO counter.
+TEST_F(Channel, ChannelsSideBySideEqualEachPairAlone) {
+    FmChannel together[6];
+    for (int i = 0; i < 6; ++i) {
+        Program(together[i], (3 * i + 1) & 7, (5 * i) & 7, static_cast<uint8_t>(0x11 * i + 2));
+    }
+    FmChannel apart[6];
+    for (int i = 0; i < 6; ++i) {
+        apart[i] = together[i];
+    }
+    FmChannel* all[6];
+    FmChannel* each[6];
+    for (int i = 0; i < 6; ++i) {
+        all[i] = &together[i];
+        each[i] = &apart[i];
+    }
+    const uint32_t lfoStep = 3u << 18;
+    uint32_t lfoCount = 0;
+    for (int round = 0; round < 6; ++round) {
+        const bool lfo = round % 2 != 0;
+        const uint32_t count = 300;
+        std::vector<int32_t> sideBySide(6 * count, 0), alone(6 * count, 0);
+        int32_t* sumsAll[6];
+        int32_t* sumsEach[6];
+        for (int i = 0; i < 6; ++i) {
+            sumsAll[i] = &sideBySide[i * count];
+            sumsEach[i] = &alone[i * count];
+        }
+        RenderChannels(all, sumsAll, 6, lfo, lfoCount, lfoStep, count);
+        // Four and two in the odd rounds, three pairs in the even ones.
+        if (round % 2 != 0) {
+            RenderChannels(each, sumsEach, 4, lfo, lfoCount, lfoStep, count);
+            RenderChannels(each + 4, sumsEach + 4, 2, lfo, lfoCount, lfoStep, count);
         } else {
-            RenderPair(together, a, b);
-            RenderPair(aloneA, a2, unused);
-            RenderPair(aloneB, unused, b2);
+            for (int p = 0; p < 6; p += 2) {
+                RenderChannels(each + p, sumsEach + p, 2, lfo, lfoCount, lfoStep, count);
+            }
         }
-        ASSERT_EQ(a, a2) << i;
-        ASSERT_EQ(b, b2) << i;
-        if (i == 1000) {
+        lfoCount += lfoStep * count;
+        ASSERT_EQ(sideBySide, alone) << "round " << round;
+        if (round == 2) {
             together[1].ApplyKeyBits(0x00);
-            aloneB[1].ApplyKeyBits(0x00);
+            apart[1].ApplyKeyBits(0x00);
         }
+    }
+}
+
+// The renderer ticks each envelope once per sample and steps it at most
+// once, however large the step, and it hands the counter back as it stands.
+TEST_F(Channel, EnvelopeTickTakesAtMostOneStepPerSample) {
+    FmChannel pair[2];
+    Program(pair[0], 7, 0);
+    Program(pair[1], 7, 0);
+    FmOperator& op = pair[0].op[3];
+    for (FmOperator& o : pair[0].op) {
+        o.SetKeyScaleAttack(0x1F);
+        o.SetSustainLevelRelease(0x05);  // SL 0: straight to sustain
+        o.SetSustainRate(0);
+        o.KeyOff();
+        o.KeyOn();
+        o.ApplyParameters();
+    }
+    ASSERT_EQ(op.envPhase, EnvelopePhase::Sustain);
+    ASSERT_EQ(op.envCounterStep, 0u);  // SR 0
+    std::vector<int32_t> a, b;
+
+    // A step of 0 freezes the envelope, except that a counter of exactly 0
+    // fires once.
+    op.envCounter = 0;
+    const int32_t start = op.envLevel;
+    RenderPair(pair, false, 0, 0, 1, a, b);
+    EXPECT_EQ(op.envLevel, start + 1);
+    RenderPair(pair, false, 0, 0, 500, a, b);
+    EXPECT_EQ(op.envLevel, start + 1);
+    EXPECT_EQ(op.envCounter, 3u << 27);
+
+    // A step larger than the reload still takes one step per sample.
+    op.envCounterStep = 0xF0000000u;
+    RenderPair(pair, false, 0, 0, 10, a, b);
+    EXPECT_EQ(op.envLevel, start + 11);
+
+    // Rate 63 at ratio 256 steps 2^27 per sample against a reload of 3 *
+    // 2^27: a step every third sample, whether the samples come one at a
+    // time or thirty at once, and the counter comes back the same.
+    FmOperatorProbe::SelectEnvelopeRate(op, 63);
+    EXPECT_EQ(op.envIncrement, 8);
+    op.envCounter = 3u << 27;
+    FmChannel twin[2] = {pair[0], pair[1]};
+    RenderPair(pair, false, 0, 0, 30, a, b);
+    for (int i = 0; i < 30; ++i) {
+        RenderOne(twin);
+    }
+    EXPECT_EQ(op.envLevel, start + 11 + 10 * 8);
+    EXPECT_EQ(twin[0].op[3].envLevel, op.envLevel);
+    EXPECT_EQ(twin[0].op[3].envCounter, op.envCounter);
+}
+
+// A channel's four envelopes step on their own beats, sometimes on the same
+// sample: over one long stretch every step lands on the sample it lands on
+// when the samples come one at a time, and each counter comes back the same.
+TEST_F(Channel, EnvelopesOnDifferentBeatsStepAsSampleBySample) {
+    FmChannel pair[2];
+    Program(pair[0], 4, 3);
+    Program(pair[1], 0, 0);
+    // Rates 63 and 62 step every third sample, 55 and 47 more slowly; the
+    // counters start out of phase.
+    const uint32_t rates[4] = {55, 47, 62, 63};
+    const uint32_t counters[4] = {3u << 27, 5u << 26, 1u << 27, 2u << 27};
+    int32_t start[4];
+    for (int k = 0; k < 4; ++k) {
+        FmOperatorProbe::SelectEnvelopeRate(pair[0].op[k], rates[k]);
+        pair[0].op[k].envCounter = counters[k];
+        start[k] = pair[0].op[k].envLevel;
+    }
+    FmChannel twin[2] = {pair[0], pair[1]};
+    std::vector<int32_t> whole, other;
+    RenderPair(pair, false, 0, 0, 512, whole, other);
+    for (int i = 0; i < 512; ++i) {
+        ASSERT_EQ(RenderOne(twin), whole[i]) << "sample " << i;
+    }
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NE(pair[0].op[k].envLevel, start[k]) << "operator " << k << " never stepped";
+        EXPECT_EQ(twin[0].op[k].envLevel, pair[0].op[k].envLevel) << "operator " << k;
+        EXPECT_EQ(twin[0].op[k].envCounter, pair[0].op[k].envCounter) << "operator " << k;
     }
 }
 
@@ -198,8 +335,7 @@ TEST_F(Channel, FeedbackStrength) {
         o.phase = 0;
         o.output = last;
         o.previousOutput = beforeLast;
-        int32_t a = 0, b = 0;
-        RenderPair(pair, a, b);
+        RenderOne(pair);
         EXPECT_EQ(o.previousOutput, last);
         return o.output;
     };

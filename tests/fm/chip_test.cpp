@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "chip_probe.h"
 #include "chip_support.h"
 #include "fm/tables.h"
 
@@ -18,7 +19,7 @@ std::vector<int> KeyPattern(const FmChip& chip)
     std::vector<int> pattern(6, 0);
     for (int ch = 0; ch < 6; ++ch) {
         for (int k = 0; k < 4; ++k) {
-            pattern[ch] |= chip.Channel(ch).op[k].keyOn ? 1 << k : 0;
+            pattern[ch] |= FmChipProbe::Channel(chip, ch).op[k].keyOn ? 1 << k : 0;
         }
     }
     return pattern;
@@ -35,8 +36,8 @@ TEST(ChipClock, RatesRatiosAndPrescalers)
         SCOPED_TRACE(testing::Message() << c.rate << " " << c.interpolate);
         auto chip = MakeChip(c.rate, c.interpolate);
         EXPECT_EQ(chip->SynthesisRate(), c.synthesisRate);
-        EXPECT_EQ(chip->Interpolating(), c.interpolate);
-        EXPECT_EQ(chip->ResampleStep(), c.step);
+        EXPECT_EQ(FmChipProbe::Interpolating(*chip), c.interpolate);
+        EXPECT_EQ(FmChipProbe::ResampleStep(*chip), c.step);
         EXPECT_EQ(chip->RateRatio(), c.ratio);
         EXPECT_EQ(MultipleTable[1], c.ratio);  // the rate tables follow
     }
@@ -67,12 +68,12 @@ TEST(ChipClock, RatesBeyondResamplingRunDirect)
     // Nothing to down-sample from above the halved chip rate: the channels
     // run at the output rate so the pitch stays right.
     auto chip = MakeChip(96000, true);
-    EXPECT_FALSE(chip->Interpolating());
+    EXPECT_FALSE(FmChipProbe::Interpolating(*chip));
     EXPECT_EQ(chip->SynthesisRate(), 96000u);
     EXPECT_EQ(chip->RateRatio(), (53266u * 256 + 48000) / 96000);
     // Degenerate settings must not divide by zero.
     chip->SetClockAndRate(PlayerClock, 0, true);
-    EXPECT_FALSE(chip->Interpolating());
+    EXPECT_FALSE(FmChipProbe::Interpolating(*chip));
     chip->SetClockAndRate(50, 44100, true);
     EXPECT_EQ(chip->SynthesisRate(), 44100u);
 }
@@ -89,34 +90,34 @@ TEST(ChipReset, PowersOnButKeepsGains)
     chip->WriteRegister(0x2F, 0);
     chip->WriteRegister(0xB5, 0x40);
     Render(*chip, 100);
-    ASSERT_NE(chip->ResamplePhase(), 0x3FFF);
+    ASSERT_NE(FmChipProbe::ResamplePhase(*chip), 0x3FFF);
 
     chip->ResetChip();
     // The latched high byte is gone before 0xA0 is zeroed.
-    EXPECT_EQ(chip->BlockFnum(0), 0u);
+    EXPECT_EQ(FmChipProbe::BlockFnum(*chip, 0), 0u);
     chip->WriteRegister(0xA0, 0x05);
-    EXPECT_EQ(chip->BlockFnum(0), 0x0005u);
+    EXPECT_EQ(FmChipProbe::BlockFnum(*chip, 0), 0x0005u);
     EXPECT_EQ(chip->Mode(), 0);
-    EXPECT_EQ(chip->LfoStep(), 0u);
-    EXPECT_EQ(chip->Reg29(), 0x1F);
-    EXPECT_EQ(chip->StatusMask(), 0xE3);
+    EXPECT_EQ(FmChipProbe::LfoStep(*chip), 0u);
+    EXPECT_EQ(FmChipProbe::Reg29(*chip), 0x1F);
+    EXPECT_EQ(FmChipProbe::StatusMask(*chip), 0xE3);
     EXPECT_EQ(chip->RateRatio(), 256u);  // prescaler 0 again
     for (int ch = 0; ch < 6; ++ch) {
-        EXPECT_EQ(chip->Pan(ch), 3);
-        for (const FmOperator& op : chip->Channel(ch).op) {
+        EXPECT_EQ(FmChipProbe::Pan(*chip, ch), 3);
+        for (const FmOperator& op : FmChipProbe::Channel(*chip, ch).op) {
             EXPECT_EQ(op.envPhase, EnvelopePhase::Off);
             EXPECT_EQ(op.totalLevel, 127);  // the channel reset wins over the zero writes
         }
     }
-    EXPECT_EQ(chip->FmGain(), 5181);
-    EXPECT_EQ(chip->ResamplePhase(), 0x3FFF);
-    EXPECT_EQ(chip->ResampleLeft(), 0);
-    EXPECT_EQ(chip->ResampleRight(), 0);
+    EXPECT_EQ(FmChipProbe::FmGain(*chip), 5181);
+    EXPECT_EQ(FmChipProbe::ResamplePhase(*chip), 0x3FFF);
+    EXPECT_EQ(FmChipProbe::ResampleLeft(*chip), 0);
+    EXPECT_EQ(FmChipProbe::ResampleRight(*chip), 0);
 
     // A key held when the reset came is up: the next key-on starts a note.
     EXPECT_EQ(KeyPattern(*chip)[0], 0);
     KeyOn(*chip, 0);
-    EXPECT_EQ(chip->Channel(0).op[3].envPhase, EnvelopePhase::Attack);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 0).op[3].envPhase, EnvelopePhase::Attack);
 }
 
 TEST(ChipRegisters, KeyRegisterAndCsmMode)
@@ -140,14 +141,14 @@ TEST(ChipRegisters, KeyRegisterAndCsmMode)
     EXPECT_EQ(KeyPattern(*chip)[0], 0xF);
     chip->WriteRegister(OperatorAddress(0x40, 2, 1), 0x10);
     chip->WriteRegister(OperatorAddress(0x40, 1, 1), 0x11);
-    EXPECT_EQ(chip->Channel(2).op[1].totalLevel, 127);
-    EXPECT_EQ(chip->Channel(1).op[1].totalLevel, 0x11);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 2).op[1].totalLevel, 127);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 1).op[1].totalLevel, 0x11);
 
     // Special mode alone keys normally; the latched level arrives.
     chip->WriteRegister(0x27, 0x40);
     chip->WriteRegister(0x28, 0xF2);
     EXPECT_EQ(KeyPattern(*chip)[2], 0xF);
-    EXPECT_EQ(chip->Channel(2).op[1].totalLevel, 0x10);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 2).op[1].totalLevel, 0x10);
 
     // In CSM mode a clear bit keys off, a set bit leaves the operator alone.
     chip->WriteRegister(0x27, 0x80);
@@ -166,24 +167,24 @@ TEST(ChipRegisters, OperatorSlotsAndIgnoredAddresses)
     chip->WriteRegister(0x39, 0x03);
     chip->WriteRegister(0x3D, 0x04);
     chip->WriteRegister(0x156, 0xC5);
-    const FmChannel& ch1 = chip->Channel(1);
+    const FmChannel& ch1 = FmChipProbe::Channel(*chip, 1);
     EXPECT_EQ(ch1.op[0].detuneRow, 7u * 32);
     EXPECT_EQ((std::vector<uint32_t>{ch1.op[0].multiple, ch1.op[1].multiple, ch1.op[2].multiple, ch1.op[3].multiple}),
               (std::vector<uint32_t>{1, 3, 2, 4}));
-    EXPECT_EQ(chip->Channel(5).op[2].keyScale, 3);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 5).op[2].keyScale, 3);
 
-    const std::vector<FmChannel> before(&chip->Channel(0), &chip->Channel(0) + 6);
+    const std::vector<FmChannel> before(&FmChipProbe::Channel(*chip, 0), &FmChipProbe::Channel(*chip, 0) + 6);
     for (uint32_t address : {0x33u, 0x47u, 0x13Fu, 0x1A3u, 0xB3u, 0xB7u, 0x1B7u, 0xC0u, 0x1D6u}) {
         chip->WriteRegister(address, 0xFF);
     }
     for (int ch = 0; ch < 6; ++ch) {
         for (int k = 0; k < 4; ++k) {
-            EXPECT_EQ(before[ch].op[k].multiple, chip->Channel(ch).op[k].multiple);
-            EXPECT_EQ(before[ch].op[k].totalLevelLatch, chip->Channel(ch).op[k].totalLevelLatch);
-            EXPECT_EQ(before[ch].op[k].lfoSensitivity, chip->Channel(ch).op[k].lfoSensitivity);
+            EXPECT_EQ(before[ch].op[k].multiple, FmChipProbe::Channel(*chip, ch).op[k].multiple);
+            EXPECT_EQ(before[ch].op[k].totalLevelLatch, FmChipProbe::Channel(*chip, ch).op[k].totalLevelLatch);
+            EXPECT_EQ(before[ch].op[k].lfoSensitivity, FmChipProbe::Channel(*chip, ch).op[k].lfoSensitivity);
         }
-        EXPECT_EQ(before[ch].feedbackShift, chip->Channel(ch).feedbackShift);
-        EXPECT_EQ(chip->Pan(ch), 3);
+        EXPECT_EQ(before[ch].feedbackShift, FmChipProbe::Channel(*chip, ch).feedbackShift);
+        EXPECT_EQ(FmChipProbe::Pan(*chip, ch), 3);
     }
 }
 
@@ -193,20 +194,20 @@ TEST(ChipRegisters, FrequencyHighByteWaitsForTheLowByte)
     chip->WriteRegister(0xA4, 0x22);
     chip->WriteRegister(0xA0, 0x69);
     Render(*chip, 4);
-    EXPECT_EQ(chip->Channel(0).op[0].pitch, PitchOf(0x2269));
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 0).op[0].pitch, PitchOf(0x2269));
 
     chip->WriteRegister(0xA4, 0x13);  // alone: nothing, not even after a mix
     Render(*chip, 4);
-    EXPECT_EQ(chip->BlockFnum(0), 0x2269u);
-    EXPECT_EQ(chip->Channel(0).op[3].pitch, PitchOf(0x2269));
+    EXPECT_EQ(FmChipProbe::BlockFnum(*chip, 0), 0x2269u);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 0).op[3].pitch, PitchOf(0x2269));
 
     chip->WriteRegister(0x1A5, 0x0C);  // port 1 latches per channel
     chip->WriteRegister(0xA0, 0x00);
     chip->WriteRegister(0x1A1, 0x34);
     Render(*chip, 4);
-    EXPECT_EQ(chip->Channel(0).op[1].pitch, PitchOf(0x1300));
-    EXPECT_EQ(chip->Channel(4).op[2].pitch, PitchOf(0x0C34));
-    EXPECT_EQ(chip->BlockFnum(1), 0u);
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 0).op[1].pitch, PitchOf(0x1300));
+    EXPECT_EQ(FmChipProbe::Channel(*chip, 4).op[2].pitch, PitchOf(0x0C34));
+    EXPECT_EQ(FmChipProbe::BlockFnum(*chip, 1), 0u);
 }
 
 TEST(ChipRegisters, ChannelTwoSpecialModeGivesEachOperatorItsOwnWord)
@@ -218,14 +219,14 @@ TEST(ChipRegisters, ChannelTwoSpecialModeGivesEachOperatorItsOwnWord)
         chip->WriteRegister(w[0], static_cast<uint8_t>(w[1]));
     }
     Render(*chip, 1);
-    for (const FmOperator& op : chip->Channel(2).op) {
+    for (const FmOperator& op : FmChipProbe::Channel(*chip, 2).op) {
         EXPECT_EQ(op.pitch, PitchOf(0x1404));
     }
     for (uint8_t mode : {0x40, 0x80, 0xC0}) {
         SCOPED_TRACE(static_cast<int>(mode));
         chip->WriteRegister(0x27, mode);
         Render(*chip, 1);
-        const FmChannel& ch2 = chip->Channel(2);
+        const FmChannel& ch2 = FmChipProbe::Channel(*chip, 2);
         EXPECT_EQ(ch2.op[0].pitch, PitchOf(0x1101));
         EXPECT_EQ(ch2.op[1].pitch, PitchOf(0x1202));
         EXPECT_EQ(ch2.op[2].pitch, PitchOf(0x1303));
@@ -257,12 +258,12 @@ TEST(ChipRegisters, ChannelsThreeToFiveNeedTheEnableBit)
     };
     auto held = build(true);
     auto released = build(false);
-    const uint32_t phaseBefore = held->Channel(3).op[3].phase;
+    const uint32_t phaseBefore = FmChipProbe::Channel(*held, 3).op[3].phase;
     const auto a = Render(*held, 500);
     EXPECT_GT(PeakOf(a, 0), 1000);
     EXPECT_EQ(PeakOf(a, 1), 0);
     EXPECT_EQ(a, Render(*released, 500));
-    EXPECT_NE(held->Channel(3).op[3].phase, phaseBefore);  // computed all the same
+    EXPECT_NE(FmChipProbe::Channel(*held, 3).op[3].phase, phaseBefore);  // computed all the same
 
     held->WriteRegister(0x29, 0x80);
     EXPECT_GT(PeakOf(Render(*held, 500), 1), 1000);
@@ -272,20 +273,20 @@ TEST(ChipRegisters, PcmQueueLimits)
 {
     auto chip = MakeChip(44100, false);
     chip->WriteRegister(0x2A, 0x11);  // PCM off: lost
-    EXPECT_EQ(chip->PcmCount(), 0);
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
     chip->WriteRegister(0x2B, 0x80);
     for (int i = 0; i < 8193; ++i) {
         chip->WriteRegister(0x2A, static_cast<uint8_t>(i));
     }
-    EXPECT_EQ(chip->PcmCount(), 8192);  // the 8193rd is lost
-    EXPECT_EQ(chip->PcmQueueByte(8192), 0xFF);
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 8192);  // the 8193rd is lost
+    EXPECT_EQ(FmChipProbe::PcmQueueByte(*chip, 8192), 0xFF);
     chip->DiscardPcmQueue();
     chip->WriteRegister(0x2A, 0x33);
     chip->WriteRegister(0x12A, 0x44);  // port 1 has no PCM register
     chip->WriteRegister(0x2B, 0x7F);
     chip->WriteRegister(0x2A, 0x44);
-    EXPECT_EQ(chip->PcmCount(), 1);
-    EXPECT_EQ(chip->PcmQueueByte(1), 0x33);
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 1);
+    EXPECT_EQ(FmChipProbe::PcmQueueByte(*chip, 1), 0x33);
 
     // A chip that was never initialised has no queue and refuses bytes.
     auto bare = std::make_unique<FmChip>();
@@ -294,7 +295,7 @@ TEST(ChipRegisters, PcmQueueLimits)
     bare->SetPcmGain(0);
     bare->WriteRegister(0x2B, 0x80);
     bare->WriteRegister(0x2A, 0xFF);
-    EXPECT_EQ(bare->PcmCount(), 0);
+    EXPECT_EQ(FmChipProbe::PcmCount(*bare), 0);
     EXPECT_EQ(Render(*bare, 64), std::vector<int32_t>(128, 0));
 }
 
@@ -305,19 +306,19 @@ TEST(ChipRegisters, LfoRegisterRestartsTheCounterOnlyWhenSwitched)
     KeyOn(*chip, 0);
     chip->WriteRegister(0x22, 0x0B);
     Render(*chip, 100);
-    const uint32_t count = chip->LfoCount();
+    const uint32_t count = FmChipProbe::LfoCount(*chip);
     EXPECT_EQ(count, 100u * static_cast<uint32_t>(LfoSpeedTable[3]));
     chip->WriteRegister(0x22, 0x0E);  // bit 3 unchanged: only the speed changes
-    EXPECT_EQ(chip->LfoCount(), count);
-    EXPECT_EQ(chip->LfoStep(), static_cast<uint32_t>(LfoSpeedTable[6]));
+    EXPECT_EQ(FmChipProbe::LfoCount(*chip), count);
+    EXPECT_EQ(FmChipProbe::LfoStep(*chip), static_cast<uint32_t>(LfoSpeedTable[6]));
     chip->WriteRegister(0x22, 0x06);
-    EXPECT_EQ(chip->LfoCount(), 0u);
-    EXPECT_EQ(chip->LfoStep(), 0u);
+    EXPECT_EQ(FmChipProbe::LfoCount(*chip), 0u);
+    EXPECT_EQ(FmChipProbe::LfoStep(*chip), 0u);
 
     // Re-clocking re-reads the speed from the table just rebuilt.
     chip->WriteRegister(0x22, 0x0E);
     chip->SetClockAndRate(PlayerClock, 22050, false);
-    EXPECT_EQ(chip->LfoStep(), static_cast<uint32_t>(LfoSpeedTable[6]));
+    EXPECT_EQ(FmChipProbe::LfoStep(*chip), static_cast<uint32_t>(LfoSpeedTable[6]));
     EXPECT_EQ(CachedRateRatio(), 618u);
 }
 
@@ -352,9 +353,9 @@ TEST(ChipStatus, FlagsMaskAndInterruptLine)
     EXPECT_EQ(chip->Status(), 2);
     chip->WriteRegister(0x110, 0x80);
     EXPECT_EQ(chip->Status(), 0);
-    EXPECT_EQ(chip->StatusMask(), 0xE3);
+    EXPECT_EQ(FmChipProbe::StatusMask(*chip), 0xE3);
     chip->WriteRegister(0x110, 0x63);  // only bits 0-4 count
-    EXPECT_EQ(chip->StatusMask(), 0xFC);
+    EXPECT_EQ(FmChipProbe::StatusMask(*chip), 0xFC);
     chip->line.clear();
     chip->RaiseStatus(3);  // both masked
     EXPECT_EQ(chip->Status(), 0);

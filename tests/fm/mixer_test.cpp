@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "chip_probe.h"
 #include "chip_support.h"
 #include "fm/tables.h"
 
@@ -56,8 +57,8 @@ TEST(MixPcm, BytesAreSpreadEvenlyWithoutInterpolation)
             EXPECT_EQ(out[2 * f + 1], PcmValue(s.byte, 4095));
         }
     }
-    EXPECT_EQ(chip->PcmCount(), 0);
-    EXPECT_EQ(chip->PcmLast(), PcmValue(168, 4095));
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
+    EXPECT_EQ(FmChipProbe::PcmLast(*chip), PcmValue(168, 4095));
 
     // Nothing queued: the last value holds, routed by channel 5's pan.
     chip->WriteRegister(0x1B6, 0x80);
@@ -79,7 +80,7 @@ TEST(MixPcm, BytesAreSpreadEvenlyWithoutInterpolation)
     QueuePcm(*chip, {200, 201});
     chip->WriteRegister(0x2B, 0x00);
     EXPECT_EQ(Render(*chip, 10), std::vector<int32_t>(20, 0));
-    EXPECT_EQ(chip->PcmCount(), 0);
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
 }
 
 TEST(MixPcm, InterpolationStartsFromTheCarriedByte)
@@ -95,13 +96,13 @@ TEST(MixPcm, InterpolationStartsFromTheCarriedByte)
         ASSERT_GE(out[2 * f], out[2 * f - 2]) << f;
     }
     EXPECT_LT(out[2 * 734], PcmValue(168, 4095));
-    EXPECT_EQ(chip->PcmQueueByte(0), 168);
+    EXPECT_EQ(FmChipProbe::PcmQueueByte(*chip, 0), 168);
 
     QueuePcm(*chip, {100, 100});
     const auto next = Render(*chip, 100);
     EXPECT_EQ(next[0], PcmValue(168, 4095));
     EXPECT_EQ(next[1], PcmValue(168, 4095));
-    EXPECT_EQ(chip->PcmQueueByte(0), 100);
+    EXPECT_EQ(FmChipProbe::PcmQueueByte(*chip, 0), 100);
 }
 
 namespace {
@@ -142,8 +143,8 @@ std::vector<int32_t> MixStretches(const PcmStretchCase& c, bool split)
             out.insert(out.end(), rest.begin(), rest.end());
         }
     }
-    EXPECT_EQ(chip->PcmCount(), 0);
-    EXPECT_EQ(chip->PcmStretchLeft(), 0u);
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
+    EXPECT_EQ(FmChipProbe::PcmStretchLeft(*chip), 0u);
     QueuePcm(*chip, {250, 5, 128});
     const auto next = Render(*chip, 9);
     out.insert(out.end(), next.begin(), next.end());
@@ -188,8 +189,8 @@ TEST(MixPcm, DiscardEndsTheStretch)
     const auto first = Render(*chip, 300);  // frames 0-184 byte 1, 185-299 byte 2
     EXPECT_EQ(first[2 * 299], PcmValue(148, 4095));
     chip->DiscardPcmQueue();
-    EXPECT_EQ(chip->PcmStretchLeft(), 0u);
-    EXPECT_EQ(chip->PcmCount(), 0);
+    EXPECT_EQ(FmChipProbe::PcmStretchLeft(*chip), 0u);
+    EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
     // What follows is a stretch of its own with nothing queued: the last value.
     const auto rest = Render(*chip, 435);
     EXPECT_EQ(rest[0], PcmValue(148, 4095));
@@ -247,7 +248,7 @@ TEST(MixResampled, WeightsAndCarriesAt44100From53266)
     const InternalSamples x = DirectAt53266(MixedPans, 8);
     ASSERT_NE(x.left[1], x.right[1]);
     auto chip = MakeChip(44100, true);
-    ASSERT_EQ(chip->ResampleStep(), 13564);
+    ASSERT_EQ(FmChipProbe::ResampleStep(*chip), 13564);
     MixedPans(*chip);
 
     // The first frame: weights 13564 and 2819; 13565 times the second
@@ -255,9 +256,9 @@ TEST(MixResampled, WeightsAndCarriesAt44100From53266)
     const auto first = Render(*chip, 1);
     EXPECT_EQ(first[0], (13564 * x.left[0] + 2819 * x.left[1]) >> 14);
     EXPECT_EQ(first[1], (13564 * x.right[0] + 2819 * x.right[1]) >> 14);
-    EXPECT_EQ(chip->ResamplePhase(), 5639);
-    EXPECT_EQ(chip->ResampleLeft(), 13565 * x.left[1]);
-    EXPECT_EQ(chip->ResampleRight(), 13565 * x.right[1]);
+    EXPECT_EQ(FmChipProbe::ResamplePhase(*chip), 5639);
+    EXPECT_EQ(FmChipProbe::ResampleLeft(*chip), 13565 * x.left[1]);
+    EXPECT_EQ(FmChipProbe::ResampleRight(*chip), 13565 * x.right[1]);
 
     // The carry crosses calls; frame 4 takes two new samples.
     const auto more = Render(*chip, 4);
@@ -271,7 +272,7 @@ TEST(MixResampled, WeightsAndCarriesAt44100From53266)
         EXPECT_EQ(more[2 * f], expectedLeft[f]) << f;
     }
     EXPECT_EQ(more[7], (5105 * x.right[4] + 13564 * x.right[5] + 535 * x.right[6]) >> 14);
-    EXPECT_EQ(chip->ResamplePhase(), 16384 - 13029);
+    EXPECT_EQ(FmChipProbe::ResamplePhase(*chip), 16384 - 13029);
 }
 
 TEST(MixResampled, EqualPansShareOneSumStartingFromTheMean)
@@ -282,8 +283,8 @@ TEST(MixResampled, EqualPansShareOneSumStartingFromTheMean)
     auto chip = MakeChip(44100, true);
     MixedPans(*chip);
     Render(*chip, 1);
-    const int32_t carriedLeft = chip->ResampleLeft();
-    const int32_t carriedRight = chip->ResampleRight();
+    const int32_t carriedLeft = FmChipProbe::ResampleLeft(*chip);
+    const int32_t carriedRight = FmChipProbe::ResampleRight(*chip);
     ASSERT_NE(carriedLeft, carriedRight);
 
     CentreChannelZero(*chip);
@@ -294,8 +295,8 @@ TEST(MixResampled, EqualPansShareOneSumStartingFromTheMean)
     EXPECT_EQ(out[1], out[0]);
     EXPECT_EQ(out[2], (10745 * x.left[2] + 8459 * x.left[3]) >> 14);
     EXPECT_EQ(out[3], out[2]);
-    EXPECT_EQ(chip->ResampleLeft(), chip->ResampleRight());
-    EXPECT_EQ(chip->ResampleLeft(), 7925 * x.left[3]);
+    EXPECT_EQ(FmChipProbe::ResampleLeft(*chip), FmChipProbe::ResampleRight(*chip));
+    EXPECT_EQ(FmChipProbe::ResampleLeft(*chip), 7925 * x.left[3]);
 }
 
 TEST(MixResampled, EqualPanAndGeneralPathsAgreeFromAFreshStart)
@@ -348,8 +349,8 @@ TEST(MixInto, OneLargeMixEqualsManySmallOnes)
         }
         EXPECT_GT(PeakOf(expected, 1), 1000);
         EXPECT_EQ(got, expected);
-        EXPECT_EQ(whole->LfoCount(), pieces->LfoCount());
-        EXPECT_EQ(whole->ResamplePhase(), pieces->ResamplePhase());
+        EXPECT_EQ(FmChipProbe::LfoCount(*whole), FmChipProbe::LfoCount(*pieces));
+        EXPECT_EQ(FmChipProbe::ResamplePhase(*whole), FmChipProbe::ResamplePhase(*pieces));
     }
 }
 
@@ -359,11 +360,11 @@ TEST(MixInto, ZeroFmGainFreezesTheChannelsButNotThePcm)
     LoadTwoVoices(*chip, 0xC0, 0xC0);
     Render(*chip, 100);
     chip->SetFmGain(-169);
-    ASSERT_EQ(chip->FmGain(), 0);
+    ASSERT_EQ(FmChipProbe::FmGain(*chip), 0);
     chip->WriteRegister(0x2B, 0x80);
     QueuePcm(*chip, {140});
-    const FmOperator before = chip->Channel(0).op[3];
-    const int32_t phase = chip->ResamplePhase();
+    const FmOperator before = FmChipProbe::Channel(*chip, 0).op[3];
+    const int32_t phase = FmChipProbe::ResamplePhase(*chip);
 
     EXPECT_GT(PeakOf(Render(*chip, 200), 0), 0);  // interpolating up from the zero level
     QueuePcm(*chip, {140, 140});
@@ -371,15 +372,15 @@ TEST(MixInto, ZeroFmGainFreezesTheChannelsButNotThePcm)
     for (int32_t v : out) {
         ASSERT_EQ(v, PcmValue(140, 4095));
     }
-    const FmOperator& after = chip->Channel(0).op[3];
+    const FmOperator& after = FmChipProbe::Channel(*chip, 0).op[3];
     EXPECT_EQ(after.phase, before.phase);
     EXPECT_EQ(after.envLevel, before.envLevel);
     EXPECT_EQ(after.envCounter, before.envCounter);
-    EXPECT_EQ(chip->ResamplePhase(), phase);
+    EXPECT_EQ(FmChipProbe::ResamplePhase(*chip), phase);
 
     chip->SetFmGain(0);
     EXPECT_GT(PeakOf(Render(*chip, 200), 0), 1000);
-    EXPECT_NE(chip->Channel(0).op[3].phase, before.phase);
+    EXPECT_NE(FmChipProbe::Channel(*chip, 0).op[3].phase, before.phase);
 }
 
 TEST(MixInto, SilentChipAddsNothingAndRestartsTheResampler)
@@ -392,17 +393,17 @@ TEST(MixInto, SilentChipAddsNothingAndRestartsTheResampler)
     KeyOn(*chip, 0);
     KeyOn(*chip, 1);
     Render(*chip, 100);
-    ASSERT_NE(chip->ResamplePhase(), 0x3FFF);
-    ASSERT_NE(chip->ResampleLeft(), 0);
+    ASSERT_NE(FmChipProbe::ResamplePhase(*chip), 0x3FFF);
+    ASSERT_NE(FmChipProbe::ResampleLeft(*chip), 0);
 
     KeyOff(*chip, 0);  // release rate 15: Off at once
     KeyOff(*chip, 1);
     std::vector<int32_t> buffer(200, 7);
     chip->MixInto(buffer.data(), 100);
     EXPECT_EQ(buffer, std::vector<int32_t>(200, 7));
-    EXPECT_EQ(chip->ResamplePhase(), 0x3FFF);
-    EXPECT_EQ(chip->ResampleLeft(), 0);
-    EXPECT_EQ(chip->ResampleRight(), 0);
+    EXPECT_EQ(FmChipProbe::ResamplePhase(*chip), 0x3FFF);
+    EXPECT_EQ(FmChipProbe::ResampleLeft(*chip), 0);
+    EXPECT_EQ(FmChipProbe::ResampleRight(*chip), 0);
 }
 
 TEST(MixInto, LfoRunsOnlyWhileSomeChannelNeedsIt)
@@ -412,19 +413,18 @@ TEST(MixInto, LfoRunsOnlyWhileSomeChannelNeedsIt)
     KeyOn(*chip, 0);
     chip->WriteRegister(0x22, 0x0F);
     Render(*chip, 300);
-    EXPECT_EQ(chip->LfoCount(), 0u);
+    EXPECT_EQ(FmChipProbe::LfoCount(*chip), 0u);
 
     // AM switched on for one operator: the channel now needs the LFO.
     chip->WriteRegister(OperatorAddress(0x60, 0, 2), 0x80);
     Render(*chip, 300);
-    EXPECT_EQ(chip->LfoCount(), 300u * static_cast<uint32_t>(LfoSpeedTable[7]));
-    EXPECT_EQ(lfoPosition, static_cast<int32_t>((299u * static_cast<uint32_t>(LfoSpeedTable[7]) >> 20) & 255));
+    EXPECT_EQ(FmChipProbe::LfoCount(*chip), 300u * static_cast<uint32_t>(LfoSpeedTable[7]));
 
     // With the LFO switched off the sensitivity is ignored.
     chip->WriteRegister(0x22, 0x07);
     chip->WriteRegister(0xB4, 0xF7);
     Render(*chip, 300);
-    EXPECT_EQ(chip->LfoCount(), 0u);
+    EXPECT_EQ(FmChipProbe::LfoCount(*chip), 0u);
 }
 
 TEST(MixInto, PanZeroIsComputedButNotHeardAndMutesSilenceTheirChannel)
@@ -435,7 +435,7 @@ TEST(MixInto, PanZeroIsComputedButNotHeardAndMutesSilenceTheirChannel)
     KeyOn(*chip, 4);
     const auto silent = Render(*chip, 300);
     EXPECT_EQ(silent, std::vector<int32_t>(600, 0));
-    EXPECT_NE(chip->Channel(4).op[3].phase, 0u);
+    EXPECT_NE(FmChipProbe::Channel(*chip, 4).op[3].phase, 0u);
 
     // Channel 0 left, channel 1 right; muting channel 0 leaves the right
     // side as it was and the left side at most one step from zero.
@@ -456,7 +456,7 @@ TEST(MixInto, PanZeroIsComputedButNotHeardAndMutesSilenceTheirChannel)
     }
     muted->SetMutedChannels(0x20);
     for (int ch = 0; ch < 6; ++ch) {
-        for (const FmOperator& op : muted->Channel(ch).op) {
+        for (const FmOperator& op : FmChipProbe::Channel(*muted, ch).op) {
             EXPECT_EQ(op.muted, ch == 5);
         }
     }
@@ -478,15 +478,15 @@ TEST(Gains, HalfDecibelStepsToMultipliers)
         chip.SetFmGain(c.halfDb);
         chip.SetPsgGain(c.halfDb);
         chip.SetPcmGain(c.halfDb);
-        EXPECT_EQ(chip.FmGain(), c.fm);
+        EXPECT_EQ(FmChipProbe::FmGain(chip), c.fm);
         EXPECT_EQ(chip.PsgGainFactor(), c.volume);
-        EXPECT_EQ(chip.PcmGain(), c.volume);
+        EXPECT_EQ(FmChipProbe::PcmGain(chip), c.volume);
     }
     // The three are independent.
     chip.SetPsgGain(-2);
     chip.SetPcmGain(10);
     chip.SetFmGain(1);
     EXPECT_EQ(chip.PsgGainFactor(), 3755);
-    EXPECT_EQ(chip.PcmGain(), 6888);
-    EXPECT_EQ(chip.FmGain(), 17354);
+    EXPECT_EQ(FmChipProbe::PcmGain(chip), 6888);
+    EXPECT_EQ(FmChipProbe::FmGain(chip), 17354);
 }

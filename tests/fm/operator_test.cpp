@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "chip_probe.h"
+#include "operator_model.h"
+
 namespace {
 
 // Block 4, F-number 0x2A0: pitch 0x2A00, key code 16.
@@ -94,7 +97,7 @@ TEST_F(Operator, PowerOnAndRegisterDecoding) {
     op.KeyOn();
     twin.KeyOn();
     for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(op.Render(0), twin.Render(0));
+        ASSERT_EQ(opmodel::Sample(op, 0), opmodel::Sample(twin, 0));
     }
 }
 
@@ -291,7 +294,7 @@ TEST_F(Operator, KeyOnRestartsOnlyAReleasedOperatorAndResetKeepsKeyOn) {
     FmOperator op = Voice(31, 2, 15, 1);
     op.KeyOn();
     for (int i = 0; i < 50; ++i) {
-        op.RenderFeedback(1);
+        opmodel::FeedbackSample(op, 1);
     }
     ASSERT_NE(op.phase, 0u);
     ASSERT_NE(op.output, 0);
@@ -331,39 +334,6 @@ TEST_F(Operator, KeyOnRestartsOnlyAReleasedOperatorAndResetKeepsKeyOn) {
     EXPECT_EQ(op.envPhase, EnvelopePhase::Attack);
 }
 
-TEST_F(Operator, EnvelopeTickTakesAtMostOneStepPerSample) {
-    FmOperator op = Voice(31, 5, 0, 5);
-    op.KeyOn();
-    ASSERT_EQ(op.envPhase, EnvelopePhase::Sustain);
-    ASSERT_EQ(op.envCounterStep, 0u);  // SR 0
-
-    // A step of 0 freezes the envelope, except that a counter of exactly 0 fires once.
-    op.envCounter = 0;
-    op.TickEnvelope();
-    EXPECT_EQ(op.envLevel, 1);
-    for (int i = 0; i < 1000; ++i) {
-        op.TickEnvelope();
-    }
-    EXPECT_EQ(op.envLevel, 1);
-
-    // A step larger than the reload still takes one step per sample.
-    op.envCounterStep = 0xF0000000u;
-    for (int i = 0; i < 10; ++i) {
-        op.TickEnvelope();
-    }
-    EXPECT_EQ(op.envLevel, 11);
-
-    // Rate 63 at ratio 256 steps 2^27 per sample against a reload of 3 * 2^27.
-    op.SelectEnvelopeRate(63);
-    EXPECT_EQ(op.envIncrement, 8);
-    op.envCounter = 3u << 27;
-    int32_t start = op.envLevel;
-    for (int i = 0; i < 30; ++i) {
-        op.TickEnvelope();
-    }
-    EXPECT_EQ(op.envLevel, start + 10 * 8);
-}
-
 TEST_F(Operator, LatchOnlyTotalLevelWaitsForKeyOn) {
     FmOperator op = Voice(31, 0, 0, 5);
     op.SetTotalLevel(20, false);
@@ -397,7 +367,7 @@ TEST_F(Operator, OutputTracesASine) {
     op.phaseStep = 1u << 19;  // one table entry per sample
     const double pi = std::acos(-1.0);
     for (int i = 1; i <= 1024; ++i) {
-        int32_t sample = op.Render(0);
+        int32_t sample = opmodel::Sample(op, 0);
         int index = i & 1023;
         double expected = 268435455.0 * std::sin(pi * (index + 0.5) / 512.0);
         ASSERT_NEAR(sample, expected, 0.02 * 268435455.0) << index;
@@ -406,20 +376,20 @@ TEST_F(Operator, OutputTracesASine) {
 
     // Modulation is a phase offset: 8 table entries ahead.
     FmOperator twin = op;
-    int32_t ahead = twin.Render(8u << 19);
-    op.Render(0);
+    int32_t ahead = opmodel::Sample(twin, 8u << 19);
+    opmodel::Sample(op, 0);
     for (int i = 0; i < 7; ++i) {
-        op.Render(0);
+        opmodel::Sample(op, 0);
     }
-    EXPECT_EQ(ahead, op.Render(0));
+    EXPECT_EQ(ahead, opmodel::Sample(op, 0));
 
     // Full-scale peak and the total level's attenuation.
     op.phase = (256u << 19) - op.phaseStep;
-    EXPECT_EQ(op.Render(0), 268435455);
+    EXPECT_EQ(opmodel::Sample(op, 0), 268435455);
     op.SetTotalLevel(16, false);  // 128 envelope units = 2 octaves
     op.ApplyParameters();
     op.phase = (256u << 19) - op.phaseStep;
-    EXPECT_EQ(op.Render(0), LevelTable[256]);
+    EXPECT_EQ(opmodel::Sample(op, 0), LevelTable[256]);
     EXPECT_NEAR(LevelTable[256], 268435455 / 4, 1);
 }
 
@@ -430,7 +400,7 @@ TEST_F(Operator, MutedOperatorKeepsRunningSilently) {
     EXPECT_EQ(op.totalLevelOut, 1023);
     op.KeyOn();
     for (int i = 0; i < 5000; ++i) {
-        int32_t sample = op.Render(0);
+        int32_t sample = opmodel::Sample(op, 0);
         ASSERT_LE(std::abs(sample), LevelTable[2046]);
     }
     EXPECT_NE(op.envPhase, EnvelopePhase::Attack);  // the envelope advanced
@@ -458,7 +428,7 @@ TEST_F(Operator, LfoModulatesPitchAndAmplitude) {
     // Pitch: phase += step + floor(scale * entry / 32), negative entries included.
     for (int position : {0, 40, 64, 150, 192}) {
         uint32_t before = op.phase;
-        op.RenderWithLfo(0, position);
+        opmodel::Sample(op, 0, position, true);
         int64_t product = static_cast<int64_t>(op.pitchLfoScale) * PitchLfoTable[7][position];
         int64_t offset = product >= 0 ? product / 32 : -((-product + 31) / 32);
         EXPECT_EQ(op.phase - before, static_cast<uint32_t>(op.phaseStep + offset)) << position;
@@ -467,7 +437,7 @@ TEST_F(Operator, LfoModulatesPitchAndAmplitude) {
     // The product is a wrapping signed 32-bit product.
     op.pitchLfoScale = 0x1FFFFF;
     uint32_t before = op.phase;
-    op.RenderWithLfo(0, 64);
+    opmodel::Sample(op, 0, 64, true);
     int64_t wrapped = static_cast<int64_t>(0x1FFFFF) * 1531 - (int64_t(1) << 32);
     ASSERT_LT(wrapped, 0);
     int64_t offset = -((-wrapped + 31) / 32);
@@ -477,8 +447,8 @@ TEST_F(Operator, LfoModulatesPitchAndAmplitude) {
     op.phaseStep = 0;
     op.pitchLfoScale = 0;
     op.phase = 256u << 19;
-    EXPECT_EQ(op.RenderWithLfo(0, 128), LevelTable[254]);
-    EXPECT_EQ(op.RenderWithLfo(0, 0), LevelTable[0]);
+    EXPECT_EQ(opmodel::Sample(op, 0, 128, true), LevelTable[254]);
+    EXPECT_EQ(opmodel::Sample(op, 0, 0, true), LevelTable[0]);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "play_helpers.h"
 #include "shared_songs.h"
+#include "tests/fm/chip_probe.h"
 
 namespace {
 
@@ -314,17 +315,17 @@ TEST_F(PlayerTest, LevelChangesApplyAtTheNextRenderAndAddToTheFade) {
     ASSERT_EQ(player->ops.isRunning(player.get()), 1);
     const int32_t atten = player->fadeAtten;
     const int32_t psgFactor = fmChip.PsgGainFactor();
-    const int32_t fmGain = fmChip.FmGain();
+    const int32_t fmGain = FmChipProbe::FmGain(fmChip);
     settings.volumeFm = 4;
     play::Render(player.get(), 10);  // within one frame: the fade does not step
     ASSERT_EQ(player->fadeAtten, atten);
-    EXPECT_LT(fmChip.FmGain(), fmGain);
+    EXPECT_LT(FmChipProbe::FmGain(fmChip), fmGain);
     EXPECT_EQ(fmChip.PsgGainFactor(), psgFactor) << "an unchanged level is not set again";
 
     // The chip got minus (setting + fade attenuation) for both.
-    const int32_t fmAfterChange = fmChip.FmGain();
+    const int32_t fmAfterChange = FmChipProbe::FmGain(fmChip);
     fmChip.SetFmGain(-(4 + atten));
-    EXPECT_EQ(fmChip.FmGain(), fmAfterChange);
+    EXPECT_EQ(FmChipProbe::FmGain(fmChip), fmAfterChange);
     fmChip.SetPsgGain(-(12 + atten));
     EXPECT_EQ(fmChip.PsgGainFactor(), psgFactor);
 }
@@ -408,7 +409,7 @@ TEST_F(PlayerTest, RatesAndInterpolation) {
         settings.frequency = c.frequency;
         EXPECT_EQ(play::Begin(player.get()), c.rate);
         EXPECT_EQ(player->frequencyCode, c.frequency);
-        EXPECT_EQ(fmChip.Interpolating(), c.interpolating) << c.frequency;
+        EXPECT_EQ(FmChipProbe::Interpolating(fmChip), c.interpolating) << c.frequency;
         EXPECT_EQ(psgChip.rate, c.rate);
         EXPECT_EQ(player->samplesPerFrame * 60 + player->sampleRemainder, c.rate);
     }
