@@ -305,7 +305,8 @@ TEST_F(ShellTest, NoThreadUndoesThePlay) {
 #endif
 
 // Block sizes and thread priorities follow the settings; a DSP's frame count
-// decides what is waited for and written, within the buffer.
+// decides what is waited for and written, within the buffer and at most
+// 8,192 bytes a Write.
 TEST_F(ShellTest, BlocksPrioritiesAndDsp) {
     const struct {
         const char* frequency;
@@ -319,7 +320,7 @@ TEST_F(ShellTest, BlocksPrioritiesAndDsp) {
         {"24000", "Lower", standin::Dsp::twice, 24000, 720, -1, 1440},
         {"22050", "Lowest", standin::Dsp::none, 22050, 661, -2, 661},
         {"11025", "normal", standin::Dsp::twice, 11025, 330, 0, 660},
-        {"48000", "Normal", standin::Dsp::overrun, 48000, 1440, 0, 2880},
+        {"48000", "Normal", standin::Dsp::overrun, 48000, 1440, 0, 2048},  // of 2880, in two Writes
         {"11025", "Normal", standin::Dsp::negative, 11025, 330, 0, 0},
     };
     for (const auto& c : cases) {
