@@ -277,7 +277,7 @@ void Unload() {
 void UnloadModule() {
     Unload();
     if (plugin == nullptr) return;
-    FreeModule(moduleInstance);
+    ReleaseModule(moduleInstance);
     plugin = nullptr;
     moduleInstance = nullptr;
 }

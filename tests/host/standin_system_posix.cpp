@@ -31,7 +31,7 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
     return winampGetInModule2;
 }
 
-void FreeModule(HostInstance) {}
+void ReleaseModule(HostInstance) {}
 
 HostWindow StartMainWindow(MessageCounter counter) {
     messageCounter = counter;

@@ -49,7 +49,7 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
         reinterpret_cast<void*>(GetProcAddress(module, "winampGetInModule2")));
 }
 
-void FreeModule(HostInstance instance) { FreeLibrary(static_cast<HMODULE>(instance)); }
+void ReleaseModule(HostInstance instance) { FreeLibrary(static_cast<HMODULE>(instance)); }
 
 HostWindow StartMainWindow(MessageCounter counter) {
     messageCounter = counter;
