@@ -6,6 +6,11 @@
 // with one atomic exchange between blocks) and the auto-reset `wakeEvent`,
 // which is also the thread's sleep. The thread never blocks in the output
 // module: it polls CanWrite and waits on wakeEvent for 10 ms at a time.
+//
+// The thread's handle is kept until the thread has ended: Stop (and Quit)
+// wait on the thread itself, so nothing of the library runs once they have
+// returned, and the host may unload it at once. A thread that ended by
+// itself is reaped by the next Play or Stop.
 #include <cstring>
 
 #include "host/shell.h"
@@ -13,7 +18,6 @@
 #include "player/song.h"
 
 platform::Handle wakeEvent = nullptr;
-platform::Handle doneEvent = nullptr;
 char currentFile[kPathSize] = "";
 volatile int32_t songLengthMs = 0;
 
@@ -31,6 +35,11 @@ constexpr int32_t kMaxBlockFrames = 1440; // 30 ms at 48000 Hz, the highest rate
 // Twice the largest block, for what the host's DSP may add to it.
 constexpr int32_t kPcmBlockFrames = 2 * kMaxBlockFrames;
 constexpr int32_t kBytesPerFrame = 4;      // 16-bit stereo
+// The output's Write takes at most 8,192 bytes at a time; every block of
+// every rate fits, a block a DSP has lengthened may not.
+constexpr int32_t kMaxWriteFrames = 8192 / kBytesPerFrame;
+// The visualisation hooks read this many frames from what they are given.
+constexpr int32_t kVisFrames = 576;
 constexpr uint32_t kPollMs = 10;
 
 // Win32 thread priorities, indexed by the Priority setting (1 ... 5); 0 and 6
@@ -38,14 +47,24 @@ constexpr uint32_t kPollMs = 10;
 constexpr int threadPriorityMap[] = {-15, -2, -1, 0, 1, 2, 15};
 
 volatile int32_t requestBits = 0;
-volatile int32_t playFree = 1;  // 1 while no song is in play
-volatile int32_t stopFree = 1;  // 1 while no Stop runs
+volatile int32_t playFree = 1;    // 1 while no song is in play
+volatile int32_t stopFree = 1;    // 1 while no Stop runs
+volatile int32_t threadFree = 1;  // 1 while nobody uses decodeThread
 volatile int32_t seekTargetMs = 0;
 volatile int32_t paused = 0;
+
+// The decode thread's handle, from its start until it is reaped; null when
+// there is none. Read and written only while holding threadFree.
+platform::ThreadHandle decodeThread = nullptr;
+
+// The rate the output was opened with, Hz: written by Play before the thread
+// starts, read by the thread.
+int32_t songRate = 0;
 
 // Used by the decode thread alone.
 int32_t blockTimeMs = 0;
 int16_t pcmBlock[2 * kPcmBlockFrames];
+int16_t visBlock[2 * kVisFrames];  // the latest kVisFrames frames rendered, oldest first
 
 Out_Module* Output() { return inModule.outMod; }
 
@@ -57,6 +76,41 @@ void MakeRequest(int bit) {
 
 void DeInitVisualisation() {
     if (inModule.SAVSADeInit != nullptr) inModule.SAVSADeInit();
+}
+
+void TakeWord(volatile int32_t* word) {
+    while (platform::AtomicExchange(word, 0) != 1) platform::Sleep(1);
+}
+
+void GiveWord(volatile int32_t* word) { platform::AtomicExchange(word, 1); }
+
+// Closes the decode thread's handle once the thread has ended, waiting up to
+// `waitMs` for that. True when no thread is left; `*hadThread` tells whether
+// there was one.
+bool ReapThread(uint32_t waitMs, bool* hadThread) {
+    TakeWord(&threadFree);
+    *hadThread = decodeThread != nullptr;
+    if (decodeThread != nullptr && platform::WaitForThread(decodeThread, waitMs) == platform::kWaitObject0) {
+        platform::CloseThread(decodeThread);
+        decodeThread = nullptr;
+    }
+    const bool gone = decodeThread == nullptr;
+    GiveWord(&threadFree);
+    return gone;
+}
+
+// The block as the visualisation sees it: at least kVisFrames frames, the
+// block preceded by the end of the ones before it (silence before the
+// first). Sets `*timestampMs` to the time of the first frame given.
+int16_t* VisualisationBlock(int32_t frames, int32_t rate, int32_t* timestampMs) {
+    *timestampMs = blockTimeMs;
+    if (frames >= kVisFrames) return pcmBlock;
+    const int32_t kept = kVisFrames - frames;
+    std::memmove(visBlock, visBlock + 2 * frames, kBytesPerFrame * static_cast<size_t>(kept));
+    std::memcpy(visBlock + 2 * kept, pcmBlock, kBytesPerFrame * static_cast<size_t>(frames));
+    const int32_t earlierMs = blockTimeMs - kept * 1000 / rate;
+    *timestampMs = earlierMs > 0 ? earlierMs : 0;
+    return visBlock;
 }
 
 // Waits until the output can take `bytes`, or a request arrives; returns the
@@ -73,9 +127,12 @@ int32_t WaitForRoom(int32_t bytes) {
 
 // Lets the output play out what it holds. 0 when it has, else the request
 // that came first, always with the stop bit: a seek here ends as a stop.
+// CanWrite comes before every IsPlaying: some outputs move their buffer on
+// only when asked for room.
 int32_t Drain() {
     uint32_t wait = platform::WaitForSingleObject(wakeEvent, 0);
     while (wait == platform::kWaitTimeout) {
+        Output()->CanWrite();
         if (Output()->IsPlaying() == 0) return 0;
         wait = platform::WaitForSingleObject(wakeEvent, kPollMs);
     }
@@ -92,15 +149,11 @@ int32_t ClampPriorityIndex(int32_t index) {
 uint32_t DecodeThread(void* argument) {
     GymPlayer* player = static_cast<GymPlayer*>(argument);
     const PlayerOps& ops = player->ops;
-    platform::AtomicExchange(&paused, 0);
-    platform::AtomicExchange(&requestBits, 0);
-    platform::ResetEvent(wakeEvent);
-    platform::ResetEvent(doneEvent);
-
-    const int32_t rate = ops.sampleRate(player);
+    const int32_t rate = songRate;
     int32_t frames = rate * kBlockMs / 1000;
     if (frames > kMaxBlockFrames) frames = kMaxBlockFrames;
     if (frames < 0) frames = 0;
+    std::memset(visBlock, 0, sizeof visBlock);
     platform::SetThreadPriority(threadPriorityMap[ClampPriorityIndex(ops.threadPriority(player))]);
     ops.start(player);
 
@@ -116,8 +169,10 @@ uint32_t DecodeThread(void* argument) {
             lastLoops = loops;
         }
         ops.render(player, pcmBlock, frames);
-        if (inModule.SAAddPCMData != nullptr) inModule.SAAddPCMData(pcmBlock, 2, 16, blockTimeMs);
-        if (inModule.VSAAddPCMData != nullptr) inModule.VSAAddPCMData(pcmBlock, 2, 16, blockTimeMs);
+        int32_t visMs = 0;
+        int16_t* vis = VisualisationBlock(frames, rate, &visMs);
+        if (inModule.SAAddPCMData != nullptr) inModule.SAAddPCMData(vis, 2, 16, visMs);
+        if (inModule.VSAAddPCMData != nullptr) inModule.VSAAddPCMData(vis, 2, 16, visMs);
 
         int32_t n = frames;
         if (inModule.dsp_isactive != nullptr && inModule.dsp_isactive() != 0 &&
@@ -128,21 +183,31 @@ uint32_t DecodeThread(void* argument) {
             if (n < 0) n = 0;
             if (n > kPcmBlockFrames) n = kPcmBlockFrames;
         }
-        const int32_t bytes = kBytesPerFrame * n;
 
-        req = WaitForRoom(bytes);
+        // In pieces the output takes, each after its own wait; a block of
+        // no frames still waits once, so requests are seen.
+        int32_t done = 0;
+        do {
+            const int32_t piece = n - done < kMaxWriteFrames ? n - done : kMaxWriteFrames;
+            const int32_t bytes = kBytesPerFrame * piece;
+            req = WaitForRoom(bytes);
+            if ((req & kStopMask) != 0) break;
+            if ((req & REQUEST_SEEK) != 0) {
+                // The rest of the block is dropped; all of it was shown to
+                // the visualisation. A newer target stored meanwhile is kept.
+                const int32_t target = platform::AtomicRead(&seekTargetMs);
+                out->Flush(target);
+                ops.seek(player, target);
+                platform::AtomicCompareExchange(&seekTargetMs, 0, target);
+                req = 0;
+                break;
+            }
+            if (out->CanWrite() >= bytes) {
+                out->Write(reinterpret_cast<char*>(pcmBlock + 2 * done), bytes);
+            }
+            done += piece;
+        } while (done < n);
         if ((req & kStopMask) != 0) break;
-        if ((req & REQUEST_SEEK) != 0) {
-            // The block just rendered is dropped: it was only shown to the
-            // visualisation. A newer target stored meanwhile is kept.
-            const int32_t target = platform::AtomicRead(&seekTargetMs);
-            out->Flush(target);
-            ops.seek(player, target);
-            platform::AtomicCompareExchange(&seekTargetMs, 0, target);
-            req = 0;
-        } else if (out->CanWrite() >= bytes) {
-            out->Write(reinterpret_cast<char*>(pcmBlock), bytes);
-        }
         drain = ops.isRunning(player) == 0;
     }
     if (drain) req = Drain();
@@ -153,7 +218,6 @@ uint32_t DecodeThread(void* argument) {
         platform::PostMessageA(inModule.hMainWindow, kEndOfFileMessage, 0, 0);
     }
     platform::AtomicExchange(&playFree, 1);
-    platform::SetEvent(doneEvent);
     return 0;
 }
 
@@ -174,6 +238,9 @@ bool RememberPath(const char* path) {
 // in play, the output cannot be opened, or the decode thread cannot run.
 int Play(const char* file) {
     if (platform::AtomicExchange(&playFree, 0) != 1) return 1;
+    // A song that played out leaves its thread ending or ended.
+    bool hadThread = false;
+    while (!ReapThread(kPollMs, &hadThread)) {}
     if (file == nullptr || !RememberPath(file)) {
         platform::AtomicExchange(&playFree, 1);
         return -1;
@@ -201,8 +268,18 @@ int Play(const char* file) {
     if (inModule.VSASetInfo != nullptr) inModule.VSASetInfo(rate, 2);
     out->SetVolume(-666);
 
-    if (wakeEvent != nullptr && doneEvent != nullptr &&
-        platform::StartDetachedThread(DecodeThread, player)) {
+    // Whatever was asked before this song is forgotten; a request or a pause
+    // made from now on, even before the thread runs, is kept.
+    platform::AtomicExchange(&paused, 0);
+    platform::AtomicExchange(&requestBits, 0);
+    platform::ResetEvent(wakeEvent);
+    songRate = rate;
+    platform::ThreadHandle thread =
+        wakeEvent != nullptr ? platform::StartThread(DecodeThread, player) : nullptr;
+    if (thread != nullptr) {
+        TakeWord(&threadFree);
+        decodeThread = thread;
+        GiveWord(&threadFree);
         return 0;
     }
     // No thread can run: undo everything, as if the song had never started.
@@ -213,14 +290,22 @@ int Play(const char* file) {
     return 1;
 }
 
+void EndDecodeThread() {
+    for (;;) {
+        // A song is in play until its thread gives playFree back; a Play may
+        // hold it before its thread has started.
+        const bool inPlay = platform::AtomicRead(&playFree) == 0;
+        if (inPlay) MakeRequest(kStopBit);
+        bool hadThread = false;
+        const bool gone = ReapThread(kPollMs, &hadThread);
+        if (gone && !inPlay) return;
+        if (!hadThread) platform::Sleep(kPollMs);
+    }
+}
+
 void Stop() {
     if (platform::AtomicExchange(&stopFree, 0) != 1) return;
-    while (platform::AtomicRead(&playFree) == 0) {
-        MakeRequest(kStopBit);
-        if (platform::WaitForSingleObject(doneEvent, kPollMs) == platform::kWaitFailed) {
-            platform::Sleep(kPollMs);
-        }
-    }
+    EndDecodeThread();
     if (Output() != nullptr) Output()->Close();
     DeInitVisualisation();
     platform::AtomicExchange(&stopFree, 1);

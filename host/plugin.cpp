@@ -15,15 +15,15 @@ const char kFileExtensions[] =
 
 void Init() {
     wakeEvent = platform::CreateEventA(false, false);
-    doneEvent = platform::CreateEventA(true, true);
     LoadSettings(inModule.hDllInstance);
 }
 
+// A host may unload the library right after Quit: a song still in play
+// (Quit without Stop) has its thread ended first.
 void Quit() {
+    EndDecodeThread();
     if (wakeEvent != nullptr) platform::CloseHandle(wakeEvent);
     wakeEvent = nullptr;
-    if (doneEvent != nullptr) platform::CloseHandle(doneEvent);
-    doneEvent = nullptr;
 }
 
 int InfoBox(const char*, HostWindow) { return 0; }

@@ -23,9 +23,9 @@ constexpr int kPathSize = 260;  // paths and the settings path, terminator inclu
 void GetFileInfo(const char* file, char* title, int* lengthMs);
 
 // --- playback (playback.cpp) ---------------------------------------------------
-// Events of the decode thread; null when their creation failed or after Quit.
-extern platform::Handle wakeEvent;  // auto-reset: a request is pending
-extern platform::Handle doneEvent;  // manual-reset: no decode thread runs
+// The decode thread's event, auto-reset: a request is pending. Null when its
+// creation failed, and after Quit.
+extern platform::Handle wakeEvent;
 
 // The song last given to Play (empty before the first). Read and written only
 // while holding the file-information word (AcquireInfo/ReleaseInfo).
@@ -37,6 +37,10 @@ void ReleaseInfo();
 
 int Play(const char* file);
 void Stop();
+// Asks the decode thread to stop, if one runs, and waits until it has ended
+// and its handle is closed (also one that ended by itself). The output is
+// left as it is. Stop and Quit both end with no thread of the library left.
+void EndDecodeThread();
 void Pause();
 void UnPause();
 int IsPaused();

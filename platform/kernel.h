@@ -20,10 +20,18 @@
 //                                             previous value
 //   AtomicRead                                the current value
 // Threads:
-//   StartDetachedThread(proc, argument)       runs proc(argument) on a new
+//   StartThread(proc, argument)               runs proc(argument) on a new
 //                                             thread with the default stack;
-//                                             nobody keeps or joins it. False
-//                                             when no thread could be started.
+//                                             its handle, kept until
+//                                             CloseThread, or null when no
+//                                             thread could be started
+//   WaitForThread(thread, ms)                 kWaitObject0 once the thread
+//                                             has ended (nothing of it runs
+//                                             any more), else kWaitTimeout
+//                                             after ms (kWaitFailed for a
+//                                             null handle)
+//   CloseThread(thread)                       frees the handle of an ended
+//                                             thread (POSIX: joins it)
 //   SetThreadPriority(priority)               the calling thread's priority,
 //                                             -15 ... 15 as Win32 numbers them
 //   GetThreadPriority()                       the calling thread's priority
@@ -73,7 +81,10 @@ int32_t AtomicCompareExchange(volatile int32_t* word, int32_t value, int32_t exp
 int32_t AtomicRead(const volatile int32_t* word);
 
 using ThreadProc = uint32_t (*)(void* argument);
-bool StartDetachedThread(ThreadProc proc, void* argument);
+using ThreadHandle = void*;  // a started thread; null = none
+ThreadHandle StartThread(ThreadProc proc, void* argument);
+uint32_t WaitForThread(ThreadHandle thread, uint32_t milliseconds);
+bool CloseThread(ThreadHandle thread);
 bool SetThreadPriority(int priority);
 int GetThreadPriority();
 void Sleep(uint32_t milliseconds);
@@ -87,8 +98,13 @@ uint32_t GetFullPathNameA(const char* path, uint32_t size, char* buffer);
 using PostMessageSink = void (*)(WindowHandle window, uint32_t message, uintptr_t wParam,
                                  intptr_t lParam);
 void SetPostMessageSink(PostMessageSink sink);
-// Makes StartDetachedThread fail (a host out of threads), for tests.
+// Makes StartThread fail (a host out of threads), for tests.
 void FailThreadStarts(bool fail);
+// For tests: each thread lingers this long after its procedure has returned,
+// as a thread does that returns through more code, before it counts as
+// ended; and how many started threads have not ended yet.
+void SlowThreadExits(uint32_t milliseconds);
+int LiveThreads();
 #endif
 
 }  // namespace platform

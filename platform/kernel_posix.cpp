@@ -1,5 +1,6 @@
 // Portable twins of the kernel services: events on a mutex and a condition
-// variable, words through the compiler's atomic built-ins, detached pthreads.
+// variable, words through the compiler's atomic built-ins, joinable pthreads
+// whose end is signalled like an event's.
 #include "platform/kernel.h"
 
 #include <pthread.h>
@@ -30,17 +31,33 @@ Event* AsEvent(Handle event) { return static_cast<Event*>(event); }
 
 std::atomic<PostMessageSink> postMessageSink{nullptr};
 std::atomic<bool> threadStartsFail{false};
+std::atomic<uint32_t> threadExitMs{0};
+std::atomic<int> liveThreads{0};
 thread_local int threadPriority = 0;
 
-struct ThreadStart {
+// A started thread; the handle is this record, freed by CloseThread.
+struct Thread {
+    pthread_t id;
     ThreadProc proc;
     void* argument;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool ended = false;  // the procedure has returned and the thread is leaving
 };
 
+Thread* AsThread(ThreadHandle thread) { return static_cast<Thread*>(thread); }
+
 void* ThreadEntry(void* parameter) {
-    ThreadStart start = *static_cast<ThreadStart*>(parameter);
-    delete static_cast<ThreadStart*>(parameter);
-    start.proc(start.argument);
+    Thread* thread = static_cast<Thread*>(parameter);
+    thread->proc(thread->argument);
+    const uint32_t lingerMs = threadExitMs.load();
+    if (lingerMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(lingerMs));
+    liveThreads.fetch_sub(1);
+    // Notified under the lock; the record outlives this call, since
+    // CloseThread joins before freeing it.
+    std::lock_guard<std::mutex> hold(thread->lock);
+    thread->ended = true;
+    thread->changed.notify_all();
     return nullptr;
 }
 
@@ -126,24 +143,38 @@ int32_t AtomicCompareExchange(volatile int32_t* word, int32_t value, int32_t exp
 
 int32_t AtomicRead(const volatile int32_t* word) { return __atomic_load_n(word, __ATOMIC_SEQ_CST); }
 
-bool StartDetachedThread(ThreadProc proc, void* argument) {
-    if (threadStartsFail.load()) return false;
-    ThreadStart* start = new (std::nothrow) ThreadStart{proc, argument};
-    if (start == nullptr) return false;
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) {
-        delete start;
-        return false;
+ThreadHandle StartThread(ThreadProc proc, void* argument) {
+    if (threadStartsFail.load()) return nullptr;
+    Thread* thread = new (std::nothrow) Thread;
+    if (thread == nullptr) return nullptr;
+    thread->proc = proc;
+    thread->argument = argument;
+    liveThreads.fetch_add(1);
+    if (pthread_create(&thread->id, nullptr, ThreadEntry, thread) != 0) {
+        liveThreads.fetch_sub(1);
+        delete thread;
+        return nullptr;
     }
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int error = pthread_create(&thread, &attributes, ThreadEntry, start);
-    pthread_attr_destroy(&attributes);
-    if (error != 0) {
-        delete start;
-        return false;
-    }
-    return true;
+    return thread;
+}
+
+uint32_t WaitForThread(ThreadHandle handle, uint32_t milliseconds) {
+    Thread* thread = AsThread(handle);
+    if (thread == nullptr) return kWaitFailed;
+    std::unique_lock<std::mutex> hold(thread->lock);
+    bool ended = milliseconds == 0
+                     ? thread->ended
+                     : thread->changed.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                                                [thread] { return thread->ended; });
+    return ended ? kWaitObject0 : kWaitTimeout;
+}
+
+bool CloseThread(ThreadHandle handle) {
+    Thread* thread = AsThread(handle);
+    if (thread == nullptr) return false;
+    const bool joined = pthread_join(thread->id, nullptr) == 0;
+    delete thread;
+    return joined;
 }
 
 // Priorities are recorded, not applied: an ordinary user may not raise them.
@@ -168,6 +199,10 @@ bool PostMessageA(WindowHandle window, uint32_t message, uintptr_t wParam, intpt
 void SetPostMessageSink(PostMessageSink sink) { postMessageSink.store(sink); }
 
 void FailThreadStarts(bool fail) { threadStartsFail.store(fail); }
+
+void SlowThreadExits(uint32_t milliseconds) { threadExitMs.store(milliseconds); }
+
+int LiveThreads() { return liveThreads.load(); }
 
 uint32_t GetModuleFileNameA(InstanceHandle instance, char* buffer, uint32_t size) {
     if (instance != nullptr) return CopyCut(static_cast<const char*>(instance), buffer, size);

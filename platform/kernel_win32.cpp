@@ -58,18 +58,23 @@ DWORD WINAPI ThreadEntry(LPVOID parameter) {
 
 }  // namespace
 
-bool StartDetachedThread(ThreadProc proc, void* argument) {
+ThreadHandle StartThread(ThreadProc proc, void* argument) {
     ThreadStart* start = new (std::nothrow) ThreadStart{proc, argument};
-    if (start == nullptr) return false;
+    if (start == nullptr) return nullptr;
     DWORD id = 0;
     HANDLE thread = ::CreateThread(nullptr, 0, ThreadEntry, start, 0, &id);
-    if (thread == nullptr) {
-        delete start;
-        return false;
-    }
-    ::CloseHandle(thread);
-    return true;
+    if (thread == nullptr) delete start;
+    return thread;
 }
+
+// A thread's handle is signalled once the thread has left the process's
+// code, its DLL detach notifications included.
+uint32_t WaitForThread(ThreadHandle thread, uint32_t milliseconds) {
+    if (thread == nullptr) return kWaitFailed;
+    return ::WaitForSingleObject(thread, milliseconds);
+}
+
+bool CloseThread(ThreadHandle thread) { return thread != nullptr && ::CloseHandle(thread) != 0; }
 
 bool SetThreadPriority(int priority) {
     return ::SetThreadPriority(::GetCurrentThread(), priority) != 0;

@@ -388,6 +388,37 @@ TEST_P(Dialogs, RandomUserActions) {
     EXPECT_EQ(standin::WritesAfterStop(), 0);
 }
 
+// The sheet whose OK the output's Open presses: a user confirming a new
+// Frequency while the host starts a song.
+Sheet* sheetToConfirm = nullptr;
+void ConfirmTheSheet() {
+    if (sheetToConfirm != nullptr) sheetToConfirm->Close(true);
+    sheetToConfirm = nullptr;
+}
+
+// The new rate waits for the next song: this one plays at the rate its
+// output was opened with.
+TEST_P(Dialogs, FrequencyConfirmedDuringPlayWaitsForTheNextSong) {
+    Sheet sheet(GetParam());
+    ASSERT_TRUE(sheet.IsOpen());
+    sheet.Select(kFrequency, "11025");
+    sheetToConfirm = &sheet;
+    standin::Settings().onOpen = ConfirmTheSheet;
+    ASSERT_EQ(standin::Play(shelltest::ShortSong()), 0);
+    standin::Settings().onOpen = nullptr;
+    ASSERT_TRUE(standin::WaitUntil([] { return standin::EndOfFiles() == 1; }, 5000));
+    standin::Stop();
+    EXPECT_EQ(IniValue("Frequency"), "11025");
+    int writes = 0;
+    for (const standin::Record& r : standin::Calls()) {
+        if (r.call == Call::open) EXPECT_EQ(r.a, 44100);
+        if (r.call == Call::setInfo) EXPECT_EQ(r.b, 44);
+        if (r.call == Call::write) EXPECT_EQ(r.a, 1323 * 4);
+        writes += r.call == Call::write ? 1 : 0;
+    }
+    EXPECT_EQ(writes, 34);  // 1 s at 44100 Hz
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, Dialogs, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Japanese" : "English");

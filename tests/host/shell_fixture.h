@@ -9,6 +9,9 @@
 
 #include "song_builder.h"
 #include "tests/host/standin_host.h"
+#ifndef _WIN32
+#include "platform/kernel.h"
+#endif
 
 namespace shelltest {
 
@@ -63,13 +66,25 @@ protected:
         knobs.openFails = false;
         knobs.dsp = standin::Dsp::none;
         knobs.holdHooks = false;
+        knobs.canWritesToPlayOut = 0;
+        knobs.strictWrites = false;
+        knobs.onOpen = nullptr;
         ASSERT_TRUE(standin::Load(iniText));
         standin::Clear();
     }
     void SetUp() override { LoadWith(nullptr); }
+    // Also puts back what a test may have changed and left so by failing,
+    // so that the next test starts as every test does.
     void TearDown() override {
+        standin::Settings().holdHooks = false;
         standin::Stop();
         standin::Unload();
+        if (standin::Loaded()) standin::Plugin().hMainWindow = standin::MainWindow();
+        standin::Settings().onOpen = nullptr;
+#ifndef _WIN32
+        platform::FailThreadStarts(false);
+        platform::SlowThreadExits(0);
+#endif
     }
     static bool WaitFor(standin::Call call, int count, int timeoutMs = 5000) {
         return standin::WaitUntil([&] { return standin::Count(call) >= count; }, timeoutMs);

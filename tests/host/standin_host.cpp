@@ -23,8 +23,11 @@ std::mutex lock;                       // guards everything below
 Clock::time_point loadTime = Clock::now();
 std::vector<Record> calls;
 std::vector<int16_t> pcm;
+std::vector<std::vector<int16_t>> visPcm;
 int endOfFiles = 0;
 int writesAfterStop = 0;
+int oversizeWrites = 0;
+int canWritesSinceWrite = 0;
 bool stopReturned = false;
 
 // The output's state.
@@ -35,7 +38,9 @@ Clock::time_point lastWrite;
 int flushBaseMs = 0;
 
 Knobs knobs;
-In_Module* plugin = nullptr;
+In_Module* plugin = nullptr;  // null before the first Load and after UnloadModule
+HostInstance moduleInstance = nullptr;
+HostWindow mainWindow = nullptr;
 std::string modulePath;
 std::string iniPath;
 bool initialised = false;  // Init called and no Quit since
@@ -64,6 +69,7 @@ int64_t PlayedBytes(Clock::time_point now) {
 
 int OutOpen(int rate, int channels, int bits, int bufferLenMs, int prebufferMs) {
     Log(Call::open, rate, channels, bits, bufferLenMs + prebufferMs);
+    if (void (*hook)() = knobs.onOpen.load()) hook();
     if (knobs.openFails.load()) return -1;
     std::lock_guard<std::mutex> hold(lock);
     outputRate = rate;
@@ -79,6 +85,11 @@ int OutWrite(char* buffer, int bytes) {
     Log(Call::write, bytes);
     std::lock_guard<std::mutex> hold(lock);
     if (stopReturned) ++writesAfterStop;
+    if (knobs.strictWrites.load() && bytes > kMaxWriteBytes) {
+        ++oversizeWrites;
+        return 0;
+    }
+    canWritesSinceWrite = 0;
     const int16_t* samples = reinterpret_cast<const int16_t*>(buffer);
     pcm.insert(pcm.end(), samples, samples + bytes / 2);
     const Clock::time_point now = Clock::now();
@@ -93,20 +104,33 @@ int OutWrite(char* buffer, int bytes) {
 
 int OutCanWrite() {
     const int knob = knobs.canWriteBytes.load();
-    if (!knobs.realtime.load()) return knob >= 0 ? knob : kInstantRoom;
     std::lock_guard<std::mutex> hold(lock);
-    const int64_t held = writtenBytes - PlayedBytes(Clock::now());
-    int64_t room = BytesPerSecond() * kBufferMs / 1000 - held;
-    if (room < 0) room = 0;
+    ++canWritesSinceWrite;
+    int64_t room = kInstantRoom;
+    if (knobs.realtime.load()) {
+        const int64_t held = writtenBytes - PlayedBytes(Clock::now());
+        room = BytesPerSecond() * kBufferMs / 1000 - held;
+        if (room < 0) room = 0;
+    }
     if (knob >= 0 && knob < room) room = knob;
+    if (knobs.strictWrites.load() && room > kMaxWriteBytes) room = kMaxWriteBytes;
     return static_cast<int>(room);
 }
 
 int OutIsPlaying() {
-    std::lock_guard<std::mutex> hold(lock);
-    const Clock::time_point now = Clock::now();
-    if (knobs.realtime.load()) return PlayedBytes(now) < writtenBytes ? 1 : 0;
-    return now - lastWrite < std::chrono::milliseconds(knobs.drainMs.load()) ? 1 : 0;
+    int playing = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        const Clock::time_point now = Clock::now();
+        if (knobs.realtime.load()) {
+            playing = PlayedBytes(now) < writtenBytes ? 1 : 0;
+        } else {
+            playing = now - lastWrite < std::chrono::milliseconds(knobs.drainMs.load()) ||
+                      canWritesSinceWrite < knobs.canWritesToPlayOut.load();
+        }
+    }
+    if (playing == 0) Log(Call::playedOut);
+    return playing;
 }
 
 int OutPause(int pause) {
@@ -151,8 +175,13 @@ void HookSetInfo(int bitrate, int kHz, int channels, int synched) {
 }
 void HookSAVSAInit(int latency, int rate) { Log(Call::savsaInit, latency, rate); }
 void HookSAVSADeInit() { Log(Call::savsaDeInit); }
-void HookSAAddPCMData(void*, int channels, int bits, int timestamp) {
+void HookSAAddPCMData(void* data, int channels, int bits, int timestamp) {
     Log(Call::saAddPcm, channels, bits, timestamp);
+    {
+        const int16_t* samples = static_cast<const int16_t*>(data);
+        std::lock_guard<std::mutex> hold(lock);
+        visPcm.emplace_back(samples, samples + 2 * kVisFrames);
+    }
     for (int waited = 0; knobs.holdHooks.load() && waited < 10000; waited += 1) {
         knobs.hookHeld = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -200,13 +229,15 @@ void CountEndOfFile() {
 
 bool Load(const char* iniText) {
     if (plugin == nullptr) {
-        modulePath = PreparePluginFolder();
+        if (modulePath.empty()) modulePath = PreparePluginFolder();
         HostInstance instance = nullptr;
         In_Module* (*get)() = LoadModule(modulePath, &instance);
         if (get == nullptr) return false;
         plugin = get();
         if (plugin == nullptr) return false;
-        plugin->hMainWindow = StartMainWindow(CountEndOfFile);
+        moduleInstance = instance;
+        if (mainWindow == nullptr) mainWindow = StartMainWindow(CountEndOfFile);
+        plugin->hMainWindow = mainWindow;
         plugin->hDllInstance = instance;
         plugin->SAVSAInit = HookSAVSAInit;
         plugin->SAVSADeInit = HookSAVSADeInit;
@@ -243,7 +274,17 @@ void Unload() {
     initialised = false;
 }
 
+void UnloadModule() {
+    Unload();
+    if (plugin == nullptr) return;
+    ReleaseModule(moduleInstance);
+    plugin = nullptr;
+    moduleInstance = nullptr;
+}
+
 In_Module& Plugin() { return *plugin; }
+bool Loaded() { return plugin != nullptr; }
+HostWindow MainWindow() { return mainWindow; }
 Knobs& Settings() { return knobs; }
 std::string IniPath() { return iniPath; }
 
@@ -268,7 +309,7 @@ int Play(const std::string& path) {
 }
 
 void Stop() {
-    plugin->Stop();
+    if (plugin != nullptr) plugin->Stop();
     std::lock_guard<std::mutex> hold(lock);
     stopReturned = true;
 }
@@ -287,8 +328,20 @@ void Clear() {
     std::lock_guard<std::mutex> hold(lock);
     calls.clear();
     pcm.clear();
+    visPcm.clear();
     endOfFiles = 0;
     writesAfterStop = 0;
+    oversizeWrites = 0;
+}
+
+std::vector<std::vector<int16_t>> VisPcm() {
+    std::lock_guard<std::mutex> hold(lock);
+    return visPcm;
+}
+
+int OversizeWrites() {
+    std::lock_guard<std::mutex> hold(lock);
+    return oversizeWrites;
 }
 
 int EndOfFiles() {

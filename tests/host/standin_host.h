@@ -9,6 +9,11 @@
 // changes the frame count. Every call is logged with its time, arguments and
 // the calling thread's priority.
 //
+// Hostile modes, as outputs and hosts in the field behave: an output that
+// plays on only while it is asked for room, one that takes no Write above
+// 8,192 bytes, a host that does something of its own inside Open (such as
+// an OK on the settings page), and unloading the module after Quit.
+//
 // The plug-in gets a private folder of its own (its plugin.ini lives there),
 // so test programs running side by side do not share settings.
 #pragma once
@@ -43,12 +48,24 @@ struct Knobs {
     // Each record notes its thread's priority (under Wine a round trip to the
     // server on every call, so timings turn it off).
     std::atomic<bool> notePriority{true};
+    // Instant mode: once written, the output sounds on until CanWrite has
+    // been called this often since the last Write (0: not so).
+    std::atomic<int> canWritesToPlayOut{0};
+    // CanWrite reports at most 8,192 bytes, and a longer Write is refused:
+    // counted, not played.
+    std::atomic<bool> strictWrites{false};
+    // Called inside the output's Open, after it has been logged.
+    std::atomic<void (*)()> onOpen{nullptr};
 };
+
+constexpr int kMaxWriteBytes = 8192;  // what the output interface promises
+constexpr int kVisFrames = 576;       // what the visualisation hooks read
 
 enum class Call {
     open, close, write, flush, outPause, outSetVolume, outSetPan,
     setInfo, savsaInit, savsaDeInit, saAddPcm, vsaAddPcm, vsaSetInfo, dspDoSamples,
     endOfFile,
+    playedOut,  // IsPlaying answered 0 after a Write: the output has played everything
 };
 
 struct Record {
@@ -66,8 +83,13 @@ bool Load(const char* iniText);
 void Reinit();
 // Quit. The module stays loaded; Load calls Init again.
 void Unload();
+// Quit, then unloads the module at once (win32: FreeLibrary; natively the
+// shell stays linked). The next Load loads it afresh.
+void UnloadModule();
 
 In_Module& Plugin();
+bool Loaded();            // the module is loaded (false after UnloadModule)
+HostWindow MainWindow();  // the host's main window, the record's hMainWindow
 Knobs& Settings();
 std::string IniPath();       // the plug-in's plugin.ini
 std::string ReadIni();       // its text, empty when there is none
@@ -80,6 +102,10 @@ void Stop();
 
 std::vector<Record> Calls();
 std::vector<int16_t> Pcm();       // every sample written since the last Clear
+// The kVisFrames frames SAAddPCMData was given, one entry per call since the
+// last Clear.
+std::vector<std::vector<int16_t>> VisPcm();
+int OversizeWrites();             // Writes refused in strict mode since the last Clear
 void Clear();                     // forgets calls, PCM and end-of-file messages
 int EndOfFiles();                 // end-of-file messages the main window got
 int WritesAfterStop();

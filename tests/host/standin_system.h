@@ -15,6 +15,8 @@ using MessageCounter = void (*)();
 // `*instance`; null when either fails. Natively, the linked shell's export,
 // and `*instance` is `path` itself (the shell reads it as its own path).
 In_Module* (*LoadModule(const std::string& path, HostInstance* instance))();
+// Unloads what LoadModule loaded (natively nothing: the shell is linked).
+void ReleaseModule(HostInstance instance);
 // A main window whose end-of-file messages call `counter` (win32: a real
 // window on a thread of its own with a message loop).
 HostWindow StartMainWindow(MessageCounter counter);

@@ -31,6 +31,8 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
     return winampGetInModule2;
 }
 
+void ReleaseModule(HostInstance) {}
+
 HostWindow StartMainWindow(MessageCounter counter) {
     messageCounter = counter;
     platform::SetPostMessageSink(Deliver);

@@ -49,6 +49,8 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
         reinterpret_cast<void*>(GetProcAddress(module, "winampGetInModule2")));
 }
 
+void ReleaseModule(HostInstance instance) { FreeLibrary(static_cast<HMODULE>(instance)); }
+
 HostWindow StartMainWindow(MessageCounter counter) {
     messageCounter = counter;
     windowReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
