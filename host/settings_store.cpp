@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fm/chip.h"
 #include "host/shell.h"
 #include "platform/profile.h"
 #include "platform/text.h"
+#include "player/engine.h"
 #include "player/settings.h"
 
 platform::InstanceHandle dllInstance = nullptr;
@@ -15,8 +15,6 @@ char iniPath[kPathSize] = "";
 
 namespace {
 
-constexpr uint32_t kFmClock = 7670442;     // Hz
-constexpr uint32_t kFmInitialRate = 44100; // Hz; each song re-clocks the chip
 constexpr char kSettingsFile[] = "plugin.ini";
 constexpr uint32_t kIntTextSize = 128;
 
@@ -94,7 +92,7 @@ void SaveMainSettings() {
 }
 
 void SaveVolumeSettings() {
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         WriteIntSetting(row->key, settings.*(row->field));
     }
 }
@@ -102,7 +100,7 @@ void SaveVolumeSettings() {
 void LoadSettings(platform::InstanceHandle instance) {
     dllInstance = instance;
     LocateSettingsFile(instance);
-    fmChip.Initialize(kFmClock, kFmInitialRate, true);
+    PowerOnEngine();
 
     if (!HaveSettingsFile()) {
         ResetSettingsToDefaults();
@@ -116,7 +114,7 @@ void LoadSettings(platform::InstanceHandle instance) {
     settings.loopCount = ReadIntSetting("LoopCount", kDefaultLoopCount);
     settings.fadeoutTime = ReadIntSetting("FadeoutTime", kDefaultFadeoutTime);
     SaveMainSettings();
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         settings.*(row->field) = ReadIntSetting(row->key, row->defaultValue);
     }
     SaveVolumeSettings();

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
@@ -387,7 +388,7 @@ struct Event {
 
 void InitializeEngineOnce() {
     static bool done = false;
-    if (!done) fmChip.Initialize(7670442, 44100, true);
+    if (!done) PowerOnEngine();
     done = true;
 }
 
@@ -403,7 +404,7 @@ std::vector<int16_t> ReferenceSegment(const std::string& song, int32_t frequency
     std::vector<int16_t> out;
     if (player == nullptr) return out;
     const PlayerOps& ops = player->ops;
-    const int32_t frames = ops.sampleRate(player) * 30 / 1000;
+    const int32_t frames = BlockFrames(ops.sampleRate(player));
     std::vector<int16_t> block(2 * static_cast<size_t>(frames));
     ops.start(player);
     size_t next = 0;

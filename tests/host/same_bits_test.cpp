@@ -53,7 +53,7 @@ std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int s
     play::PlayerPtr player = play::Open(path);
     *opens = player != nullptr;
     if (!player) return {};
-    const int32_t block = play::Begin(player.get()) * 30 / 1000;
+    const int32_t block = BlockFrames(play::Begin(player.get()));
     if (seekMs >= 0 && player->ops.isRunning(player.get())) {
         play::Render(player.get(), block);
         player->ops.seek(player.get(), seekMs);

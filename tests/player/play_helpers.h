@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
@@ -34,7 +35,7 @@ using PlayerPtr = std::unique_ptr<GymPlayer, PlayerDeleter>;
 inline void PowerOnChips() {
     fmChip.~FmChip();
     new (&fmChip) FmChip();
-    fmChip.Initialize(7670442, 44100, true);
+    PowerOnEngine();
     psgChip = PsgChip{};
 }
 
@@ -43,7 +44,7 @@ inline void PowerOnChips() {
 // sound as the plug-in does. (Natively the test shares the plug-in's chip;
 // nothing may be playing.)
 inline void ReadyAsTheLoaderLeavesIt() {
-    static const bool chipReady = fmChip.Initialize(7670442, 44100, true);
+    static const bool chipReady = PowerOnEngine();
     (void)chipReady;
     ResetSettingsToDefaults();
 }

@@ -62,7 +62,7 @@ std::vector<std::string> SweptSongs() {
 }
 
 // The host's block: 30 ms.
-int32_t HostBlock(int32_t rate) { return rate * 30 / 1000; }
+int32_t HostBlock(int32_t rate) { return BlockFrames(rate); }
 
 // Sets the settings for a render at the Frequency choice `name`, defaults
 // otherwise.
