@@ -24,27 +24,6 @@ using standin::Call;
 
 constexpr int kSeekMs = 1500;
 
-// Every song of the shared folder outside bad/, and the real logs.
-std::vector<std::string> SharedSongs() {
-    namespace fs = std::filesystem;
-    std::vector<std::string> songs;
-    const std::string shared = TAMBORIL_SHARED_DIR;
-    for (const char* folder : {"/songs", "/corpus/real"}) {
-        std::error_code error;
-        for (const fs::directory_entry& entry : fs::directory_iterator(shared + folder, error)) {
-            const std::string name = entry.path().filename().string();
-            const std::string ext = entry.path().extension().string();
-            if (!entry.is_regular_file() || ext == ".GYI" || ext == ".gyi" || ext == ".tsv" ||
-                ext == ".md") {
-                continue;
-            }
-            songs.push_back(shared + folder + "/" + name);
-        }
-    }
-    std::sort(songs.begin(), songs.end());
-    return songs;
-}
-
 // What the native tool writes for the song: the decode thread's blocks,
 // optionally with a seek made during the first one.
 std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int seekMs, bool* opens) {
@@ -98,7 +77,7 @@ std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* 
 
 TEST_P(SameBits, EverySharedSong) {
     TAMBORIL_NEED_SHARED_SONGS();
-    const std::vector<std::string> songs = SharedSongs();
+    const std::vector<std::string> songs = support::SharedSongs();
     const char* frequency = GetParam();
     LoadWith(Ini(std::string("Frequency=") + frequency + "\r\n").c_str());
     const int32_t code = LookupChoiceValue(frequencyChoices, frequency);

@@ -1,0 +1,63 @@
+// The shared test songs by folder: the good songs and real logs every sweep
+// plays, and the damaged ones. Paths are full and sorted; a folder that is
+// not there lists nothing (TAMBORIL_NEED_SHARED_SONGS says why a test
+// skips).
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace support {
+
+inline std::string SharedPath(const std::string& relative) {
+    return std::string(TAMBORIL_SHARED_DIR) + "/" + relative;
+}
+
+// A name a host hands the plug-in as a song: .gym, .gym.zip, .gym_zip or
+// .dru, in any case. Info files (.GYI), the manifest and notes are not.
+inline bool IsSongName(const std::string& name) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* suffix : {".gym", ".gym.zip", ".gym_zip", ".dru"}) {
+        const std::string ending(suffix);
+        if (lower.size() > ending.size() && lower.compare(lower.size() - ending.size(), ending.size(), ending) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every file of a folder below the shared one, or only the songs.
+inline std::vector<std::string> FilesIn(const std::string& relativeFolder, bool songsOnly) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(SharedPath(relativeFolder), error)) {
+        if (!entry.is_regular_file()) continue;
+        if (songsOnly && !IsSongName(entry.path().filename().string())) continue;
+        files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The good songs (songs/, outside bad/) and the real logs (corpus/real/).
+inline std::vector<std::string> SharedSongs() {
+    std::vector<std::string> songs = FilesIn("songs", true);
+    const std::vector<std::string> real = FilesIn("corpus/real", true);
+    songs.insert(songs.end(), real.begin(), real.end());
+    std::sort(songs.begin(), songs.end());
+    return songs;
+}
+
+// The damaged songs of songs/bad.
+inline std::vector<std::string> DamagedSongs() { return FilesIn("songs/bad", true); }
+
+// Every file of songs/bad, info files included, for what opens anything a
+// host may hand it.
+inline std::vector<std::string> DamagedFiles() { return FilesIn("songs/bad", false); }
+
+}  // namespace support
