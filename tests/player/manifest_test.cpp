@@ -109,3 +109,36 @@ TEST(SharedSongs, EveryRealLogLoads) {
     }
     EXPECT_GE(logs, 7);
 }
+
+namespace {
+
+// The command stream a player was loaded with, its end byte included.
+std::string CommandStream(const GymPlayer* player) {
+    const uint8_t* pos = player->image;
+    for (uint32_t length = CommandLength(*pos); length != 0; length = CommandLength(*pos)) pos += length;
+    return std::string(reinterpret_cast<const char*>(player->image), static_cast<size_t>(pos - player->image) + 1);
+}
+
+}  // namespace
+
+// Every container of a song gives the player the same command stream and
+// loop, which is all the player takes from the loader besides the title; so
+// the sweeps play one form of each.
+TEST(SongForms, EveryContainerLoadsTheSameSong) {
+    TAMBORIL_NEED_SHARED_SONGS();
+    for (const auto& row : support::kContainerFormsTable) {
+        GymPlayer* first = OpenSong(support::SharedPath(row[0]).c_str());
+        ASSERT_NE(first, nullptr) << row[0];
+        const std::string stream = CommandStream(first);
+        EXPECT_GT(stream.size(), 10000u) << row[0];
+        for (int form = 1; form < support::kContainerForms; ++form) {
+            SCOPED_TRACE(row[form]);
+            GymPlayer* player = OpenSong(support::SharedPath(row[form]).c_str());
+            ASSERT_NE(player, nullptr);
+            EXPECT_TRUE(CommandStream(player) == stream) << "another command stream than " << row[0];
+            EXPECT_EQ(player->loopFrame, first->loopFrame) << "another loop than " << row[0];
+            DestroyPlayer(player);
+        }
+        DestroyPlayer(first);
+    }
+}

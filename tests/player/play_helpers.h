@@ -67,7 +67,6 @@ inline PlayerPtr OpenLooped(const std::vector<uint8_t>& stream, uint32_t loopFra
 
 using support::Fnv1a;
 using support::SharedPath;
-using support::SharedSongs;
 
 // sampleRate then start, as the decode thread does; returns the rate.
 inline int32_t Begin(GymPlayer* player) {

@@ -4,8 +4,8 @@
 // pinned in golden/stretch_renders.tsv, a song after another one equals the
 // song alone, and a seek back to the start replays the start.
 //
-// Every song of the shared set outside bad/ and every real log, at every
-// Frequency choice.
+// Every song of the shared set outside bad/ (one form of those that come in
+// several containers) and every real log, at every Frequency choice.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,8 +52,11 @@ constexpr int32_t kPlayBeforeSeekMs = 10000;
 // Attenuation, half-decibels, at which a level's gain is 0.
 constexpr int32_t kSilentLevel = 192;
 
+// Paths below the shared folder, as the goldens name them.
 std::vector<std::string> SweptSongs() {
-    std::vector<std::string> songs = play::SharedSongs();
+    std::vector<std::string> songs;
+    for (const std::string& path : support::OneFormEach(support::SharedSongs()))
+        songs.push_back(support::BelowShared(path));
     if (kFullSweep) return songs;
     std::vector<std::string> quick;
     for (const char* song : kQuickSongs)

@@ -17,6 +17,13 @@ inline std::string SharedPath(const std::string& relative) {
     return std::string(TAMBORIL_SHARED_DIR) + "/" + relative;
 }
 
+// A listed path as it stands below the shared folder ("songs/a.gym"), as
+// the golden tables name songs.
+inline std::string BelowShared(const std::string& path) {
+    const std::string shared = std::string(TAMBORIL_SHARED_DIR) + "/";
+    return path.compare(0, shared.size(), shared) == 0 ? path.substr(shared.size()) : path;
+}
+
 // A name a host hands the plug-in as a song: .gym, .gym.zip, .gym_zip or
 // .dru, in any case. Info files (.GYI), the manifest and notes are not.
 inline bool IsSongName(const std::string& name) {
@@ -51,6 +58,35 @@ inline std::vector<std::string> SharedSongs() {
     songs.insert(songs.end(), real.begin(), real.end());
     std::sort(songs.begin(), songs.end());
     return songs;
+}
+
+// Songs that come in several containers, below the shared folder: a ZIP as
+// .dru and as .gym.zip, a GYMX file stored and compressed, and a plain log
+// with an info file. The loader gives every form of a row the same command
+// stream and loop (SongForms.EveryContainerLoadsTheSameSong), so a sweep that
+// plays songs needs only the first form of each row. (The plain log without
+// an info file has no loop: another song to the player.)
+constexpr int kContainerForms = 5;
+constexpr const char* kContainerFormsTable[][kContainerForms] = {
+    {"songs/song_coral_ascent.dru", "songs/song_coral_ascent.gym.zip", "songs/song_coral_ascent_gymx.gym",
+     "songs/song_coral_ascent_gymx_zlib.gym", "songs/song_coral_ascent_sidecar.gym"},
+    {"songs/song_neon_harbor.dru", "songs/song_neon_harbor.gym.zip", "songs/song_neon_harbor_gymx.gym",
+     "songs/song_neon_harbor_gymx_zlib.gym", "songs/song_neon_harbor_sidecar.gym"},
+};
+
+// `songs` without the forms after the first of each row above.
+inline std::vector<std::string> OneFormEach(const std::vector<std::string>& songs) {
+    std::vector<std::string> kept;
+    for (const std::string& song : songs) {
+        bool laterForm = false;
+        for (const auto& row : kContainerFormsTable) {
+            for (int form = 1; form < kContainerForms; ++form) {
+                laterForm = laterForm || BelowShared(song) == row[form];
+            }
+        }
+        if (!laterForm) kept.push_back(song);
+    }
+    return kept;
 }
 
 // The damaged songs of songs/bad.

@@ -40,6 +40,8 @@ TEST(SongFiles, SongNames) {
         {"a.gymx", false},     {".gym", false},     {"gym", false},
     };
     for (const auto& c : cases) EXPECT_EQ(support::IsSongName(c.name), c.song) << c.name;
+    // Listed paths as the golden tables name them.
+    EXPECT_EQ(support::BelowShared(support::SharedPath("songs/a.gym")), "songs/a.gym");
 }
 
 // Every song the manifest names is listed, good ones among the shared songs
