@@ -45,7 +45,8 @@ inline std::vector<std::string> FilesIn(const std::string& relativeFolder, bool 
     for (const auto& entry : std::filesystem::directory_iterator(SharedPath(relativeFolder), error)) {
         if (!entry.is_regular_file()) continue;
         if (songsOnly && !IsSongName(entry.path().filename().string())) continue;
-        files.push_back(entry.path().string());
+        // Joined with '/' on every system, so that paths compare as written.
+        files.push_back(SharedPath(relativeFolder) + "/" + entry.path().filename().string());
     }
     std::sort(files.begin(), files.end());
     return files;
