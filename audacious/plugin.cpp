@@ -26,15 +26,13 @@
 #include <vector>
 
 #include "audacious/tamboril_audacious.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/song.h"
 
 namespace tamboril_audacious {
 
 namespace {
-
-// The decode thread's block length, ms.
-constexpr int32_t kBlockMs = 30;
 
 std::mutex engineLock;  // held by play() while a song uses the chips
 
@@ -116,7 +114,7 @@ public:
         if (player == nullptr) return false;
         const PlayerOps& ops = player->ops;
         const int32_t rate = ops.sampleRate(player);
-        const int32_t frames = rate * kBlockMs / 1000;
+        const int32_t frames = BlockFrames(rate);
         std::vector<int16_t> block(2 * static_cast<size_t>(frames));
 
         open_audio(FMT_S16_NE, rate, 2);

@@ -7,43 +7,29 @@
 #include <libaudcore/i18n.h>
 #include <libaudcore/runtime.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "audacious/tamboril_audacious.h"
-#include "fm/chip.h"
+#include "player/engine.h"
 #include "player/settings.h"
 
 namespace tamboril_audacious {
 
 namespace {
 
-// The settings loader's one-time initialisation of the FM chip.
-constexpr uint32_t kLoaderClock = 7670442;
-constexpr uint32_t kLoaderRate = 44100;
-
 constexpr const char kFrequencyKey[] = "Frequency";
 constexpr const char kLoopCountKey[] = "LoopCount";
 constexpr const char kFadeoutTimeKey[] = "FadeoutTime";
 
-// Written as the settings loader writes a fresh plugin.ini. The level keys
-// come from volumeKeys, whose defaults are all 0.
-const char* const kConfigDefaults[] = {
-    kFrequencyKey, "55467:FM",
-    kLoopCountKey, "2",
-    kFadeoutTimeKey, "5000",
-    "VolumeFM", "0",
-    "VolumeSSG", "0",
-    "VolumePCM", "0",
-    nullptr,
-};
-
-// What the Windows pages allow: the loop count's and fade-out time's spins,
-// and the mixer spins (a typed level may lie outside, but not here).
-constexpr int kMaxLoopCount = 255;
-constexpr int kMaxFadeoutTime = 32767;
-constexpr int kMinLevel = -20;
-constexpr int kMaxLevel = 60;
+// The configuration's defaults, as the settings loader writes a fresh
+// plugin.ini: key and value, pairs of them, closed by null. Filled once from
+// the player's defaults, before Audacious is handed them.
+constexpr int kNumberTextSize = 16;
+constexpr int kConfigKeyCount = 6;
+char defaultNumberText[kConfigKeyCount][kNumberTextSize];
+const char* configDefaults[2 * kConfigKeyCount + 1];
 
 std::once_flag engineOnce;
 
@@ -58,11 +44,11 @@ const ComboItem frequencyItems[] = {
 
 const PreferencesWidget mixerWidgets[] = {
     WidgetSpin(N_("FM:"), WidgetInt(kConfigSection, "VolumeFM"),
-               {kMinLevel, kMaxLevel, 1, N_("half-dB quieter")}),
+               {kLowestLevel, kHighestLevel, 1, N_("half-dB quieter")}),
     WidgetSpin(N_("SSG:"), WidgetInt(kConfigSection, "VolumeSSG"),
-               {kMinLevel, kMaxLevel, 1, N_("half-dB quieter")}),
+               {kLowestLevel, kHighestLevel, 1, N_("half-dB quieter")}),
     WidgetSpin(N_("PCM:"), WidgetInt(kConfigSection, "VolumePCM"),
-               {kMinLevel, kMaxLevel, 1, N_("half-dB quieter")}),
+               {kLowestLevel, kHighestLevel, 1, N_("half-dB quieter")}),
 };
 
 const PreferencesWidget pageWidgets[] = {
@@ -79,9 +65,28 @@ const PreferencesWidget pageWidgets[] = {
     WidgetLabel(N_("Levels take effect at once.")),
 };
 
+void FillConfigDefaults() {
+    int pair = 0;
+    auto add = [&pair](const char* key, const char* value) {
+        configDefaults[2 * pair] = key;
+        configDefaults[2 * pair + 1] = value;
+        ++pair;
+    };
+    auto addNumber = [&pair, &add](const char* key, int32_t value) {
+        std::snprintf(defaultNumberText[pair], kNumberTextSize, "%d", static_cast<int>(value));
+        add(key, defaultNumberText[pair]);
+    };
+    add(kFrequencyKey, LookupChoiceName(frequencyChoices, kDefaultFrequency, 0));
+    addNumber(kLoopCountKey, kDefaultLoopCount);
+    addNumber(kFadeoutTimeKey, kDefaultFadeoutTime);
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) addNumber(row->key, row->defaultValue);
+    configDefaults[2 * pair] = nullptr;
+}
+
 void InitializeEngine() {
-    fmChip.Initialize(kLoaderClock, kLoaderRate, true);
-    aud_config_set_defaults(kConfigSection, kConfigDefaults);
+    PowerOnEngine();
+    FillConfigDefaults();
+    aud_config_set_defaults(kConfigSection, configDefaults);
     ResetSettingsToDefaults();
     LoadSettingsFromConfig();
 }
@@ -102,7 +107,7 @@ void LoadSettingsFromConfig() {
 }
 
 void LoadLevelsFromConfig() {
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         settings.*(row->field) = aud_get_int(kConfigSection, row->key);
     }
 }

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 
 namespace {
 
-constexpr uint32_t PlayerClock = 3835221;
 constexpr int FramesPerSecond = 60;
 
 uint32_t ChannelAddress(uint32_t base, int channel)
@@ -24,7 +24,7 @@ uint32_t ChannelAddress(uint32_t base, int channel)
 std::unique_ptr<FmChip> MakeChip(uint32_t rate, bool interpolate)
 {
     auto chip = std::make_unique<FmChip>();
-    chip->Initialize(PlayerClock, rate, interpolate);
+    chip->Initialize(kFmSongClock, rate, interpolate);
     chip->WriteRegister(0x29, 0x9F);
     return chip;
 }

@@ -11,24 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "fm/chip.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
 
 namespace {
 
-// The decode thread's block length, ms.
-constexpr int32_t kBlockMs = 30;
-
-// The settings loader's one-time initialisation of the FM chip.
-constexpr uint32_t kLoaderClock = 7670442;
-constexpr uint32_t kLoaderRate = 44100;
-
 std::string SharedPath(const char* relative) { return std::string(TAMBORIL_SHARED_DIR) + "/" + relative; }
 
 void LoadSettings(int32_t frequency) {
-    static const bool chipReady = fmChip.Initialize(kLoaderClock, kLoaderRate, true);
+    static const bool chipReady = PowerOnEngine();
     (void)chipReady;
     ResetSettingsToDefaults();
     settings.frequency = frequency;
@@ -39,7 +32,7 @@ double PlaySong(const std::string& path, std::vector<int16_t>& block) {
     GymPlayer* player = OpenSong(path.c_str());
     if (player == nullptr) return 0;
     const int32_t rate = player->ops.sampleRate(player);
-    const int32_t frames = rate * kBlockMs / 1000;
+    const int32_t frames = BlockFrames(rate);
     block.resize(2 * static_cast<size_t>(frames));
     player->ops.start(player);
     int64_t written = 0;
@@ -79,7 +72,7 @@ void Seek60Seconds(benchmark::State& state) {
         state.SkipWithError(("cannot open " + path).c_str());
         return;
     }
-    const int32_t frames = player->ops.sampleRate(player) * kBlockMs / 1000;
+    const int32_t frames = BlockFrames(player->ops.sampleRate(player));
     std::vector<int16_t> block(2 * static_cast<size_t>(frames));
     for (auto _ : state) {
         state.PauseTiming();

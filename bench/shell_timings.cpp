@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
@@ -143,11 +144,11 @@ double DirectRenderSpeed(const std::string& song) {
     if (player == nullptr) return 0;
     const int32_t rate = player->ops.sampleRate(player);
     player->ops.start(player);
-    std::vector<int16_t> block(2 * static_cast<size_t>(rate) * 30 / 1000);
+    std::vector<int16_t> block(2 * static_cast<size_t>(BlockFrames(rate)));
     double frames = 0;
     while (player->ops.isRunning(player)) {
-        player->ops.render(player, block.data(), rate * 30 / 1000);
-        frames += rate * 30 / 1000;
+        player->ops.render(player, block.data(), BlockFrames(rate));
+        frames += BlockFrames(rate);
     }
     player->ops.destroy(player);
     return frames / rate / (MsSince(start) / 1000);

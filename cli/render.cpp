@@ -44,30 +44,21 @@
 #include <vector>
 
 #include "commands.h"
-#include "fm/chip.h"
 #include "platform/text.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
 
 namespace {
 
-// The settings loader's one-time initialisation of the FM chip.
-constexpr uint32_t kLoaderClock = 7670442;
-constexpr uint32_t kLoaderRate = 44100;
+// The levels go past what the configuration pages' spins offer, as a typed
+// level does: 192 half-decibels of attenuation is where every gain reaches
+// 0, so that a part can be heard alone.
+constexpr int kSilentLevel = 192;
 
-// What the configuration pages allow. Their level spins run from -20 to 60,
-// but a typed level is taken as typed; 192 half-decibels of attenuation is
-// where every gain reaches 0, so that a part can be heard alone.
-constexpr int kMaxLoops = 255;
-constexpr int kMaxFadeMs = 32767;
-constexpr int kMinLevel = -20;
-constexpr int kMaxLevel = 192;
-
-// The decode thread's block length, ms.
-constexpr int32_t kBlockMs = 30;
 // Longest block a render call may be asked for: 10 s at 44100 Hz.
-constexpr int32_t kMaxBlockFrames = 441000;
+constexpr int32_t kMaxCallFrames = 441000;
 
 // Stereo frames converted to little-endian bytes at a time for raw output.
 constexpr int32_t kRawChunkFrames = 2048;
@@ -78,12 +69,12 @@ constexpr uint64_t kFnvPrime = 0x100000001B3ull;
 struct RenderOptions {
     std::vector<std::string> files;
     std::string out;
-    std::string frequency = "55467:FM";
+    std::string frequency = LookupChoiceName(frequencyChoices, kDefaultFrequency, 0);
     int loops = kDefaultLoopCount;
     int fadeMs = kDefaultFadeoutTime;
-    int volumeFm = 0;
-    int volumeSsg = 0;
-    int volumePcm = 0;
+    int volumeFm = kDefaultLevel;
+    int volumeSsg = kDefaultLevel;
+    int volumePcm = kDefaultLevel;
     int seekMs = -1;  // none
     int blockFrames = 0;      // 0 = the host's block, rate x 30 / 1000
     int seekAfterFrames = 0;  // 0 = one block
@@ -238,7 +229,7 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
     }
     const PlayerOps& ops = player->ops;
     const int32_t rate = ops.sampleRate(player);
-    const int32_t blockFrames = options.blockFrames > 0 ? options.blockFrames : rate * kBlockMs / 1000;
+    const int32_t blockFrames = options.blockFrames > 0 ? options.blockFrames : BlockFrames(rate);
     const int32_t seekAfterFrames = options.seekAfterFrames > 0 ? options.seekAfterFrames : blockFrames;
     const int32_t passMs = SongLengthMs(player);
     std::vector<int16_t> block(2 * static_cast<size_t>(std::max(blockFrames, seekAfterFrames)));
@@ -325,7 +316,7 @@ std::vector<std::string> OutputPaths(const RenderOptions& options, bool intoFold
 }
 
 int Render(const RenderOptions& options) {
-    fmChip.Initialize(kLoaderClock, kLoaderRate, true);
+    PowerOnEngine();
     ResetSettingsToDefaults();
     settings.frequency = FrequencyFromName(options.frequency);
     settings.loopCount = options.loops;
@@ -397,26 +388,26 @@ void AddRenderCommand(CLI::App& app, int& status) {
             },
             "FREQUENCY"));
     render->add_option("--loops", options->loops, "Jumps back to the loop point before the fade (0 = for ever: a looping song never ends)")
-        ->check(CLI::Range(0, kMaxLoops));
+        ->check(CLI::Range(0, kMaxLoopCount));
     render->add_option("--fade", options->fadeMs, "Fade-out time in ms (0 = stop at once)")
-        ->check(CLI::Range(0, kMaxFadeMs));
+        ->check(CLI::Range(0, kMaxFadeoutTime));
     render->add_option("--volume-fm", options->volumeFm, "FM attenuation in half-decibels (192 silences it)")
-        ->check(CLI::Range(kMinLevel, kMaxLevel));
+        ->check(CLI::Range(kLowestLevel, kSilentLevel));
     render->add_option("--volume-ssg", options->volumeSsg, "PSG attenuation in half-decibels (192 silences it)")
-        ->check(CLI::Range(kMinLevel, kMaxLevel));
+        ->check(CLI::Range(kLowestLevel, kSilentLevel));
     render->add_option("--volume-pcm", options->volumePcm, "PCM (DAC) attenuation in half-decibels (192 silences it)")
-        ->check(CLI::Range(kMinLevel, kMaxLevel));
+        ->check(CLI::Range(kLowestLevel, kSilentLevel));
     render->add_option("--block-frames", options->blockFrames,
                        "Stereo frames per render call (default: the host's 30 ms block, rate x 30 / 1000: 1323 at "
                        "44100 Hz and 55467:FM, 1440 at 48000, 720 at 24000, 661 at 22050, 330 at 11025)")
-        ->check(CLI::Range(1, kMaxBlockFrames));
+        ->check(CLI::Range(1, kMaxCallFrames));
     render->add_option("--seek", options->seekMs,
                        "Seek to this position (ms) after the first block, which is rendered and dropped as the host "
                        "drops it when it flushes")
         ->check(CLI::NonNegativeNumber);
     render->add_option("--seek-after", options->seekAfterFrames,
                        "Frames in that first block, up to 441000 (10 s at 44100 Hz; default: one block)")
-        ->check(CLI::Range(1, kMaxBlockFrames))
+        ->check(CLI::Range(1, kMaxCallFrames))
         ->needs("--seek");
     render->add_flag("--checksum", options->checksum,
                      "Print the FNV-1a 64 hash of the rendered samples (writes no file unless -o is given)");

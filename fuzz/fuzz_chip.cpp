@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     static const uint32_t rates[] = {44100, 48000, 44100, 24000, 22050, 11025, 96000, 8000};
     const uint8_t mode = data[0];
-    chip.Initialize(7670442, 44100, true);
-    chip.SetClockAndRate(3835221, rates[mode & 7], (mode & 8) != 0);
+    chip.Initialize(kFmPowerOnClock, kFmPowerOnRate, true);
+    chip.SetClockAndRate(kFmSongClock, rates[mode & 7], (mode & 8) != 0);
     chip.ResetChip();
     chip.SetFmGain(static_cast<int8_t>(data[1]));
     chip.SetPsgGain(static_cast<int8_t>(data[1]) * 300);

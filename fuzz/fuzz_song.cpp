@@ -6,8 +6,8 @@
 // never returns is a finding.
 #include <cstdio>
 
-#include "fm/chip.h"
 #include "fuzz/fuzz_files.h"
+#include "player/engine.h"
 #include "player/settings.h"
 #include "player/song.h"
 
@@ -27,7 +27,7 @@ void PlayStretch(GymPlayer* player) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fmChip.Initialize(7670442, 44100, true);
+    PowerOnEngine();
     ResetSettingsToDefaults();
     return 0;
 }

@@ -18,13 +18,21 @@
 namespace {
 
 constexpr int kTextSize = 260;
-constexpr UINT kMaxLoopCount = 255;
-constexpr UINT kMaxFadeoutTime = 32767;
-constexpr int kLevelLowest = -20;
-constexpr int kLevelHighest = 60;
 
-// The mixer's spins, in the order of volumeKeys; closed by 0.
-constexpr int mixerSpins[] = {IDC_FM_SPIN, IDC_SSG_SPIN, IDC_PCM_SPIN, 0};
+// The mixer page's controls: each level's edit, its spin and the setting it
+// changes. Closed by a row whose edit is 0.
+struct MixerControl {
+    int edit;
+    int spin;
+    SettingWord PluginSettings::*field;
+};
+
+const MixerControl mixerControlTable[] = {
+    {IDC_FM_LEVEL, IDC_FM_SPIN, &PluginSettings::volumeFm},
+    {IDC_SSG_LEVEL, IDC_SSG_SPIN, &PluginSettings::volumeSsg},
+    {IDC_PCM_LEVEL, IDC_PCM_SPIN, &PluginSettings::volumePcm},
+    {0, 0, nullptr},
+};
 
 // 1 while the mixer page is active and its edits are filled: only then do
 // edit changes reach the settings (filling them must not write back).
@@ -100,11 +108,9 @@ INT_PTR CALLBACK MixerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         case WM_NOTIFY:
             switch (reinterpret_cast<NMHDR*>(lParam)->code) {
                 case PSN_SETACTIVE:
-                    for (const int* spin = mixerSpins; *spin != 0; ++spin) {
-                        SetSpinRange(page, *spin, kLevelLowest, kLevelHighest);
-                    }
-                    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
-                        SetDlgItemInt(page, row->control, static_cast<UINT>(static_cast<int32_t>(settings.*(row->field))), TRUE);
+                    for (const MixerControl* row = mixerControlTable; row->edit != 0; ++row) {
+                        SetSpinRange(page, row->spin, kLowestLevel, kHighestLevel);
+                        SetDlgItemInt(page, row->edit, static_cast<UINT>(static_cast<int32_t>(settings.*(row->field))), TRUE);
                     }
                     mixerReady = 1;
                     SetResult(page, 0);
@@ -125,10 +131,10 @@ INT_PTR CALLBACK MixerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
             }
         case WM_COMMAND:
             if (HIWORD(wParam) != EN_CHANGE) return FALSE;
-            for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
-                if (row->control != LOWORD(wParam)) continue;
+            for (const MixerControl* row = mixerControlTable; row->edit != 0; ++row) {
+                if (row->edit != LOWORD(wParam)) continue;
                 char text[kTextSize] = "";
-                GetDlgItemTextA(page, row->control, text, sizeof text);
+                GetDlgItemTextA(page, row->edit, text, sizeof text);
                 if (mixerReady == 1 && text[0] != '\0') settings.*(row->field) = TextToInt(text);
                 return TRUE;
             }

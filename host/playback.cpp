@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "host/shell.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/song.h"
 
@@ -29,9 +30,7 @@ constexpr int32_t kStopMask = 0x03;  // either low bit stops the thread
 constexpr int kStopBit = 1;
 constexpr int kSeekBit = 6;
 
-constexpr int32_t kBlockMs = 30;
 constexpr int32_t kFallbackRate = 44100;  // output rate when there is no player
-constexpr int32_t kMaxBlockFrames = 1440; // 30 ms at 48000 Hz, the highest rate
 // Twice the largest block, for what the host's DSP may add to it.
 constexpr int32_t kPcmBlockFrames = 2 * kMaxBlockFrames;
 constexpr int32_t kBytesPerFrame = 4;      // 16-bit stereo
@@ -150,7 +149,7 @@ uint32_t DecodeThread(void* argument) {
     GymPlayer* player = static_cast<GymPlayer*>(argument);
     const PlayerOps& ops = player->ops;
     const int32_t rate = songRate;
-    int32_t frames = rate * kBlockMs / 1000;
+    int32_t frames = BlockFrames(rate);
     if (frames > kMaxBlockFrames) frames = kMaxBlockFrames;
     if (frames < 0) frames = 0;
     std::memset(visBlock, 0, sizeof visBlock);

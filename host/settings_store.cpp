@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fm/chip.h"
 #include "host/shell.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/text.h"
+#include "player/engine.h"
 #include "player/settings.h"
 
 platform::InstanceHandle dllInstance = nullptr;
@@ -23,8 +23,6 @@ char iniPath[kPathSize] = "";
 
 namespace {
 
-constexpr uint32_t kFmClock = 7670442;     // Hz
-constexpr uint32_t kFmInitialRate = 44100; // Hz; each song re-clocks the chip
 constexpr char kSettingsFile[] = "plugin.ini";
 constexpr uint32_t kIntTextSize = 128;
 
@@ -117,7 +115,7 @@ void SaveMainSettings() {
 }
 
 void SaveVolumeSettings() {
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         WriteIntSetting(row->key, settings.*(row->field));
     }
 }
@@ -131,7 +129,7 @@ void ReadAllSettings() {
     settings.priority = LookupChoiceValue(priorityChoices, text);
     settings.loopCount = ReadIntSetting("LoopCount", kDefaultLoopCount);
     settings.fadeoutTime = ReadIntSetting("FadeoutTime", kDefaultFadeoutTime);
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         settings.*(row->field) = ReadIntSetting(row->key, row->defaultValue);
     }
 }
@@ -139,7 +137,7 @@ void ReadAllSettings() {
 void LoadSettings(platform::InstanceHandle instance) {
     dllInstance = instance;
     LocateSettingsFile(instance);
-    fmChip.Initialize(kFmClock, kFmInitialRate, true);
+    PowerOnEngine();
 
     if (!HaveSettingsFile()) {
         ResetSettingsToDefaults();

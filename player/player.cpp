@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 #include "player/settings.h"
 #include "player/song.h"
 #include "psg/psg.h"
@@ -34,10 +35,6 @@ constexpr uint8_t kTimerControl = 0x27;      // bits 4-5: timer flag resets
 constexpr uint8_t kTimerResetBits = 0x30;    // a write with either releases the held frame
 constexpr uint8_t kChannelControl = 0x29;
 constexpr uint8_t kChannelsAllOn = 0x9F;     // channels 3-5 mixed, interrupts enabled
-
-// Clocks of the console's two sound chips, Hz
-constexpr uint32_t kFmClock = 3835221;
-constexpr int32_t kPsgClock = 3579530;
 
 constexpr int32_t kFrameRate = 60;             // frames per second of song
 constexpr int32_t kFmCodeRate = 44100;         // output rate of the "55467:FM" choice
@@ -214,9 +211,9 @@ void Start(GymPlayer* player) {
     const int32_t fadeoutTime = settings.fadeoutTime;
     p.fadeMs = fadeoutTime < 0 ? 0 : fadeoutTime;
     p.fadeAcc = 0;
-    fmChip.SetClockAndRate(kFmClock, static_cast<uint32_t>(p.outputRate),
+    fmChip.SetClockAndRate(kFmSongClock, static_cast<uint32_t>(p.outputRate),
                            p.frequencyCode > kFmCodeRate);
-    PsgInit(kPsgClock, p.outputRate);
+    PsgInit(kPsgSongClock, p.outputRate);
     p.fadeAtten = 0;
     p.frameCount = p.pendingSamples = p.remainderAcc = p.heldSamples = 0;
     p.samplesPerFrame = p.outputRate / kFrameRate;

@@ -26,10 +26,10 @@ const SettingChoice priorityChoices[] = {
 };
 
 const VolumeKey volumeKeys[] = {
-    {1044, &PluginSettings::volumeFm, 0, "VolumeFM"},
-    {1034, &PluginSettings::volumeSsg, 0, "VolumeSSG"},
-    {1029, &PluginSettings::volumePcm, 0, "VolumePCM"},
-    {0, nullptr, 0, nullptr},
+    {&PluginSettings::volumeFm, kDefaultLevel, "VolumeFM"},
+    {&PluginSettings::volumeSsg, kDefaultLevel, "VolumeSSG"},
+    {&PluginSettings::volumePcm, kDefaultLevel, "VolumePCM"},
+    {nullptr, 0, nullptr},
 };
 
 int32_t LookupChoiceValue(const SettingChoice* table, const char* text) {
@@ -48,11 +48,11 @@ const char* LookupChoiceName(const SettingChoice* table, int32_t value, int fall
 }
 
 void ResetSettingsToDefaults() {
-    settings.frequency = kFrequencyFmCode;
+    settings.frequency = kDefaultFrequency;
     settings.priority = kDefaultPriority;
     settings.loopCount = kDefaultLoopCount;
     settings.fadeoutTime = kDefaultFadeoutTime;
-    for (const VolumeKey* row = volumeKeys; row->control != 0; ++row) {
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         settings.*(row->field) = row->defaultValue;
     }
 }

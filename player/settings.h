@@ -61,17 +61,26 @@ struct SettingChoice {
 constexpr int32_t kFrequencyFmCode = 55555;  // "55467:FM": 44100 Hz, FM resampled
 
 // Defaults a load gives for keys the file lacks.
+constexpr int32_t kDefaultFrequency = kFrequencyFmCode;
 constexpr int32_t kDefaultPriority = 3;       // "Normal"
 constexpr int32_t kDefaultLoopCount = 2;      // jumps back before the fade
 constexpr int32_t kDefaultFadeoutTime = 5000; // ms
+constexpr int32_t kDefaultLevel = 0;          // half-decibels, each of the three
+
+// What the configuration pages offer: the loop count and fade-out time from
+// 0, the levels from kLowestLevel to kHighestLevel half-decibels. A load
+// takes a stored value as it is, without these bounds.
+constexpr int32_t kMaxLoopCount = 255;
+constexpr int32_t kMaxFadeoutTime = 32767;  // ms
+constexpr int32_t kLowestLevel = -20;
+constexpr int32_t kHighestLevel = 60;
 
 extern const SettingChoice frequencyChoices[];  // "55467:FM", "48000", ... "11025"
 extern const SettingChoice priorityChoices[];   // "Highest" ... "Lowest"
 
-// One row per mixer level: the mixer page's edit control, the field, the
-// default and the key. Ends with a row whose control is 0.
+// One row per mixer level, in the order FM, SSG, PCM: the field, the default
+// and the key. Ends with a row whose key is null.
 struct VolumeKey {
-    int32_t control;
     SettingWord PluginSettings::*field;
     int32_t defaultValue;
     const char* key;

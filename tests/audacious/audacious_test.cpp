@@ -39,12 +39,15 @@
 #include <vector>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
 #include "tests/support/bomb_files.h"
+#include "tests/support/checksum.h"
 #include "tests/support/shared_songs.h"
 #include "tests/support/song_builder.h"
+#include "tests/support/song_files.h"
 #include "tests/support/tool_run.h"
 
 extern char** environ;
@@ -62,42 +65,10 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-    if (text.size() < suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - suffix.size() + i])) !=
-            std::tolower(static_cast<unsigned char>(suffix[i])))
-            return false;
-    }
-    return true;
-}
-
-bool IsSongName(const std::string& name) {
-    return EndsWithNoCase(name, ".gym") || EndsWithNoCase(name, ".dru") || EndsWithNoCase(name, ".gym_zip") ||
-           EndsWithNoCase(name, ".gym.zip");
-}
-
-std::vector<std::string> SongsIn(const fs::path& folder) {
-    std::vector<std::string> songs;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file() && IsSongName(entry.path().filename())) songs.push_back(entry.path());
-    }
-    std::sort(songs.begin(), songs.end());
-    return songs;
-}
-
 // The name the file-writer gives a song's WAV: the file name without its
 // last extension.
 std::string WavNameFor(const std::string& song) {
     return fs::path(song).stem().string() + ".wav";
-}
-
-// FNV-1a 64 over the bytes, as `tamboril render --checksum` hashes its
-// little-endian samples.
-uint64_t Fnv1a(const std::string& bytes) {
-    uint64_t hash = 0xCBF29CE484222325ull;
-    for (unsigned char b : bytes) hash = (hash ^ b) * 0x100000001B3ull;
-    return hash;
 }
 
 struct Wav {
@@ -369,7 +340,7 @@ int ExpectSameBits(const std::vector<std::string>& songs, const std::map<std::st
         EXPECT_EQ(wav.rate, rate);
         EXPECT_EQ(wav.channels, 2);
         EXPECT_EQ(wav.bits, 16);
-        if (Fnv1a(wav.pcm) == hash->second) {
+        if (support::Fnv1a(wav.pcm) == hash->second) {
             ++compared;
         } else {
             ADD_FAILURE() << "PCM differs from tamboril render " << toolFlags << ": "
@@ -390,7 +361,7 @@ struct Event {
 
 void InitializeEngineOnce() {
     static bool done = false;
-    if (!done) fmChip.Initialize(7670442, 44100, true);
+    if (!done) PowerOnEngine();
     done = true;
 }
 
@@ -406,7 +377,7 @@ std::vector<int16_t> ReferenceSegment(const std::string& song, int32_t frequency
     std::vector<int16_t> out;
     if (player == nullptr) return out;
     const PlayerOps& ops = player->ops;
-    const int32_t frames = ops.sampleRate(player) * 30 / 1000;
+    const int32_t frames = BlockFrames(ops.sampleRate(player));
     std::vector<int16_t> block(2 * static_cast<size_t>(frames));
     ops.start(player);
     size_t next = 0;
@@ -505,18 +476,11 @@ void ExpectExplained(const std::string& song, int32_t frequency, int loops, cons
 class AudaciousTest : public ::testing::Test {
 protected:
     void SetUp() override { TAMBORIL_NEED_SHARED_SONGS(); }
-
-    std::vector<std::string> GoodSongs() const {
-        std::vector<std::string> songs = SongsIn(kSharedDir / "songs");
-        std::vector<std::string> real = SongsIn(kSharedDir / "corpus" / "real");
-        songs.insert(songs.end(), real.begin(), real.end());
-        return songs;
-    }
 };
 
 // Every song and real log, one session, default settings.
 TEST_F(AudaciousTest, EverySongGivesTheToolsPcmAtTheDefaults) {
-    std::vector<std::string> songs = GoodSongs();
+    std::vector<std::string> songs = support::SharedSongs();
     ASSERT_GT(songs.size(), 50u);
     int compared = ExpectSameBits(songs, {}, "", 44100);
     EXPECT_EQ(compared, static_cast<int>(songs.size()));
@@ -626,8 +590,8 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
 // The playlist shows the loader's title and length of every song, damaged
 // ones included, and songs that cannot be read show no length.
 TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
-    std::vector<std::string> songs = GoodSongs();
-    std::vector<std::string> bad = SongsIn(kSharedDir / "songs" / "bad");
+    std::vector<std::string> songs = support::SharedSongs();
+    std::vector<std::string> bad = support::DamagedSongs();
     songs.insert(songs.end(), bad.begin(), bad.end());
 
     struct Expected {
@@ -687,7 +651,7 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
 // Damaged songs played one after another: Audacious neither crashes nor
 // hangs, and those the loader still reads sound as the tool renders them.
 TEST_F(AudaciousTest, DamagedSongsNeitherCrashNorHang) {
-    std::vector<std::string> bad = SongsIn(kSharedDir / "songs" / "bad");
+    std::vector<std::string> bad = support::DamagedSongs();
     ASSERT_GT(bad.size(), 10u);
     int compared = ExpectSameBits(bad, {}, "", 44100);
     std::printf("%d of %zu damaged songs played, bit for bit\n", compared, bad.size());

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 
 namespace chiptest {
 
-constexpr uint32_t PlayerClock = 3835221;  // the clock the song player passes
+constexpr uint32_t PlayerClock = kFmSongClock;  // the clock the song player passes
 
 // A chip on the heap, initialised and with channels 3-5 enabled, as at song
 // start. The rate tables are process-wide, so this also sets them for `rate`.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "chip_support.h"
+#include "tests/support/checksum.h"
 
 using namespace chiptest;
 
@@ -45,18 +46,7 @@ const OutputMode ModeTable[] = {
 };
 
 // FNV-1a, 64 bits, over the samples as little-endian 32-bit words.
-uint64_t HashSamples(const std::vector<int32_t>& samples)
-{
-    uint64_t hash = 0xCBF29CE484222325ull;
-    for (int32_t s : samples) {
-        uint32_t u = static_cast<uint32_t>(s);
-        for (int b = 0; b < 4; ++b) {
-            hash ^= (u >> (8 * b)) & 0xFF;
-            hash *= 0x100000001B3ull;
-        }
-    }
-    return hash;
-}
+uint64_t HashSamples(const std::vector<int32_t>& samples) { return support::Fnv1a(samples); }
 
 // A song: register writes before each 1/60 s frame.
 using FrameWriter = void (*)(FmChip& chip, int frame);

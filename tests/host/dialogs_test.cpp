@@ -222,7 +222,7 @@ TEST_P(Dialogs, LiveMixer) {
     settings.loopCount = 1;
     settings.fadeoutTime = 1000;
     play::PlayerPtr reference = play::Open(song);
-    const int32_t block = play::Begin(reference.get()) * 30 / 1000;
+    const int32_t block = BlockFrames(play::Begin(reference.get()));
     std::vector<int16_t> expected;
     for (int b = 0; reference->ops.isRunning(reference.get()); ++b) {
         if (b == rendered) settings.volumeFm = 30;

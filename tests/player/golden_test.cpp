@@ -69,7 +69,7 @@ TEST_P(GoldenRenderTest, MatchesChecksums) {
         play::PlayerPtr player = play::Open(play::SharedPath(GetParam()));
         ASSERT_TRUE(player) << GetParam();
         const int32_t rate = play::Begin(player.get());
-        const std::vector<int16_t> samples = play::RenderToEnd(player.get(), rate * 30 / 1000);
+        const std::vector<int16_t> samples = play::RenderToEnd(player.get(), BlockFrames(rate));
         EXPECT_EQ(player->ops.isRunning(player.get()), 0);
         char hash[17];
         std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(play::Fnv1a(samples)));

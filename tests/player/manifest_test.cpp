@@ -11,11 +11,11 @@
 
 #include "player/song.h"
 #include "shared_songs.h"
+#include "song_files.h"
 
 namespace {
 
 const std::string kSongsDir = std::string(TAMBORIL_SHARED_DIR) + "/songs/";
-const std::string kCorpusDir = std::string(TAMBORIL_SHARED_DIR) + "/corpus/real/";
 
 struct ManifestRow {
     std::string file, form, frames, loopFrame, title;
@@ -98,19 +98,47 @@ TEST(SharedSongs, LoadAsTheManifestSays) {
 
 TEST(SharedSongs, EveryRealLogLoads) {
     TAMBORIL_NEED_SHARED_SONGS();
-    std::error_code error;
     int logs = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(kCorpusDir, error)) {
-        std::string name = entry.path().filename().string();
-        if (!HasExtension(name.c_str(), "gym")) continue;
-        SCOPED_TRACE(name);
-        std::string path = kCorpusDir + name;
+    for (const std::string& path : support::FilesIn("corpus/real", true)) {
+        SCOPED_TRACE(path);
         char title[kTitleSize];
         int32_t length = 0;
         ASSERT_EQ(GetSongInfo(path.c_str(), title, &length), 1);
         EXPECT_GT(length, 10000);
         ++logs;
     }
-    EXPECT_FALSE(error) << error.message();
     EXPECT_GE(logs, 7);
+}
+
+namespace {
+
+// The command stream a player was loaded with, its end byte included.
+std::string CommandStream(const GymPlayer* player) {
+    const uint8_t* pos = player->image;
+    for (uint32_t length = CommandLength(*pos); length != 0; length = CommandLength(*pos)) pos += length;
+    return std::string(reinterpret_cast<const char*>(player->image), static_cast<size_t>(pos - player->image) + 1);
+}
+
+}  // namespace
+
+// Every container of a song gives the player the same command stream and
+// loop, which is all the player takes from the loader besides the title; so
+// the sweeps play one form of each.
+TEST(SongForms, EveryContainerLoadsTheSameSong) {
+    TAMBORIL_NEED_SHARED_SONGS();
+    for (const auto& row : support::kContainerFormsTable) {
+        GymPlayer* first = OpenSong(support::SharedPath(row[0]).c_str());
+        ASSERT_NE(first, nullptr) << row[0];
+        const std::string stream = CommandStream(first);
+        EXPECT_GT(stream.size(), 10000u) << row[0];
+        for (int form = 1; form < support::kContainerForms; ++form) {
+            SCOPED_TRACE(row[form]);
+            GymPlayer* player = OpenSong(support::SharedPath(row[form]).c_str());
+            ASSERT_NE(player, nullptr);
+            EXPECT_TRUE(CommandStream(player) == stream) << "another command stream than " << row[0];
+            EXPECT_EQ(player->loopFrame, first->loopFrame) << "another loop than " << row[0];
+            DestroyPlayer(player);
+        }
+        DestroyPlayer(first);
+    }
 }

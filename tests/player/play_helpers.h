@@ -12,11 +12,14 @@
 #include <vector>
 
 #include "fm/chip.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
 #include "psg/psg.h"
 #include "song_builder.h"
+#include "tests/support/checksum.h"
+#include "tests/support/song_files.h"
 
 namespace play {
 
@@ -34,7 +37,7 @@ using PlayerPtr = std::unique_ptr<GymPlayer, PlayerDeleter>;
 inline void PowerOnChips() {
     fmChip.~FmChip();
     new (&fmChip) FmChip();
-    fmChip.Initialize(7670442, 44100, true);
+    PowerOnEngine();
     psgChip = PsgChip{};
 }
 
@@ -43,7 +46,7 @@ inline void PowerOnChips() {
 // sound as the plug-in does. (Natively the test shares the plug-in's chip;
 // nothing may be playing.)
 inline void ReadyAsTheLoaderLeavesIt() {
-    static const bool chipReady = fmChip.Initialize(7670442, 44100, true);
+    static const bool chipReady = PowerOnEngine();
     (void)chipReady;
     ResetSettingsToDefaults();
 }
@@ -62,9 +65,8 @@ inline PlayerPtr OpenLooped(const std::vector<uint8_t>& stream, uint32_t loopFra
     return OpenBytes(MakeGymx(stream, "", "", loopFrame, false), "looped.gym");
 }
 
-inline std::string SharedPath(const std::string& relative) {
-    return std::string(TAMBORIL_SHARED_DIR) + "/" + relative;
-}
+using support::Fnv1a;
+using support::SharedPath;
 
 // sampleRate then start, as the decode thread does; returns the rate.
 inline int32_t Begin(GymPlayer* player) {
@@ -141,40 +143,6 @@ inline std::vector<int16_t> RenderStretches(GymPlayer* player, const std::vector
         ++frames;
     }
     return all;
-}
-
-// Every song of the shared set outside bad/ and every real log, as paths
-// below the shared folder (by default the one the tests read), sorted.
-inline std::vector<std::string> SharedSongs(const std::string& folder = TAMBORIL_SHARED_DIR) {
-    namespace fs = std::filesystem;
-    std::vector<std::string> songs;
-    const fs::path shared(folder);
-    for (const char* folder : {"songs", "corpus/real"}) {
-        std::error_code error;
-        for (const fs::directory_entry& entry : fs::directory_iterator(shared / folder, error)) {
-            if (!entry.is_regular_file()) continue;
-            std::string name = entry.path().filename().string();
-            std::string lower = name;
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            // .gym, .gym.zip, .gym_zip and .dru; not .GYI, .tsv or .md
-            const bool song = lower.find(".gym") != std::string::npos ||
-                              (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dru") == 0);
-            if (song) songs.push_back(std::string(folder) + "/" + name);
-        }
-    }
-    std::sort(songs.begin(), songs.end());
-    return songs;
-}
-
-// FNV-1a 64 over the samples as little-endian 16-bit values, left then right.
-inline uint64_t Fnv1a(const std::vector<int16_t>& samples) {
-    uint64_t hash = 0xCBF29CE484222325ull;
-    for (int16_t s : samples) {
-        uint16_t v = static_cast<uint16_t>(s);
-        hash = (hash ^ (v & 0xFF)) * 0x100000001B3ull;
-        hash = (hash ^ (v >> 8)) * 0x100000001B3ull;
-    }
-    return hash;
 }
 
 }  // namespace play

@@ -4,8 +4,8 @@
 // pinned in golden/stretch_renders.tsv, a song after another one equals the
 // song alone, and a seek back to the start replays the start.
 //
-// Every song of the shared set outside bad/ and every real log, at every
-// Frequency choice.
+// Every song of the shared set outside bad/ (one form of those that come in
+// several containers) and every real log, at every Frequency choice.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,22 +53,25 @@ constexpr int32_t kPlayBeforeSeekMs = 10000;
 // Attenuation, half-decibels, at which a level's gain is 0.
 constexpr int32_t kSilentLevel = 192;
 
-// The tests are named after the songs of the configured folder, so that
-// their names stay the same when the environment points the tests elsewhere
-// (they skip there). Without any songs one placeholder stands in, whose
-// tests skip.
+// Paths below the shared folder, as the goldens name them. The tests are
+// named after the songs of the configured folder, so that their names stay
+// the same when the environment points the tests elsewhere (they skip
+// there). Without any songs one placeholder stands in, whose tests skip.
 std::vector<std::string> SweptSongs() {
-    std::vector<std::string> songs = play::SharedSongs(TAMBORIL_SHARED_DIR_BUILT);
-    if (songs.empty()) return {"none"};
-    if (kFullSweep) return songs;
+    const std::string root = TAMBORIL_SHARED_DIR_BUILT;
+    std::vector<std::string> songs;
+    for (const std::string& path : support::OneFormEach(support::SharedSongs(root), root))
+        songs.push_back(support::BelowShared(path, root));
     std::vector<std::string> quick;
     for (const char* song : kQuickSongs)
         if (std::find(songs.begin(), songs.end(), song) != songs.end()) quick.push_back(song);
-    return quick;
+    std::vector<std::string> swept = kFullSweep ? songs : quick;
+    if (swept.empty()) swept.push_back("none");
+    return swept;
 }
 
 // The host's block: 30 ms.
-int32_t HostBlock(int32_t rate) { return rate * 30 / 1000; }
+int32_t HostBlock(int32_t rate) { return BlockFrames(rate); }
 
 // Sets the settings for a render at the Frequency choice `name`, defaults
 // otherwise.
