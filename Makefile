@@ -176,7 +176,7 @@ WEB_OBJECTS := $(patsubst %.cpp,$(WEB_OBJ)/%.o,$(WEB_CXX_SOURCES)) \
     $(patsubst %,$(WEB_OBJ)/_deps/zlib/%.o,$(WEB_ZLIB_FILES)) \
     $(patsubst %,$(WEB_OBJ)/_deps/minizip/%.o,$(WEB_MINIZIP_FILES))
 WEB_PAGE_FILES := index.html style.css glue.js tamboril.js app.js
-WEB_EXPORTS := TamborilInit TamborilFrequencyFromName TamborilSetSettings TamborilSetLevels \
+WEB_EXPORTS := TamborilInit TamborilLimit TamborilFrequencyFromName TamborilSetSettings TamborilSetLevels \
     TamborilInfo TamborilOpen TamborilSampleRate TamborilStart TamborilBlockFrames TamborilRender TamborilSeek \
     TamborilPositionMs TamborilLoopsDone TamborilIsRunning TamborilLengthMs TamborilClose malloc free
 WEB_CFLAGS := -O3 -I. -I$(WEB_OBJ)/_deps/zlib -I$(WEB_OBJ)/_deps/minizip

@@ -52,14 +52,6 @@
 
 namespace {
 
-// The levels go past what the configuration pages' spins offer, as a typed
-// level does: 192 half-decibels of attenuation is where every gain reaches
-// 0, so that a part can be heard alone.
-constexpr int kSilentLevel = 192;
-
-// Longest block a render call may be asked for: 10 s at 44100 Hz.
-constexpr int32_t kMaxCallFrames = 441000;
-
 // Stereo frames converted to little-endian bytes at a time for raw output.
 constexpr int32_t kRawChunkFrames = 2048;
 

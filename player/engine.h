@@ -25,6 +25,10 @@ constexpr int32_t kPsgSongClock = 3579530;
 constexpr int32_t kBlockMs = 30;
 constexpr int32_t kMaxBlockFrames = 1440;
 
+// The longest stretch a tool or page renders in one call when asked to:
+// 10 s at 44100 Hz.
+constexpr int32_t kMaxCallFrames = 441000;
+
 constexpr int32_t BlockFrames(int32_t rate) { return rate * kBlockMs / 1000; }
 
 // Powers the FM chip on: its PCM queue, the power-on state, every gain at

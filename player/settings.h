@@ -74,6 +74,10 @@ constexpr int32_t kMaxLoopCount = 255;
 constexpr int32_t kMaxFadeoutTime = 32767;  // ms
 constexpr int32_t kLowestLevel = -20;
 constexpr int32_t kHighestLevel = 60;
+// A typed level may go past what the pages' spins offer: 192 half-decibels
+// of attenuation is where every gain reaches 0, so that a part can be heard
+// alone. The tool and the web page accept levels up to it.
+constexpr int32_t kSilentLevel = 192;
 
 extern const SettingChoice frequencyChoices[];  // "55467:FM", "48000", ... "11025"
 extern const SettingChoice priorityChoices[];   // "Highest" ... "Lowest"

@@ -10,31 +10,28 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fm/chip.h"
+#include "player/engine.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "player/song.h"
 #include "platform/text.h"
 
-namespace {
-
-// The settings loader's one-time initialisation of the FM chip (as in the
-// native tool).
-constexpr uint32_t kLoaderClock = 7670442;
-constexpr uint32_t kLoaderRate = 44100;
-
-// The host's block length, ms.
-constexpr int32_t kBlockMs = 30;
-
-}  // namespace
-
 extern "C" {
 
-// Initialises the FM chip once and puts every setting at its default.
+// Powers the engine on once and puts every setting at its default.
 // 1 on success, 0 when the chip could not allocate its queue.
 int32_t TamborilInit() {
     ResetSettingsToDefaults();
-    return fmChip.Initialize(kLoaderClock, kLoaderRate, true) ? 1 : 0;
+    return PowerOnEngine() ? 1 : 0;
+}
+
+// The bounds the page checks its options against, the tool's own: 0 the
+// most loops, 1 the longest fade-out (ms), 2 the lowest and 3 the highest
+// level (half-decibels), 4 the longest block (frames).
+int32_t TamborilLimit(int32_t which) {
+    static const int32_t kLimitTable[] = {kMaxLoopCount, kMaxFadeoutTime, kLowestLevel, kSilentLevel,
+                                          kMaxCallFrames};
+    return which >= 0 && which < 5 ? kLimitTable[which] : 0;
 }
 
 // The Frequency setting's value for one of its names (any case), or for
@@ -92,7 +89,7 @@ int32_t TamborilStart(GymPlayer* player) {
 }
 
 // Stereo frames in one host block at `rate`.
-int32_t TamborilBlockFrames(int32_t rate) { return rate * kBlockMs / 1000; }
+int32_t TamborilBlockFrames(int32_t rate) { return BlockFrames(rate); }
 
 void TamborilRender(GymPlayer* player, int16_t* buffer, int32_t frames) {
     player->ops.render(player, buffer, frames);

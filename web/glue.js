@@ -11,12 +11,12 @@
 function TamborilGlue(module) {
     const kTitleSize = 260;
     const kSongFolder = '/songs';
-    // What the native tool's options allow.
-    const kMaxLoops = 255;
-    const kMaxFadeMs = 32767;
-    const kMinLevel = -20;
-    const kMaxLevel = 192;
-    const kMaxBlockFrames = 441000;
+    // What the native tool's options allow, from the engine itself.
+    const kMaxLoops = module._TamborilLimit(0);
+    const kMaxFadeMs = module._TamborilLimit(1);
+    const kMinLevel = module._TamborilLimit(2);
+    const kMaxLevel = module._TamborilLimit(3);
+    const kMaxBlockFrames = module._TamborilLimit(4);
     // A whole-song render stops with an error past an hour of output: a
     // looping song with loop count 0 never ends.
     const kMaxRenderSeconds = 3600;

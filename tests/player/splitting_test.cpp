@@ -50,8 +50,6 @@ constexpr int64_t kFullMixSeconds = kFullSweep ? 30 : 8;
 constexpr int64_t kPlaylistSeconds = kFullSweep ? 20 : 6;
 // Song time played before seeking back, at most.
 constexpr int32_t kPlayBeforeSeekMs = 10000;
-// Attenuation, half-decibels, at which a level's gain is 0.
-constexpr int32_t kSilentLevel = 192;
 
 // Paths below the shared folder, as the goldens name them. The tests are
 // named after the songs of the configured folder, so that their names stay
