@@ -204,8 +204,8 @@ struct Tally {
                 hash = (hash ^ (v >> 8)) * kFnvPrime;
             }
         }
-        // On its own, the peak loop has no chain from sample to sample and
-        // the compiler widens it.
+        // Apart from the hash, the peak carries only a compare from sample
+        // to sample.
         int32_t blockPeak = peak;
         for (int32_t i = 0; i < 2 * count; ++i) {
             blockPeak = std::max(blockPeak, std::abs(static_cast<int32_t>(frames[i])));
