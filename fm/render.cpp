@@ -3,9 +3,9 @@
 //
 //   1. the LFO step: the LFO position of this sample, then the counter moves;
 //   2. per channel, the envelope ticks of its four operators (at most one
-//      envelope step per operator and sample; a channel checks once whether
-//      any of its envelopes steps here, against the sample its next step
-//      falls on, counted ahead);
+//      envelope step per operator and sample; one compare per sample, against
+//      the first sample on which any channel's next step falls, counted
+//      ahead, finds whether any envelope steps here);
 //      then per operator in routing order (0, 1, 2, 3), for each channel:
 //        the phase (step plus pitch modulation),
 //        the log-sine lookup at phase plus modulation input,
@@ -238,6 +238,10 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
         Load(c[j], *channel[j]);
     }
     uint32_t lastPosition = kLfoPositions;  // none yet
+    uint32_t nextStep = kNoStep;            // first sample at which some channel's envelope steps
+    for (int j = 0; j < n; ++j) {
+        nextStep = c[j].nextStep < nextStep ? c[j].nextStep : nextStep;
+    }
     int32_t nodes[n][4];                    // per channel; live for one sample
     // Node 3 is only ever read (by algorithm 0, as the node added to operator
     // 3); no operator adds to it, so it stays 0 for the whole stretch.
@@ -258,13 +262,19 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
             }
         }
 
-        // 2. The envelope ticks, then operator 0, fed back from its own
-        // last two samples, into node 0; nodes 1 and 2 start every sample
-        // at 0.
+        // 2. The envelope ticks, on the few samples where some envelope
+        // steps; then operator 0, fed back from its own last two samples,
+        // into node 0; nodes 1 and 2 start every sample at 0.
+        if (i == nextStep) {
+            nextStep = kNoStep;
+            for (int j = 0; j < n; ++j) {
+                TickEnvelopes(c[j], *channel[j], i);
+                nextStep = c[j].nextStep < nextStep ? c[j].nextStep : nextStep;
+            }
+        }
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            TickEnvelopes(cj, *channel[j], i);
             const uint32_t feedback = FeedbackInput(cj.output, cj.previousOutput, cj.feedbackShift);
             cj.previousOutput = cj.output;
             cj.output = OperatorOutput(cj.op[0], feedback);

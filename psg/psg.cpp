@@ -29,6 +29,7 @@ constexpr int32_t kNoiseSeed = 0xF35;          // shift register after a reload
 constexpr int32_t kSampleTime = 65536;         // one output sample, time units
 constexpr uint32_t kSumLimit = 0x7FFF0000;     // level-time sum clamp
 constexpr int32_t kSilent = 15;                // attenuation that mutes a voice
+constexpr int32_t kMixStretch = 1024;          // samples mixed voice by voice at a time
 
 // Full level and the 2 dB step between attenuation values.
 constexpr double kFullLevel = 10922.0;
@@ -166,30 +167,37 @@ void PsgMix(int16_t* buffer, int32_t count) {
         if (!sounding[v] && chip.counter[v] > span) chip.counter[v] -= span;
     }
 
-    int32_t counter[3] = {chip.counter[0], chip.counter[1], chip.counter[2]};
-    int32_t output[3] = {chip.output[0], chip.output[1], chip.output[2]};
-    const int32_t period[3] = {chip.period[0], chip.period[1], chip.period[2]};
-    const uint32_t amplitude[kPsgVoices] = {
-        static_cast<uint32_t>(chip.amplitude[0]), static_cast<uint32_t>(chip.amplitude[1]),
-        static_cast<uint32_t>(chip.amplitude[2]), static_cast<uint32_t>(chip.amplitude[3])};
-
-    for (int32_t i = 0; i < count; ++i) {
-        uint32_t sum = 0;
+    // Voice by voice over a stretch of samples: each voice keeps its counter
+    // and output in registers for the whole stretch, and the level-time
+    // sums (wrapping, so the order of the voices changes nothing) are
+    // clamped once all four have added.
+    uint32_t sum[kMixStretch];
+    for (int32_t done = 0; done < count; done += kMixStretch) {
+        const int32_t n = count - done < kMixStretch ? count - done : kMixStretch;
+        for (int32_t i = 0; i < n; ++i) sum[i] = 0;
         for (int32_t v = 0; v < 3; ++v) {
-            if (!sounding[v]) continue;
-            int32_t high = StepTone(counter[v], output[v], period[v]);
-            sum += amplitude[v] * static_cast<uint32_t>(high);
+            if (!sounding[v]) continue;  // silent: not stepped (above)
+            int32_t counter = chip.counter[v];
+            int32_t output = chip.output[v];
+            const int32_t period = chip.period[v];
+            const uint32_t amplitude = static_cast<uint32_t>(chip.amplitude[v]);
+            for (int32_t i = 0; i < n; ++i) {
+                sum[i] += amplitude * static_cast<uint32_t>(StepTone(counter, output, period));
+            }
+            chip.counter[v] = counter;
+            chip.output[v] = output;
         }
         if (sounding[kPsgNoiseVoice]) {
-            sum += amplitude[kPsgNoiseVoice] * static_cast<uint32_t>(StepNoise(chip));
+            const uint32_t amplitude = static_cast<uint32_t>(chip.amplitude[kPsgNoiseVoice]);
+            for (int32_t i = 0; i < n; ++i) {
+                sum[i] += amplitude * static_cast<uint32_t>(StepNoise(chip));
+            }
         }
-        if (sum > kSumLimit) sum = kSumLimit;
-        buffer[i] = static_cast<int16_t>(((sum >> 16) * 3) >> 2);
-    }
-
-    for (int32_t v = 0; v < 3; ++v) {
-        chip.counter[v] = counter[v];
-        chip.output[v] = output[v];
+        int16_t* out = buffer + done;
+        for (int32_t i = 0; i < n; ++i) {
+            const uint32_t clamped = sum[i] > kSumLimit ? kSumLimit : sum[i];
+            out[i] = static_cast<int16_t>(((clamped >> 16) * 3) >> 2);
+        }
     }
 }
 

@@ -2,7 +2,9 @@
 // the checksum, and the exit status for bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,31 @@ TEST(RenderCommand, OutputsByExtension) {
 
 // Several songs play one after another in one process, each to its own file
 // in the folder -o names; a song sounds there as it does alone.
+// The report's peak and the checksum describe the samples written, whether
+// or not a file is written beside the checksum. The song's loudest samples
+// are negative, so a peak that forgot their sign would come out short.
+TEST(RenderCommand, PeakAndChecksumDescribeTheSamplesWritten) {
+    const std::string dir = TempDir();
+    const std::string song = play::SharedPath("songs/probe_dac_pan.gym");
+    ToolRun run = Tool("render --checksum -o out.raw " + song, dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::vector<uint8_t> raw = ReadFileBytes(dir + "out.raw");
+    std::vector<int16_t> samples(raw.size() / 2);
+    int32_t peak = 0;
+    int32_t highest = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
+        peak = std::max(peak, std::abs(static_cast<int32_t>(samples[i])));
+        highest = std::max(highest, static_cast<int32_t>(samples[i]));
+    }
+    ASSERT_GT(peak, highest) << "the song no longer peaks below zero";
+    char hash[32];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(play::Fnv1a(samples)));
+    EXPECT_NE(run.out.find(hash), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(", peak " + std::to_string(peak) + " ("), std::string::npos) << run.out;
+    EXPECT_EQ(Tool("render --quiet --checksum " + song, dir).out, std::string(hash) + "\n");
+}
+
 TEST(RenderCommand, PlaylistBlocksAndSeekAfter) {
     TAMBORIL_NEED_SHARED_SONGS();
     const std::string dir = TempDir();
