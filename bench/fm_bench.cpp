@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int FramesPerSecond = 60;
+constexpr int kFramesPerSecond = 60;
 
 uint32_t ChannelAddress(uint32_t base, int channel)
 {
@@ -66,14 +66,14 @@ void RunSeconds(benchmark::State& state, uint32_t rate, bool interpolate, bool b
     if (busy) {
         LoadBusyVoices(*chip);
     }
-    std::vector<int32_t> buffer(2 * (rate / FramesPerSecond + 1));
+    std::vector<int32_t> buffer(2 * (rate / kFramesPerSecond + 1));
     for (auto _ : state) {
-        for (int frame = 0; frame < FramesPerSecond; ++frame) {
+        for (int frame = 0; frame < kFramesPerSecond; ++frame) {
             if (busy) {
                 WriteFrequencies(*chip, frame);
             }
-            const uint32_t frames = rate * static_cast<uint32_t>(frame + 1) / FramesPerSecond -
-                                    rate * static_cast<uint32_t>(frame) / FramesPerSecond;
+            const uint32_t frames = rate * static_cast<uint32_t>(frame + 1) / kFramesPerSecond -
+                                    rate * static_cast<uint32_t>(frame) / kFramesPerSecond;
             std::memset(buffer.data(), 0, buffer.size() * sizeof(int32_t));
             chip->MixInto(buffer.data(), frames);
             benchmark::DoNotOptimize(buffer.data());

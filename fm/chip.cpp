@@ -12,23 +12,23 @@ FmChip fmChip;
 namespace {
 
 // The chip computes one sample every 12 cycles of its prescaled clock.
-constexpr uint32_t CyclesPerChipSample = 12;
+constexpr uint32_t kCyclesPerChipSample = 12;
 // Clock divisor of each prescaler setting (registers 0x2D, 0x2E, 0x2F).
 constexpr uint32_t PrescalerDivisorTable[3] = {6, 3, 2};
 // With interpolation the search for the synthesis rate starts from the
 // default prescaler's chip rate, clock / (6 * 12) once halved.
-constexpr uint32_t InterpolationClockDivisor = 36;
+constexpr uint32_t kInterpolationClockDivisor = 36;
 
-using fm_chip::PcmZeroLevel;
-using fm_chip::ResampleUnit;
+using fm_chip::kPcmZeroLevel;
+using fm_chip::kResampleUnit;
 
 // One internal sample must cover more than half an output frame and less
 // than a whole one.
-constexpr uint32_t ResampleStepMax = ResampleUnit - 1;
-constexpr uint32_t ResampleStepMin = ResampleUnit / 2;
+constexpr uint32_t kResampleStepMax = kResampleUnit - 1;
+constexpr uint32_t kResampleStepMin = kResampleUnit / 2;
 
 // Byte 0 of the queue carries the previous mix's last byte over.
-constexpr int32_t PcmQueueLimit = FmChip::PcmQueueSize - 1;
+constexpr int32_t kPcmQueueLimit = FmChip::kPcmQueueSize - 1;
 
 int32_t LfoStepFor(uint8_t control)
 {
@@ -60,7 +60,7 @@ void ChipTimer::SelectPrescaler(uint8_t index)
     }
     prescaler = index;
     uint32_t fmClock = clock / PrescalerDivisorTable[index];
-    uint32_t chipRate = fmClock / CyclesPerChipSample;
+    uint32_t chipRate = fmClock / kCyclesPerChipSample;
     // A zero synthesis rate only comes from a zero output rate; the ratio
     // then stays 0 and every phase and envelope stands still.
     rateRatio = synthesisRate == 0 ? 0 : (chipRate * 256 + synthesisRate / 2) / synthesisRate;
@@ -87,7 +87,7 @@ bool FmChip::Initialize(uint32_t newClock, uint32_t rate, bool newInterpolate)
     prescaler = 255;
     SelectPrescaler(current);
     if (!pcmQueue) {
-        pcmQueue.reset(new (std::nothrow) uint8_t[PcmQueueSize]());
+        pcmQueue.reset(new (std::nothrow) uint8_t[kPcmQueueSize]());
         if (!pcmQueue) {
             return false;
         }
@@ -107,7 +107,7 @@ bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpola
     if (interpolate) {
         // Halve the chip rate until one internal sample covers more than
         // half an output frame.
-        uint32_t d = newClock / InterpolationClockDivisor;
+        uint32_t d = newClock / kInterpolationClockDivisor;
         uint32_t r = 0;
         do {
             d >>= 1;
@@ -117,12 +117,12 @@ bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpola
                 interpolate = false;
                 break;
             }
-            r = rate * ResampleUnit / d;
+            r = rate * kResampleUnit / d;
             resampleStep = static_cast<int32_t>(r);
-            if (r > ResampleStepMax) {
+            if (r > kResampleStepMax) {
                 interpolate = false;
             }
-        } while (r <= ResampleStepMin);
+        } while (r <= kResampleStepMin);
         // An output rate at or above the halved chip rate cannot be reached
         // by down-sampling; the channels then run at the output rate so that
         // the pitch stays right.
@@ -160,7 +160,7 @@ void FmChip::ResetChip()
         slotFnumHigh[i] = 0;
         slotBlockFnum[i] = 0;
     }
-    resamplePhase = fm_chip::ResamplePhaseStart;
+    resamplePhase = fm_chip::kResamplePhaseStart;
     resampleLeft = 0;
     resampleRight = 0;
 
@@ -190,7 +190,7 @@ void FmChip::ResetChip()
     lfoCount = 0;
     lfoStep = 0;
     if (pcmQueue) {
-        pcmQueue[0] = PcmZeroLevel;
+        pcmQueue[0] = kPcmZeroLevel;
     }
     pcmCount = 0;
     pcmLast = 0;
@@ -310,7 +310,7 @@ void FmChip::WriteRegister(uint32_t address, uint8_t data)
         reg29 = data;
         break;
     case kPcmData:  // dropped when PCM is off, the queue is full or missing
-        if (pcmEnabled != 0 && pcmCount < PcmQueueLimit && pcmQueue) {
+        if (pcmEnabled != 0 && pcmCount < kPcmQueueLimit && pcmQueue) {
             ++pcmCount;
             pcmQueue[pcmCount] = data;
         }

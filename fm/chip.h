@@ -45,9 +45,9 @@
 // Register fields and scales that both halves of the chip use: the register
 // decoder (chip.cpp) and the mixer (mixer.cpp).
 namespace fm_chip {
-constexpr int32_t PcmZeroLevel = 128;     // PCM byte of the zero level
-constexpr int32_t ResampleUnit = 0x4000;  // one output frame, in resampler weight units
-constexpr int32_t ResamplePhaseStart = ResampleUnit - 1;  // uncovered part of a fresh frame
+constexpr int32_t kPcmZeroLevel = 128;     // PCM byte of the zero level
+constexpr int32_t kResampleUnit = 0x4000;  // one output frame, in resampler weight units
+constexpr int32_t kResamplePhaseStart = kResampleUnit - 1;  // uncovered part of a fresh frame
 }  // namespace fm_chip
 
 // The timer and status part of an OPN-family chip. Its virtual operations,
@@ -112,7 +112,7 @@ public:
     void SetMutedChannels(uint32_t mask);
     void DiscardPcmQueue();
 
-    static constexpr uint32_t PcmQueueSize = 8193;
+    static constexpr uint32_t kPcmQueueSize = 8193;
     static constexpr uint32_t kRenderChunk = 512;   // internal samples computed at a time  // byte 0 carries over, 1-8192 queued
 
 private:
@@ -148,7 +148,7 @@ private:
     // Resampler: weights in 1/16384 of an output frame
     int32_t resampleLeft = 0;       // carried weighted sum, left, sample x 2^14
     int32_t resampleRight = 0;      // carried weighted sum, right, sample x 2^14
-    int32_t resamplePhase = fm_chip::ResamplePhaseStart;  // part of the current output frame not yet covered
+    int32_t resamplePhase = fm_chip::kResamplePhaseStart;  // part of the current output frame not yet covered
     int32_t resampleStep = 0;       // length of one internal sample (8193-16383)
     bool interpolate = false;       // channels are resampled to the output rate
 
@@ -169,7 +169,7 @@ private:
     uint8_t slotFnumHigh[3] = {};   // 0xAC-0xAE as last written
 
     // PCM (DAC) queue
-    std::unique_ptr<uint8_t[]> pcmQueue;  // PcmQueueSize bytes once Initialize succeeded
+    std::unique_ptr<uint8_t[]> pcmQueue;  // kPcmQueueSize bytes once Initialize succeeded
     int32_t pcmCount = 0;           // bytes queued for the current or next stretch (0-8192)
     int32_t pcmLast = 0;            // last PCM value mixed, after gain
     int32_t pcmEnabled = 0;         // 0 or 0x80 (register 0x2B bit 7)

@@ -13,12 +13,12 @@ namespace {
 
 constexpr uint32_t kSoundingBits = 0x555;  // PrepareChannels: bit 2i, channel i sounds
 
-using fm_chip::ResamplePhaseStart;
-using fm_chip::ResampleUnit;
+using fm_chip::kResamplePhaseStart;
+using fm_chip::kResampleUnit;
 
 constexpr uint8_t kPanBoth = 3;
 
-// Resampler weights are in 1/16384 of an output frame (ResampleUnit).
+// Resampler weights are in 1/16384 of an output frame (kResampleUnit).
 constexpr int kResampleShift = 14;
 
 // Gains come in half-decibel steps, at most +20 (10 dB). At or below
@@ -43,7 +43,7 @@ bool AllPansBoth(const uint8_t* pan)
     return true;
 }
 
-// Resampler state, weights in 1/16384 of an output frame (ResampleUnit).
+// Resampler state, weights in 1/16384 of an output frame (kResampleUnit).
 struct Resampler {
     int32_t phase;  // part of the current output frame not yet covered, weight units
     int32_t left;   // carried weighted sum, left, sample x weight
@@ -70,7 +70,7 @@ uint32_t FramesInChunk(const Resampler& rs, uint32_t frames, uint32_t& samples)
             break;
         }
         samples += k;
-        phase = p + ResampleUnit;
+        phase = p + kResampleUnit;
         ++n;
     }
     return n;
@@ -97,9 +97,9 @@ void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t*
         } while (phase > 0);
         out[0] = WrapAdd(out[0], left >> kResampleShift);
         out[1] = WrapAdd(out[1], right >> kResampleShift);
-        phase += ResampleUnit;
-        left = WrapMul(ResampleUnit - weight, xL);
-        right = WrapMul(ResampleUnit - weight, xR);
+        phase += kResampleUnit;
+        left = WrapMul(kResampleUnit - weight, xL);
+        right = WrapMul(kResampleUnit - weight, xR);
     }
     rs.phase = phase;
     rs.left = left;
@@ -123,8 +123,8 @@ void ResampledLoopEqualPan(const int32_t* xs, Resampler& rs, int32_t* out, uint3
         } while (phase > 0);
         out[0] = WrapAdd(out[0], sum >> kResampleShift);
         out[1] = WrapAdd(out[1], sum >> kResampleShift);
-        phase += ResampleUnit;
-        sum = WrapMul(ResampleUnit - weight, x);
+        phase += kResampleUnit;
+        sum = WrapMul(kResampleUnit - weight, x);
     }
     rs.phase = phase;
     rs.left = sum;
@@ -144,7 +144,7 @@ int32_t VolumeGain(int32_t halfDb)
     // Three half-decibels are about two 1/8-octave steps; the quotient
     // truncates toward zero.
     int32_t index = (-2 * halfDb) / 3;
-    if (index > VolumeTableLast) {
+    if (index > kVolumeTableLast) {
         return 0;
     }
     return VolumeTable[index] >> kVolumeGainShift;
@@ -157,8 +157,8 @@ int32_t VolumeGain(int32_t halfDb)
 
 void FmChip::HandFrequencies()
 {
-    static constexpr int PlainChannels[] = {0, 1, 3, 4, 5};
-    for (int i : PlainChannels) {
+    static constexpr int kPlainChannels[] = {0, 1, 3, 4, 5};
+    for (int i : kPlainChannels) {
         channels[i].SetFrequency(blockFnum[i]);
     }
     if (!fm_reg::SpecialFrequencies(mode)) {
@@ -203,7 +203,7 @@ void FmChip::MixInto(int32_t* buffer, uint32_t frames)
         }
         if ((mask & kSoundingBits) == 0) {
             // Nothing sounds: skip the channels and start the resampler afresh.
-            resamplePhase = ResamplePhaseStart;
+            resamplePhase = kResamplePhaseStart;
             resampleLeft = 0;
             resampleRight = 0;
         } else if (interpolate) {

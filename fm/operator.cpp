@@ -5,25 +5,25 @@
 namespace {
 
 // Attenuation ceiling in envelope units: 1023 is silence.
-constexpr int32_t MaxAttenuation = 1023;
+constexpr int32_t kMaxAttenuation = 1023;
 
 // A phase's end level beyond every real level, for phases that end only by
 // running off the bottom (sustain, release) or never (off).
-constexpr uint32_t EnvelopeFloor = 1024;
+constexpr uint32_t kEnvelopeFloor = 1024;
 
 // Rates at or above this are instant: an attack jumps to full level, a
 // release to silence.
-constexpr uint32_t InstantRate = 62;
+constexpr uint32_t kInstantRate = 62;
 
 // Added to the envelope countdown on every step: 3 * 2^27.
-constexpr uint32_t EnvelopeCounterReload = 402653184u;
+constexpr uint32_t kEnvelopeCounterReload = 402653184u;
 
 }  // namespace
 
 FmOperator::FmOperator() {
     // The member initialisers give the zero fields, row 0 of both LFO tables
     // and the zero rates; what follows is the power-on state proper.
-    envOutput = MaxAttenuation;
+    envOutput = kMaxAttenuation;
     totalLevelLatch = 127;
     totalLevel = 127;
     EnterEnvelopePhase(EnvelopePhase::Off);
@@ -112,7 +112,7 @@ void FmOperator::ApplyParameters() {
     pitchLfoScale = phaseStep >> 11;
 
     keyScaleRate = static_cast<int32_t>(keyCode >> (3u - keyScale));
-    totalLevelOut = muted ? MaxAttenuation : static_cast<int32_t>(totalLevel) * 8;
+    totalLevelOut = muted ? kMaxAttenuation : static_cast<int32_t>(totalLevel) * 8;
 
     // The current phase picks up the new key scaling at once.
     switch (envPhase) {
@@ -136,7 +136,7 @@ void FmOperator::ApplyParameters() {
     }
 
     int32_t attenuation = envLevel + totalLevelOut;
-    envOutput = (attenuation < MaxAttenuation ? attenuation : MaxAttenuation) * 2;
+    envOutput = (attenuation < kMaxAttenuation ? attenuation : kMaxAttenuation) * 2;
 
     ampLfoRow = AmpLfoTable[ampLfoOn ? fm_reg::AmpSensitivity(lfoSensitivity) : 0u];
     pitchLfoRow = PitchLfoTable[fm_reg::PitchSensitivity(lfoSensitivity)];
@@ -160,7 +160,7 @@ void FmOperator::EnterEnvelopePhase(EnvelopePhase newPhase) {
     switch (newPhase) {
     case EnvelopePhase::Attack:
         totalLevel = totalLevelLatch;
-        if (attackRate + static_cast<uint32_t>(keyScaleRate) < InstantRate) {
+        if (attackRate + static_cast<uint32_t>(keyScaleRate) < kInstantRate) {
             // The attack starts from whatever level the envelope is at.
             SelectEnvelopeRate(attackRate == 0 ? 0u : attackRate + static_cast<uint32_t>(keyScaleRate));
             envPhase = EnvelopePhase::Attack;
@@ -177,15 +177,15 @@ void FmOperator::EnterEnvelopePhase(EnvelopePhase newPhase) {
         }
         [[fallthrough]];
     case EnvelopePhase::Sustain:
-        envEnd = EnvelopeFloor;
+        envEnd = kEnvelopeFloor;
         envLevel = sustainLevel * 8;
         SelectEnvelopeRate(ScaledRate(sustainRate));
         envPhase = EnvelopePhase::Sustain;
         return;
     case EnvelopePhase::Release:
         if (envPhase == EnvelopePhase::Attack ||
-            (envLevel < static_cast<int32_t>(EnvelopeFloor) && envPhase != EnvelopePhase::Off)) {
-            envEnd = EnvelopeFloor;
+            (envLevel < static_cast<int32_t>(kEnvelopeFloor) && envPhase != EnvelopePhase::Off)) {
+            envEnd = kEnvelopeFloor;
             uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
             SelectEnvelopeRate(rate < 63u ? rate : 63u);
             envPhase = EnvelopePhase::Release;
@@ -193,8 +193,8 @@ void FmOperator::EnterEnvelopePhase(EnvelopePhase newPhase) {
         }
         [[fallthrough]];
     default:
-        envEnd = EnvelopeFloor;
-        envLevel = MaxAttenuation;
+        envEnd = kEnvelopeFloor;
+        envLevel = kMaxAttenuation;
         SelectEnvelopeRate(0);
         envPhase = EnvelopePhase::Off;
         return;
@@ -221,7 +221,7 @@ void FmOperator::AdvanceEnvelopePhase() {
 }
 
 void FmOperator::StepEnvelope() {
-    envCounter += EnvelopeCounterReload;
+    envCounter += kEnvelopeCounterReload;
     if (envPhase == EnvelopePhase::Attack) {
         // Exponential approach to full level: the step shrinks with the level.
         envLevel = envLevel - 1 - (envLevel >> attackShift);
@@ -256,7 +256,7 @@ void FmOperator::KeyOff() {
         return;
     }
     keyOn = false;
-    bool instant = releaseRate + static_cast<uint32_t>(keyScaleRate) >= InstantRate;
+    bool instant = releaseRate + static_cast<uint32_t>(keyScaleRate) >= kInstantRate;
     EnterEnvelopePhase(instant ? EnvelopePhase::Off : EnvelopePhase::Release);
 }
 
@@ -267,7 +267,7 @@ void FmOperator::PowerOn() {
 }
 
 void FmOperator::Reset() {
-    envOutput = MaxAttenuation;
+    envOutput = kMaxAttenuation;
     totalLevelLatch = 127;
     totalLevel = 127;
     EnterEnvelopePhase(EnvelopePhase::Off);

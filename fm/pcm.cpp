@@ -7,7 +7,7 @@
 
 namespace {
 
-using fm_chip::PcmZeroLevel;
+using fm_chip::kPcmZeroLevel;
 
 constexpr int kPcmGainShift = 6;
 constexpr int kPcmPositionShift = 16;  // PCM read position, 16.16 fixed point
@@ -78,9 +78,9 @@ void FmChip::MixPcmFrames(int32_t* buffer, uint32_t frames)
             const int32_t a = queue[index];
             const int32_t b = queue[index + 1];
             const int32_t fraction = static_cast<int32_t>(p & kPcmFractionMask);
-            v = (((b - a) * fraction) >> kPcmPositionShift) + a - PcmZeroLevel;
+            v = (((b - a) * fraction) >> kPcmPositionShift) + a - kPcmZeroLevel;
         } else {
-            v = queue[index + 1] - PcmZeroLevel;
+            v = queue[index + 1] - kPcmZeroLevel;
         }
         v = WrapMul(v, pcmGain) >> kPcmGainShift;
         pcmLast = v;

@@ -4,11 +4,11 @@
 
 // Fixed tables -------------------------------------------------------------
 
-int32_t LevelTable[LevelTableSize];
+int32_t LevelTable[kLevelTableSize];
 int32_t LogSineTable[1024];
 int32_t PitchLfoTable[8][256];
 int32_t AmpLfoTable[4][256];
-int32_t VolumeTableStorage[VolumeTableLast - VolumeTableFirst + 1];
+int32_t VolumeTableStorage[kVolumeTableLast - kVolumeTableFirst + 1];
 
 // Rate tables --------------------------------------------------------------
 
@@ -82,32 +82,32 @@ const uint8_t AlgorithmRoutingTable[8][6] = {
 namespace {
 
 // 2 pi / 256 and pi / 512 as the exact doubles the tables were defined with.
-constexpr double LfoAngleStep = 0.02454369260617026;
-constexpr double QuarterSineAngleStep = 0.006135923151542565;
+constexpr double kLfoAngleStep = 0.02454369260617026;
+constexpr double kQuarterSineAngleStep = 0.006135923151542565;
 
 // Pitch-modulation depth by PMS in cents, and amplitude-modulation depth by
 // AMS in envelope units; single-precision constants, widened when used.
-constexpr float PitchLfoCents[8] = {0.0f, 3.4f, 6.7f, 10.0f, 14.0f, 20.0f, 40.0f, 80.0f};
-constexpr float AmpLfoDepth[4] = {0.0f, 15.0f, 63.0f, 127.0f};
+constexpr float kPitchLfoCents[8] = {0.0f, 3.4f, 6.7f, 10.0f, 14.0f, 20.0f, 40.0f, 80.0f};
+constexpr float kAmpLfoDepth[4] = {0.0f, 15.0f, 63.0f, 127.0f};
 
 // LFO period divisors by frequency code: the LFO runs at
 // internal rate * 0.0078 / N.
-constexpr double LfoPeriodDivisor[8] = {109, 78, 72, 68, 63, 45, 9, 6};
+constexpr double kLfoPeriodDivisor[8] = {109, 78, 72, 68, 63, 45, 9, 6};
 
 bool tablesBuilt = false;
 uint32_t cachedRateRatio = 0xFFFFFFFFu;
 
 void BuildVolumeTable() {
     // V[i] = trunc(65536 * 2^(-i/8)) - 1.
-    for (int i = VolumeTableFirst; i <= VolumeTableLast; ++i) {
+    for (int i = kVolumeTableFirst; i <= kVolumeTableLast; ++i) {
         double scaled = 65536.0 * std::pow(2.0, -i / 8.0);
-        VolumeTableStorage[i - VolumeTableFirst] = static_cast<int32_t>(scaled) - 1;
+        VolumeTableStorage[i - kVolumeTableFirst] = static_cast<int32_t>(scaled) - 1;
     }
 }
 
 void BuildLevelTable() {
     // L[2k] = trunc(268435455 * 2^(-k/64)), L[2k+1] = -L[2k].
-    for (int k = 0; k < LevelTableSize / 2; ++k) {
+    for (int k = 0; k < kLevelTableSize / 2; ++k) {
         int32_t level = static_cast<int32_t>(268435455.0 * std::pow(2.0, k * -0.015625));
         LevelTable[2 * k] = level;
         LevelTable[2 * k + 1] = -level;
@@ -117,9 +117,9 @@ void BuildLevelTable() {
 void BuildPitchLfoTable() {
     // trunc((2^(sin(j * 2pi/256) * cents / 2400) - 1) * 65536)
     for (int pms = 0; pms < 8; ++pms) {
-        double depth = static_cast<double>(PitchLfoCents[pms]) * 0.0004166666666666667;
+        double depth = static_cast<double>(kPitchLfoCents[pms]) * 0.0004166666666666667;
         for (int j = 0; j < 256; ++j) {
-            double ratio = std::pow(2.0, std::sin(j * LfoAngleStep) * depth);
+            double ratio = std::pow(2.0, std::sin(j * kLfoAngleStep) * depth);
             PitchLfoTable[pms][j] = static_cast<int32_t>((ratio - 1.0) * 65536.0);
         }
     }
@@ -128,9 +128,9 @@ void BuildPitchLfoTable() {
 void BuildAmpLfoTable() {
     // 2 * trunc((0.5 - 0.5 cos(j * 2pi/256)) * depth)
     for (int ams = 0; ams < 4; ++ams) {
-        double depth = static_cast<double>(AmpLfoDepth[ams]);
+        double depth = static_cast<double>(kAmpLfoDepth[ams]);
         for (int j = 0; j < 256; ++j) {
-            double swing = 0.5 - 0.5 * std::cos(j * LfoAngleStep);
+            double swing = 0.5 - 0.5 * std::cos(j * kLfoAngleStep);
             AmpLfoTable[ams][j] = static_cast<int32_t>(swing * depth) * 2;
         }
     }
@@ -145,7 +145,7 @@ void BuildLogSineTable() {
     for (int i = 0; i < 256; ++i) {
         int32_t q = 2047;
         if (i > 0) {
-            double attenuation = scale * std::log(std::sin(i * QuarterSineAngleStep));
+            double attenuation = scale * std::log(std::sin(i * kQuarterSineAngleStep));
             q = static_cast<int32_t>(attenuation);
             if (q > 2047) {
                 q = 2047;
@@ -201,7 +201,7 @@ void SetRateRatio(uint32_t ratio) {
     // the position in bits 20 ... 27. Absurd ratios wrap to 32 bits rather
     // than overflow the conversion.
     for (int code = 0; code < 8; ++code) {
-        double step = static_cast<double>(ratio) * (0.0078 / LfoPeriodDivisor[code]) * 1048576.0;
+        double step = static_cast<double>(ratio) * (0.0078 / kLfoPeriodDivisor[code]) * 1048576.0;
         LfoSpeedTable[code] = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(step)));
     }
 }

@@ -34,12 +34,12 @@
 // ---------------------------------------------------------------------------
 // Fixed tables, zero until BuildSynthesisTables runs.
 
-constexpr int LevelTableSize = 4352;
+constexpr int kLevelTableSize = 4352;
 
 // attenuation index n = 2k + s (k = 0 ... 2175, s = sign) -> linear sample,
 // full scale 268435455. L[2k] = trunc(268435455 * 2^(-k/64)), L[2k+1] = -L[2k];
 // zero for every k >= 1792.
-extern int32_t LevelTable[LevelTableSize];
+extern int32_t LevelTable[kLevelTableSize];
 
 // phase 0 ... 1023 (one full sine period) -> attenuation index of |sin| in
 // 1/128 octave, sign in bit 0: the first half period is even (positive), the
@@ -60,10 +60,10 @@ extern int32_t AmpLfoTable[4][256];
 // linear gain, 65535 at i = 0: V[i] = trunc(65536 * 2^(-i/8)) - 1.
 // The storage holds 32 entries ahead of index 0; read it through VolumeTable,
 // which points at index 0, so VolumeTable[-32] ... VolumeTable[127] are valid.
-constexpr int VolumeTableFirst = -32;
-constexpr int VolumeTableLast = 127;
-extern int32_t VolumeTableStorage[VolumeTableLast - VolumeTableFirst + 1];
-inline constexpr const int32_t* VolumeTable = VolumeTableStorage - VolumeTableFirst;
+constexpr int kVolumeTableFirst = -32;
+constexpr int kVolumeTableLast = 127;
+extern int32_t VolumeTableStorage[kVolumeTableLast - kVolumeTableFirst + 1];
+inline constexpr const int32_t* VolumeTable = VolumeTableStorage - kVolumeTableFirst;
 
 // ---------------------------------------------------------------------------
 // Rate tables, zero (every envelope frozen, every phase step zero) until the

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr uint32_t Word = 4 * 2048 + 0x2A0;
+constexpr uint32_t kWord = 4 * 2048 + 0x2A0;
 
 class Channel : public ::testing::Test {
 protected:
@@ -59,11 +59,11 @@ protected:
         }
         ch.SetFeedback(feedback);
         ch.SetAlgorithm(algorithm);
-        ch.SetFrequency(Word);
+        ch.SetFrequency(kWord);
         ch.SetLfoSensitivity(lfo);
         ch.ApplyParameters();
         ch.ApplyKeyBits(0xF0);
-        ch.SetFrequency(Word);
+        ch.SetFrequency(kWord);
         ch.ApplyParameters();
     }
 
@@ -169,7 +169,7 @@ TEST_F(Channel, AlgorithmSevenSumsFourCarriersAndAccumulatorsWrap) {
             o.SetSustainLevelRelease(0x04);  // SL 0: full level while held
             o.KeyOff();
             o.KeyOn();
-            o.SetFrequency(Word);
+            o.SetFrequency(kWord);
             o.ApplyParameters();
             o.envCounter = 1;
             o.envCounterStep = 0;

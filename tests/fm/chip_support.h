@@ -11,14 +11,14 @@
 
 namespace chiptest {
 
-constexpr uint32_t PlayerClock = kFmSongClock;  // the clock the song player passes
+constexpr uint32_t kPlayerClock = kFmSongClock;  // the clock the song player passes
 
 // A chip on the heap, initialised and with channels 3-5 enabled, as at song
 // start. The rate tables are process-wide, so this also sets them for `rate`.
 inline std::unique_ptr<FmChip> MakeChip(uint32_t rate, bool interpolate)
 {
     auto chip = std::make_unique<FmChip>();
-    chip->Initialize(PlayerClock, rate, interpolate);
+    chip->Initialize(kPlayerClock, rate, interpolate);
     chip->WriteRegister(0x29, 0x9F);
     return chip;
 }

@@ -51,7 +51,7 @@ TEST(ChipClock, RatesRatiosAndPrescalers)
     chip->WriteRegister(0x2F, 0);
     EXPECT_EQ(chip->RateRatio(), 928u);
     EXPECT_EQ(MultipleTable[2], 2 * 928u);
-    chip->SetClockAndRate(PlayerClock, 22050, false);
+    chip->SetClockAndRate(kPlayerClock, 22050, false);
     EXPECT_EQ(chip->Prescaler(), 2);
     EXPECT_EQ(chip->RateRatio(), (159800u * 256 + 11025) / 22050);
     chip->WriteRegister(0x2D, 0);
@@ -72,7 +72,7 @@ TEST(ChipClock, RatesBeyondResamplingRunDirect)
     EXPECT_EQ(chip->SynthesisRate(), 96000u);
     EXPECT_EQ(chip->RateRatio(), (53266u * 256 + 48000) / 96000);
     // Degenerate settings must not divide by zero.
-    chip->SetClockAndRate(PlayerClock, 0, true);
+    chip->SetClockAndRate(kPlayerClock, 0, true);
     EXPECT_FALSE(FmChipProbe::Interpolating(*chip));
     chip->SetClockAndRate(50, 44100, true);
     EXPECT_EQ(chip->SynthesisRate(), 44100u);
@@ -290,7 +290,7 @@ TEST(ChipRegisters, PcmQueueLimits)
 
     // A chip that was never initialised has no queue and refuses bytes.
     auto bare = std::make_unique<FmChip>();
-    bare->SetClockAndRate(PlayerClock, 44100, true);
+    bare->SetClockAndRate(kPlayerClock, 44100, true);
     bare->ResetChip();
     bare->SetPcmGain(0);
     bare->WriteRegister(0x2B, 0x80);
@@ -317,7 +317,7 @@ TEST(ChipRegisters, LfoRegisterRestartsTheCounterOnlyWhenSwitched)
 
     // Re-clocking re-reads the speed from the table just rebuilt.
     chip->WriteRegister(0x22, 0x0E);
-    chip->SetClockAndRate(PlayerClock, 22050, false);
+    chip->SetClockAndRate(kPlayerClock, 22050, false);
     EXPECT_EQ(FmChipProbe::LfoStep(*chip), static_cast<uint32_t>(LfoSpeedTable[6]));
     EXPECT_EQ(CachedRateRatio(), 618u);
 }
@@ -335,7 +335,7 @@ public:
 TEST(ChipStatus, FlagsMaskAndInterruptLine)
 {
     auto chip = std::make_unique<RecordingChip>();
-    chip->Initialize(PlayerClock, 44100, false);
+    chip->Initialize(kPlayerClock, 44100, false);
     ASSERT_EQ(chip->line, std::vector<bool>{false});  // the reset drops the line
     chip->line.clear();
 

@@ -13,9 +13,9 @@
 namespace {
 
 // Block 4, F-number 0x2A0: pitch 0x2A00, key code 16.
-constexpr uint32_t MiddleWord = 4 * 2048 + 0x2A0;
+constexpr uint32_t kMiddleWord = 4 * 2048 + 0x2A0;
 // Block 7, F-number 0x7FF: key code 31, the top of the detune and key-scale range.
-constexpr uint32_t TopWord = 7 * 2048 + 0x7FF;
+constexpr uint32_t kTopWord = 7 * 2048 + 0x7FF;
 
 class Operator : public ::testing::Test {
 protected:
@@ -26,7 +26,7 @@ protected:
 
     // An operator at full level: TL 0, the given AR/DR/SL/RR, frequency set
     // and parameters applied, not keyed.
-    static FmOperator Voice(uint8_t ar, uint8_t dr, uint8_t sl, uint8_t rr, uint32_t word = MiddleWord,
+    static FmOperator Voice(uint8_t ar, uint8_t dr, uint8_t sl, uint8_t rr, uint32_t word = kMiddleWord,
                             uint8_t ks = 0) {
         FmOperator op;
         op.SetDetuneMultiple(0x01);
@@ -44,7 +44,7 @@ protected:
     // frequency always marks the parameters changed), so a level entered by
     // a key-on reaches the output.
     static void Refresh(FmOperator& op) {
-        op.SetFrequency(op.keyCode == 31 ? TopWord : MiddleWord);
+        op.SetFrequency(op.keyCode == 31 ? kTopWord : kMiddleWord);
         op.ApplyParameters();
     }
 
@@ -79,12 +79,12 @@ TEST_F(Operator, PowerOnAndRegisterDecoding) {
     EXPECT_EQ(op.totalLevel, 127);
 
     // Bits above the block are ignored; the key code follows the top F-number bits.
-    op.SetFrequency(0xC000 | MiddleWord);
+    op.SetFrequency(0xC000 | kMiddleWord);
     EXPECT_EQ(op.pitch, 0x2A0u << 4);
     EXPECT_EQ(op.keyCode, 16u);
     op.SetFrequency(4 * 2048 + 0x380);
     EXPECT_EQ(op.keyCode, 17u);
-    op.SetFrequency(TopWord);
+    op.SetFrequency(kTopWord);
     EXPECT_EQ(op.pitch, 0x7FFu << 7);
     EXPECT_EQ(op.keyCode, 31u);
 
@@ -103,7 +103,7 @@ TEST_F(Operator, PowerOnAndRegisterDecoding) {
 
 TEST_F(Operator, PhaseStepFromPitchDetuneAndMultiple) {
     FmOperator op;
-    op.SetFrequency(MiddleWord);
+    op.SetFrequency(kMiddleWord);
     op.SetDetuneMultiple(0x01);
     op.ApplyParameters();
     uint32_t mul1 = op.phaseStep;
@@ -117,7 +117,7 @@ TEST_F(Operator, PhaseStepFromPitchDetuneAndMultiple) {
     EXPECT_EQ(op.phaseStep, mul1 * 12);
 
     // Detune by key code: +44 / -44 at the top of the range, before the multiple.
-    op.SetFrequency(TopWord);
+    op.SetFrequency(kTopWord);
     op.SetDetuneMultiple(0x32);
     op.ApplyParameters();
     EXPECT_EQ(op.phaseStep, ((0x7FFu << 7) + 44u) * 512u);
@@ -132,7 +132,7 @@ TEST_F(Operator, PhaseStepFromPitchDetuneAndMultiple) {
     EXPECT_EQ(op.phaseStep, static_cast<uint32_t>(-2 * 256));
     EXPECT_EQ(op.pitchLfoScale, op.phaseStep >> 11);
 
-    op.SetFrequency(TopWord);
+    op.SetFrequency(kTopWord);
     op.SetKeyScaleAttack(0x80);
     op.ApplyParameters();
     EXPECT_EQ(op.keyScaleRate, 15);
@@ -175,7 +175,7 @@ TEST_F(Operator, AttackCurve) {
     EXPECT_EQ(op.envLevel, 0);
 
     // AR 0 holds the attack whatever the key scaling.
-    op = Voice(0, 5, 5, 5, TopWord, 3);
+    op = Voice(0, 5, 5, 5, kTopWord, 3);
     op.KeyOn();
     EXPECT_EQ(op.envPhase, EnvelopePhase::Attack);
     EXPECT_EQ(op.envCounterStep, 0u);
@@ -195,11 +195,11 @@ TEST_F(Operator, FastAttackStartsDecayOrSustainAtOnce) {
 
     // The 62 threshold counts the key scaling: AR 29 (58) + 3 stays an
     // attack, AR 30 (60) + 3 does not.
-    op = Voice(29, 5, 5, 5, TopWord, 0);
+    op = Voice(29, 5, 5, 5, kTopWord, 0);
     op.KeyOn();
     EXPECT_EQ(op.envPhase, EnvelopePhase::Attack);
     EXPECT_EQ(op.envCounterStep, EnvelopeRateTable[61]);
-    op = Voice(30, 5, 5, 5, TopWord, 0);
+    op = Voice(30, 5, 5, 5, kTopWord, 0);
     op.KeyOn();
     EXPECT_EQ(op.envPhase, EnvelopePhase::Decay);
 }
@@ -274,7 +274,7 @@ TEST_F(Operator, KeyOffWithInstantRelease) {
     EXPECT_EQ(op.envPhase, EnvelopePhase::Release);
     EXPECT_EQ(op.envCounterStep, EnvelopeRateTable[60]);
     // A higher key code during the release raises its rate, capped at 63.
-    op.SetFrequency(TopWord);
+    op.SetFrequency(kTopWord);
     op.ApplyParameters();
     EXPECT_EQ(op.keyScaleRate, 15);
     EXPECT_EQ(op.envPhase, EnvelopePhase::Release);
@@ -353,7 +353,7 @@ TEST_F(Operator, LatchOnlyTotalLevelWaitsForKeyOn) {
     op.KeyOn();
     EXPECT_EQ(op.totalLevel, 100);
     EXPECT_EQ(op.totalLevelOut, 160);
-    op.SetFrequency(MiddleWord);
+    op.SetFrequency(kMiddleWord);
     op.ApplyParameters();
     EXPECT_EQ(op.totalLevelOut, 800);
     EXPECT_EQ(op.envOutput, 2 * (op.envLevel + 800));
@@ -413,7 +413,7 @@ TEST_F(Operator, MutedOperatorKeepsRunningSilently) {
 }
 
 TEST_F(Operator, LfoModulatesPitchAndAmplitude) {
-    FmOperator op = Voice(31, 0, 0, 5, TopWord);
+    FmOperator op = Voice(31, 0, 0, 5, kTopWord);
     op.SetLfoSensitivity(0x37);  // AMS 3, PMS 7
     op.ApplyParameters();
     EXPECT_EQ(op.pitchLfoRow, PitchLfoTable[7]);

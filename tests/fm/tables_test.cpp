@@ -21,7 +21,7 @@ TEST_F(SynthesisTables, LevelTable) {
     EXPECT_EQ(LevelTable[128], 134217727);
     EXPECT_EQ(LevelTable[2046], 4140);
     EXPECT_EQ(LevelTable[2 * 1791], 1);
-    for (int k = 0; k < LevelTableSize / 2; ++k) {
+    for (int k = 0; k < kLevelTableSize / 2; ++k) {
         double exact = 268435455.0 * std::exp2(-k / 64.0);
         ASSERT_NEAR(LevelTable[2 * k], exact, 1.0) << k;
         ASSERT_LE(LevelTable[2 * k], exact) << k;  // truncated, never rounded up
@@ -93,7 +93,7 @@ TEST_F(SynthesisTables, LfoAndVolumeTables) {
     EXPECT_EQ(VolumeTable[8], 32767);
     EXPECT_EQ(VolumeTable[127], 0);
     EXPECT_EQ(&VolumeTable[-32], &VolumeTableStorage[0]);
-    for (int i = VolumeTableFirst; i <= VolumeTableLast; ++i) {
+    for (int i = kVolumeTableFirst; i <= kVolumeTableLast; ++i) {
         ASSERT_EQ(VolumeTable[i], static_cast<int32_t>(65536.0 * std::exp2(-i / 8.0)) - 1) << i;
     }
 }
