@@ -38,22 +38,24 @@ std::mutex engineLock;  // held by play() while a song uses the chips
 
 const char* const kExtensions[] = {"gym", "dru", "gym_zip", "zip", nullptr};
 
-const char kAbout[] = N_(
-    "Tamboril plays GYM sound logs: plain logs, GYMX files (stored or "
-    "compressed) and ZIP archives (.dru, .gym_zip, .gym.zip) with their info "
-    "files.\n\n"
-    "The same engine and the same samples as the Winamp plug-in in_dru.dll.");
+const char kAbout[] =
+    N_("Tamboril plays GYM sound logs: plain logs, GYMX files (stored or "
+       "compressed) and ZIP archives (.dru, .gym_zip, .gym.zip) with their info "
+       "files.\n\n"
+       "The same engine and the same samples as the Winamp plug-in in_dru.dll.");
 
 // Local file name of an Audacious URI, or empty for anything that is not a
 // local file (the loader reads files by name, archives and info files
 // included).
-StringBuf LocalPath(const char* uri) { return uri_to_filename(uri); }
+StringBuf LocalPath(const char* uri) {
+    return uri_to_filename(uri);
+}
 
 // A name is ours by its extension, or, for archives, by ".gym.zip" at its
 // end: Audacious's extension of "tune.gym.zip" is only "zip".
 bool ClaimsName(const char* path) {
-    return HasExtension(path, "gym") || HasExtension(path, "dru") || HasExtension(path, "gym_zip") ||
-           MatchesArchiveSuffix(path);
+    return HasExtension(path, "gym") || HasExtension(path, "dru") ||
+           HasExtension(path, "gym_zip") || MatchesArchiveSuffix(path);
 }
 
 // Titles are 8-bit text in whatever code page the log was made with;
@@ -74,7 +76,8 @@ StringBuf TitleAsUtf8(const char* title) {
 
 class TamborilPlugin : public InputPlugin {
 public:
-    static constexpr PluginInfo kInfo = {N_("Tamboril GYM Player"), "tamboril", kAbout, &preferences, 0};
+    static constexpr PluginInfo kInfo = {N_("Tamboril GYM Player"), "tamboril", kAbout,
+                                         &preferences, 0};
 
     // Priority 0: tried before every plug-in of the default priority, the
     // game-music plug-in among them.

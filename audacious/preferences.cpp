@@ -79,7 +79,8 @@ void FillConfigDefaults() {
     add(kFrequencyKey, LookupChoiceName(frequencyChoices, kDefaultFrequency, 0));
     addNumber(kLoopCountKey, kDefaultLoopCount);
     addNumber(kFadeoutTimeKey, kDefaultFadeoutTime);
-    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) addNumber(row->key, row->defaultValue);
+    for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row)
+        addNumber(row->key, row->defaultValue);
     configDefaults[2 * pair] = nullptr;
 }
 
@@ -93,14 +94,17 @@ void InitializeEngine() {
 
 }  // namespace
 
-void EnsureEngineReady() { std::call_once(engineOnce, InitializeEngine); }
+void EnsureEngineReady() {
+    std::call_once(engineOnce, InitializeEngine);
+}
 
 void LoadSettingsFromConfig() {
     String stored = aud_get_str(kConfigSection, kFrequencyKey);
     const char* frequencyText = stored ? static_cast<const char*>(stored) : "";
     settings.frequency = LookupChoiceValue(frequencyChoices, frequencyText);
     const char* canonical = LookupChoiceName(frequencyChoices, settings.frequency, 0);
-    if (std::strcmp(frequencyText, canonical) != 0) aud_set_str(kConfigSection, kFrequencyKey, canonical);
+    if (std::strcmp(frequencyText, canonical) != 0)
+        aud_set_str(kConfigSection, kFrequencyKey, canonical);
     settings.loopCount = aud_get_int(kConfigSection, kLoopCountKey);
     settings.fadeoutTime = aud_get_int(kConfigSection, kFadeoutTimeKey);
     LoadLevelsFromConfig();

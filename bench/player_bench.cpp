@@ -18,7 +18,9 @@
 
 namespace {
 
-std::string SharedPath(const char* relative) { return std::string(TAMBORIL_SHARED_DIR) + "/" + relative; }
+std::string SharedPath(const char* relative) {
+    return std::string(TAMBORIL_SHARED_DIR) + "/" + relative;
+}
 
 void LoadSettings(int32_t frequency) {
     static const bool chipReady = PowerOnEngine();
@@ -52,15 +54,22 @@ void WholeSong(benchmark::State& state, const char* song) {
     const std::string path = SharedPath(song);
     std::vector<int16_t> block;
     double seconds = 0;
-    for (auto _ : state) seconds += PlaySong(path, block);
+    for (auto _ : state)
+        seconds += PlaySong(path, block);
     if (seconds == 0) state.SkipWithError(("cannot open " + path).c_str());
     state.SetLabel(choice.name);
     state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
 
-void BusySong(benchmark::State& state) { WholeSong(state, "songs/song_coral_ascent_gymx.gym"); }
-void DenseRealSong(benchmark::State& state) { WholeSong(state, "corpus/real/batman_music02.gym"); }
-void RealSongWithPcm(benchmark::State& state) { WholeSong(state, "corpus/real/lionking_hakuna_matata.gym"); }
+void BusySong(benchmark::State& state) {
+    WholeSong(state, "songs/song_coral_ascent_gymx.gym");
+}
+void DenseRealSong(benchmark::State& state) {
+    WholeSong(state, "corpus/real/batman_music02.gym");
+}
+void RealSongWithPcm(benchmark::State& state) {
+    WholeSong(state, "corpus/real/lionking_hakuna_matata.gym");
+}
 
 // A seek to 60 s in a 102 s song from its start: the first block as the
 // decode thread renders it, then the fast-forward.

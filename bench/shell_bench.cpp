@@ -11,33 +11,45 @@
 
 namespace {
 
-std::string Song() { return std::string(TAMBORIL_SHARED_DIR) + "/corpus/real/lionking_hakuna_matata.gym"; }
+std::string Song() {
+    return std::string(TAMBORIL_SHARED_DIR) + "/corpus/real/lionking_hakuna_matata.gym";
+}
 
 void Report(benchmark::State& state, double (*measure)(const std::string&)) {
-    for (auto _ : state) state.SetIterationTime(measure(Song()) / 1000);
+    for (auto _ : state)
+        state.SetIterationTime(measure(Song()) / 1000);
 }
 
 void BM_InitMs(benchmark::State& state) {
-    for (auto _ : state) state.SetIterationTime(shellbench::LoadAndInitMs() / 1000);
+    for (auto _ : state)
+        state.SetIterationTime(shellbench::LoadAndInitMs() / 1000);
 }
-void BM_PlayToFirstWrite(benchmark::State& state) { Report(state, shellbench::PlayToFirstWriteMs); }
-void BM_StopWhileRendering(benchmark::State& state) { Report(state, shellbench::StopWhileRenderingMs); }
+void BM_PlayToFirstWrite(benchmark::State& state) {
+    Report(state, shellbench::PlayToFirstWriteMs);
+}
+void BM_StopWhileRendering(benchmark::State& state) {
+    Report(state, shellbench::StopWhileRenderingMs);
+}
 void BM_SeekToFlush(benchmark::State& state) {
-    for (auto _ : state) state.SetIterationTime(shellbench::SeekToFlushMs(Song(), 60000) / 1000);
+    for (auto _ : state)
+        state.SetIterationTime(shellbench::SeekToFlushMs(Song(), 60000) / 1000);
 }
 void BM_RealtimeCoreShare(benchmark::State& state) {
     double share = 0;
-    for (auto _ : state) share = shellbench::RealtimeCoreShare(Song(), 10.0);
+    for (auto _ : state)
+        share = shellbench::RealtimeCoreShare(Song(), 10.0);
     state.counters["core_percent"] = 100 * share;
 }
 void BM_RenderThroughPlugin(benchmark::State& state) {
     double speed = 0;
-    for (auto _ : state) speed = shellbench::RenderSpeed(Song());
+    for (auto _ : state)
+        speed = shellbench::RenderSpeed(Song());
     state.counters["x_realtime"] = speed;
 }
 void BM_RenderDirect(benchmark::State& state) {
     double speed = 0;
-    for (auto _ : state) speed = shellbench::DirectRenderSpeed(Song());
+    for (auto _ : state)
+        speed = shellbench::DirectRenderSpeed(Song());
     state.counters["x_realtime"] = speed;
 }
 

@@ -23,10 +23,11 @@ namespace {
 
 void Print(const char* name, const char* unit, int runs, const std::function<double()>& measure) {
     std::vector<double> values;
-    for (int i = 0; i < runs; ++i) values.push_back(measure());
+    for (int i = 0; i < runs; ++i)
+        values.push_back(measure());
     std::sort(values.begin(), values.end());
-    std::printf("%-24s median %9.3f  min %9.3f  max %9.3f %s (%d runs)\n", name, values[values.size() / 2],
-                values.front(), values.back(), unit, runs);
+    std::printf("%-24s median %9.3f  min %9.3f  max %9.3f %s (%d runs)\n", name,
+                values[values.size() / 2], values.front(), values.back(), unit, runs);
 }
 
 // LoadLibraryA, the export, and Init, as a host starts a plug-in; the
@@ -35,7 +36,8 @@ double LoadLibraryAndInitMs(const char* dll) {
     const auto start = std::chrono::steady_clock::now();
     HMODULE module = LoadLibraryA(dll);
     if (module == nullptr) return -1;
-    auto get = reinterpret_cast<In_Module* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "winampGetInModule2")));
+    auto get = reinterpret_cast<In_Module* (*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "winampGetInModule2")));
     In_Module* record = get != nullptr ? get() : nullptr;
     if (record == nullptr) {
         FreeLibrary(module);
@@ -44,7 +46,8 @@ double LoadLibraryAndInitMs(const char* dll) {
     record->hMainWindow = nullptr;
     record->hDllInstance = module;
     record->Init();
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     record->Quit();
     FreeLibrary(module);
     return ms;
@@ -67,7 +70,8 @@ int main(int argc, char** argv) {
     Print("Play -> first Write", "ms", 20, [&] { return shellbench::PlayToFirstWriteMs(song); });
     Print("Stop while rendering", "ms", 20, [&] { return shellbench::StopWhileRenderingMs(song); });
     Print("seek -> Flush", "ms", 20, [&] { return shellbench::SeekToFlushMs(song, 60000); });
-    Print("real-time core share", "%", 1, [&] { return 100 * shellbench::RealtimeCoreShare(song, 10.0); });
+    Print("real-time core share", "%", 1,
+          [&] { return 100 * shellbench::RealtimeCoreShare(song, 10.0); });
     Print("render via plug-in", "x real time", 3, [&] { return shellbench::RenderSpeed(song); });
     Print("render direct", "x real time", 3, [&] { return shellbench::DirectRenderSpeed(song); });
     return 0;

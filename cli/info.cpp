@@ -23,10 +23,14 @@ struct InfoOptions {
 
 const char* FormName(SongForm form) {
     switch (form) {
-        case SongForm::plain: return "plain";
-        case SongForm::gymx: return "GYMX";
-        case SongForm::gymxZlib: return "GYMX zlib";
-        case SongForm::archive: return "archive";
+        case SongForm::plain:
+            return "plain";
+        case SongForm::gymx:
+            return "GYMX";
+        case SongForm::gymxZlib:
+            return "GYMX zlib";
+        case SongForm::archive:
+            return "archive";
     }
     return "?";
 }
@@ -53,7 +57,8 @@ bool PrintInfo(const std::string& path, bool tsv) {
     int32_t lengthMs = 0;
     uint32_t loopFrame = 0;
     if (!player) {
-        std::fprintf(stderr, "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+        std::fprintf(stderr,
+                     "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
                      path.c_str(), kSongSizeLimit >> 20);
         if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
         return false;
@@ -62,7 +67,8 @@ bool PrintInfo(const std::string& path, bool tsv) {
     DescribeSong(player, path.c_str(), title, &lengthMs);
     DestroyPlayer(player);
     if (tsv) {
-        std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(title).c_str(), lengthMs, loopFrame);
+        std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(title).c_str(), lengthMs,
+                    loopFrame);
     } else {
         std::printf("%s\n", path.c_str());
         std::printf("  title   %s\n", title);
@@ -78,11 +84,14 @@ bool PrintInfo(const std::string& path, bool tsv) {
 void AddInfoCommand(CLI::App& app, int& status) {
     auto options = std::make_shared<InfoOptions>();
     CLI::App* info = app.add_subcommand("info", "Show title, length, loop frame and form of songs");
-    info->add_flag("--tsv", options->tsv, "One tab-separated line per file: PATH, TITLE, LENGTH_MS, LOOP_FRAME");
-    info->add_option("FILE", options->files, "Song files (.gym, .dru, .gym_zip, .gym.zip)")->required();
+    info->add_flag("--tsv", options->tsv,
+                   "One tab-separated line per file: PATH, TITLE, LENGTH_MS, LOOP_FRAME");
+    info->add_option("FILE", options->files, "Song files (.gym, .dru, .gym_zip, .gym.zip)")
+        ->required();
     info->callback([options, &status]() {
         bool allOpened = true;
-        for (const std::string& file : options->files) allOpened = PrintInfo(file, options->tsv) && allOpened;
+        for (const std::string& file : options->files)
+            allOpened = PrintInfo(file, options->tsv) && allOpened;
         std::fflush(stdout);
         status = allOpened ? kExitDone : kExitCannotOpen;
     });

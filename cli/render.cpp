@@ -67,7 +67,7 @@ struct RenderOptions {
     int volumeFm = kDefaultLevel;
     int volumeSsg = kDefaultLevel;
     int volumePcm = kDefaultLevel;
-    int seekMs = -1;  // none
+    int seekMs = -1;          // none
     int blockFrames = 0;      // 0 = the host's block, rate x 30 / 1000
     int seekAfterFrames = 0;  // 0 = one block
     bool checksum = false;
@@ -129,7 +129,8 @@ public:
             SF_INFO info{};
             info.samplerate = rate;
             info.channels = 2;
-            info.format = (EndsWithNoCase(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+            info.format =
+                (EndsWithNoCase(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
             sound = sf_open(out.c_str(), SFM_WRITE, &info);
         }
         if (raw == nullptr && sound == nullptr) {
@@ -150,7 +151,8 @@ public:
                 bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
                 bytes[2 * i + 1] = static_cast<uint8_t>(v >> 8);
             }
-            if (std::fwrite(bytes, 4, static_cast<size_t>(n), raw) != static_cast<size_t>(n)) return false;
+            if (std::fwrite(bytes, 4, static_cast<size_t>(n), raw) != static_cast<size_t>(n))
+                return false;
             done += n;
         }
         return true;
@@ -212,7 +214,9 @@ void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double 
     double position = positionMs / 1000.0;
     double speed = elapsed > 0 ? songSeconds / elapsed : 0;
     constexpr int kBarWidth = 30;
-    int filled = passMs > 0 ? static_cast<int>(static_cast<int64_t>(std::min(positionMs, passMs)) * kBarWidth / passMs) : 0;
+    int filled = passMs > 0 ? static_cast<int>(static_cast<int64_t>(std::min(positionMs, passMs)) *
+                                               kBarWidth / passMs)
+                            : 0;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kBarWidth, '.');
     std::fprintf(stderr, "\r[%s] %s  loops %d  %.0fx ", bar.c_str(), Clock(position).c_str(),
@@ -222,17 +226,21 @@ void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double 
 // Plays one song from start to end into `out` (empty: nowhere). Returns the
 // exit status for this song and sets `hash` to its checksum (when
 // options.checksum asks for one).
-int RenderSong(const RenderOptions& options, const std::string& file, const std::string& out, uint64_t& hash) {
+int RenderSong(const RenderOptions& options, const std::string& file, const std::string& out,
+               uint64_t& hash) {
     GymPlayer* player = OpenSong(file.c_str());
     if (player == nullptr) {
-        std::fprintf(stderr, "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-                     file.c_str(), kSongSizeLimit >> 20);
+        std::fprintf(
+            stderr,
+            "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+            file.c_str(), kSongSizeLimit >> 20);
         return kExitCannotOpen;
     }
     const PlayerOps& ops = player->ops;
     const int32_t rate = ops.sampleRate(player);
     const int32_t blockFrames = options.blockFrames > 0 ? options.blockFrames : BlockFrames(rate);
-    const int32_t seekAfterFrames = options.seekAfterFrames > 0 ? options.seekAfterFrames : blockFrames;
+    const int32_t seekAfterFrames =
+        options.seekAfterFrames > 0 ? options.seekAfterFrames : blockFrames;
     const int32_t passMs = SongLengthMs(player);
     std::vector<int16_t> block(2 * static_cast<size_t>(std::max(blockFrames, seekAfterFrames)));
 
@@ -265,7 +273,8 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
         tally.Add(block.data(), blockFrames);
         writeOk = sink.Write(block.data(), blockFrames) && writeOk;
         if (progress && ++blocks % 16 == 0) {
-            ShowProgress(player, passMs, static_cast<double>(tally.framesWritten) / rate, elapsedSince());
+            ShowProgress(player, passMs, static_cast<double>(tally.framesWritten) / rate,
+                         elapsedSince());
         }
     }
     ops.halt(player);
@@ -282,11 +291,12 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
     if (!options.quiet) {
         double seconds = static_cast<double>(tally.framesWritten) / rate;
         double peakDb = tally.peak > 0 ? 20.0 * std::log10(tally.peak / 32768.0) : -INFINITY;
-        std::fprintf(stderr,
-                     "%s: %lld frames at %d Hz, %s, loops done %d, peak %d (%.1f dBFS), %.0fx real time\n",
-                     out.empty() ? file.c_str() : out.c_str(),
-                     static_cast<long long>(tally.framesWritten), rate, Clock(seconds).c_str(), loops,
-                     tally.peak, peakDb, elapsed > 0 ? seconds / elapsed : 0.0);
+        std::fprintf(
+            stderr,
+            "%s: %lld frames at %d Hz, %s, loops done %d, peak %d (%.1f dBFS), %.0fx real time\n",
+            out.empty() ? file.c_str() : out.c_str(), static_cast<long long>(tally.framesWritten),
+            rate, Clock(seconds).c_str(), loops, tally.peak, peakDb,
+            elapsed > 0 ? seconds / elapsed : 0.0);
     }
     return kExitDone;
 }
@@ -296,7 +306,8 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
 std::vector<std::string> OutputPaths(const RenderOptions& options, bool intoFolder) {
     std::vector<std::string> paths;
     if (!intoFolder) {
-        paths.push_back(options.out.empty() && !options.checksum ? DefaultOutput(options.files[0]) : options.out);
+        paths.push_back(options.out.empty() && !options.checksum ? DefaultOutput(options.files[0])
+                                                                 : options.out);
         return paths;
     }
     const bool nowhere = options.out.empty() && options.checksum;
@@ -329,12 +340,15 @@ int Render(const RenderOptions& options) {
     settings.volumePcm = options.volumePcm;
 
     if (options.checksum && options.out == "-") {
-        std::fprintf(stderr, "tamboril render: --checksum prints on standard output; it cannot go with -o -\n");
+        std::fprintf(
+            stderr,
+            "tamboril render: --checksum prints on standard output; it cannot go with -o -\n");
         return kExitUsage;
     }
     std::error_code error;
-    const bool intoFolder = options.files.size() > 1 ||
-                            (!options.out.empty() && std::filesystem::is_directory(options.out, error));
+    const bool intoFolder =
+        options.files.size() > 1 ||
+        (!options.out.empty() && std::filesystem::is_directory(options.out, error));
     if (intoFolder && options.out == "-") {
         std::fprintf(stderr, "tamboril render: with several songs -o names a folder, not -\n");
         return kExitUsage;
@@ -345,9 +359,10 @@ int Render(const RenderOptions& options) {
         return kExitCannotOpen;
     }
     const std::string& out = options.out;
-    if (!intoFolder && !out.empty() && out != "-" && !EndsWithNoCase(out, ".wav") && !EndsWithNoCase(out, ".flac") &&
-        !EndsWithNoCase(out, ".raw")) {
-        std::fprintf(stderr, "tamboril render: %s: the output must end in .wav, .flac or .raw, or be -\n",
+    if (!intoFolder && !out.empty() && out != "-" && !EndsWithNoCase(out, ".wav") &&
+        !EndsWithNoCase(out, ".flac") && !EndsWithNoCase(out, ".raw")) {
+        std::fprintf(stderr,
+                     "tamboril render: %s: the output must end in .wav, .flac or .raw, or be -\n",
                      out.c_str());
         return kExitUsage;
     }
@@ -364,7 +379,8 @@ int Render(const RenderOptions& options) {
         if (options.checksum && options.files.size() == 1) {
             std::printf("%016llx\n", static_cast<unsigned long long>(hash));
         } else if (options.checksum) {
-            std::printf("%016llx\t%s\n", static_cast<unsigned long long>(hash), options.files[i].c_str());
+            std::printf("%016llx\t%s\n", static_cast<unsigned long long>(hash),
+                        options.files[i].c_str());
         }
     }
     std::fflush(stdout);
@@ -375,45 +391,69 @@ int Render(const RenderOptions& options) {
 
 void AddRenderCommand(CLI::App& app, int& status) {
     auto options = std::make_shared<RenderOptions>();
-    CLI::App* render = app.add_subcommand("render", "Render songs to WAV, FLAC or raw files as the plug-in plays them");
-    render->add_option("FILE", options->files,
-                       "Song files (.gym, .dru, .gym_zip, .gym.zip), played one after another in one process as a "
-                       "playlist")
+    CLI::App* render = app.add_subcommand(
+        "render", "Render songs to WAV, FLAC or raw files as the plug-in plays them");
+    render
+        ->add_option("FILE", options->files,
+                     "Song files (.gym, .dru, .gym_zip, .gym.zip), played one after another in one "
+                     "process as a "
+                     "playlist")
         ->required();
-    render->add_option("-o,--output", options->out,
-                       "Output: .wav, .flac, .raw, or - for raw on standard output (default: the song's name with "
-                       ".wav); with several songs, or when it is a folder, a folder that gets each song's name with "
-                       ".wav");
+    render->add_option(
+        "-o,--output", options->out,
+        "Output: .wav, .flac, .raw, or - for raw on standard output (default: the song's name with "
+        ".wav); with several songs, or when it is a folder, a folder that gets each song's name "
+        "with "
+        ".wav");
     render->add_option("--frequency", options->frequency, "Output frequency: " + FrequencyNames())
         ->check(CLI::Validator(
             [](std::string& value) {
-                return FrequencyFromName(value) != 0 ? std::string() : "not a frequency choice: " + FrequencyNames();
+                return FrequencyFromName(value) != 0
+                           ? std::string()
+                           : "not a frequency choice: " + FrequencyNames();
             },
             "FREQUENCY"));
-    render->add_option("--loops", options->loops, "Jumps back to the loop point before the fade (0 = for ever: a looping song never ends)")
+    render
+        ->add_option("--loops", options->loops,
+                     "Jumps back to the loop point before the fade (0 = for ever: a looping song "
+                     "never ends)")
         ->check(CLI::Range(0, kMaxLoopCount));
     render->add_option("--fade", options->fadeMs, "Fade-out time in ms (0 = stop at once)")
         ->check(CLI::Range(0, kMaxFadeoutTime));
-    render->add_option("--volume-fm", options->volumeFm, "FM attenuation in half-decibels (192 silences it)")
+    render
+        ->add_option("--volume-fm", options->volumeFm,
+                     "FM attenuation in half-decibels (192 silences it)")
         ->check(CLI::Range(kLowestLevel, kSilentLevel));
-    render->add_option("--volume-ssg", options->volumeSsg, "PSG attenuation in half-decibels (192 silences it)")
+    render
+        ->add_option("--volume-ssg", options->volumeSsg,
+                     "PSG attenuation in half-decibels (192 silences it)")
         ->check(CLI::Range(kLowestLevel, kSilentLevel));
-    render->add_option("--volume-pcm", options->volumePcm, "PCM (DAC) attenuation in half-decibels (192 silences it)")
+    render
+        ->add_option("--volume-pcm", options->volumePcm,
+                     "PCM (DAC) attenuation in half-decibels (192 silences it)")
         ->check(CLI::Range(kLowestLevel, kSilentLevel));
-    render->add_option("--block-frames", options->blockFrames,
-                       "Stereo frames per render call (default: the host's 30 ms block, rate x 30 / 1000: 1323 at "
-                       "44100 Hz and 55467:FM, 1440 at 48000, 720 at 24000, 661 at 22050, 330 at 11025)")
+    render
+        ->add_option(
+            "--block-frames", options->blockFrames,
+            "Stereo frames per render call (default: the host's 30 ms block, rate x 30 / 1000: "
+            "1323 at "
+            "44100 Hz and 55467:FM, 1440 at 48000, 720 at 24000, 661 at 22050, 330 at 11025)")
         ->check(CLI::Range(1, kMaxCallFrames));
-    render->add_option("--seek", options->seekMs,
-                       "Seek to this position (ms) after the first block, which is rendered and dropped as the host "
-                       "drops it when it flushes")
+    render
+        ->add_option("--seek", options->seekMs,
+                     "Seek to this position (ms) after the first block, which is rendered and "
+                     "dropped as the host "
+                     "drops it when it flushes")
         ->check(CLI::NonNegativeNumber);
-    render->add_option("--seek-after", options->seekAfterFrames,
-                       "Frames in that first block, up to 441000 (10 s at 44100 Hz; default: one block)")
+    render
+        ->add_option(
+            "--seek-after", options->seekAfterFrames,
+            "Frames in that first block, up to 441000 (10 s at 44100 Hz; default: one block)")
         ->check(CLI::Range(1, kMaxCallFrames))
         ->needs("--seek");
-    render->add_flag("--checksum", options->checksum,
-                     "Print the FNV-1a 64 hash of the rendered samples (writes no file unless -o is given)");
+    render->add_flag(
+        "--checksum", options->checksum,
+        "Print the FNV-1a 64 hash of the rendered samples (writes no file unless -o is given)");
     render->add_flag("-q,--quiet", options->quiet, "Print nothing but errors");
     render->callback([options, &status]() { status = Render(*options); });
 }

@@ -28,7 +28,7 @@ namespace {
 // ---------------------------------------------------------------------------
 // Time
 
-constexpr int kFramesPerStep = 7;                 // one sixteenth note
+constexpr int kFramesPerStep = 7;  // one sixteenth note
 constexpr int kStepsPerBar = 16;
 constexpr int kFramesPerBar = kFramesPerStep * kStepsPerBar;
 constexpr int kIntroBars = 4;
@@ -50,7 +50,8 @@ constexpr uint32_t kOperatorOffsetTable[4] = {0x0, 0x8, 0x4, 0xC};
 constexpr uint8_t kKeyCodeTable[6] = {0, 1, 2, 4, 5, 6};
 
 struct Operator {
-    uint8_t detune, multiple, totalLevel, keyScale, attack, decay, sustainRate, sustainLevel, release;
+    uint8_t detune, multiple, totalLevel, keyScale, attack, decay, sustainRate, sustainLevel,
+        release;
 };
 
 struct Patch {
@@ -59,17 +60,20 @@ struct Patch {
 };
 
 // (1 -> 2) + (3 -> 4): two carriers.
-constexpr Patch kLeadPatch = {4, 5,
+constexpr Patch kLeadPatch = {4,
+                              5,
                               {{0, 1, 28, 1, 31, 6, 2, 3, 6},
                                {3, 1, 14, 1, 28, 4, 1, 2, 7},
                                {0, 2, 40, 1, 31, 8, 3, 4, 6},
                                {7, 1, 18, 1, 28, 4, 1, 2, 7}}};
-constexpr Patch kBassPatch = {4, 6,
+constexpr Patch kBassPatch = {4,
+                              6,
                               {{0, 0, 24, 2, 31, 12, 4, 5, 9},
                                {0, 1, 10, 2, 31, 9, 3, 3, 10},
                                {0, 3, 36, 2, 31, 16, 6, 8, 9},
                                {0, 1, 14, 2, 31, 10, 3, 4, 10}}};
-constexpr Patch kPianoPatch = {4, 2,
+constexpr Patch kPianoPatch = {4,
+                               2,
                                {{0, 1, 38, 1, 31, 10, 3, 6, 6},
                                 {0, 1, 24, 1, 30, 7, 2, 4, 6},
                                 {0, 14, 50, 1, 31, 18, 8, 12, 8},
@@ -92,9 +96,9 @@ constexpr Chord kE = {40, {56, 59, 64}, {68, 71, 76, 80}};
 constexpr Chord kDm = {38, {57, 62, 65}, {62, 65, 69, 74}};
 
 const Chord* const kProgression[kBars] = {
-    &kAm, &kF, &kC, &kG,                          // intro
-    &kAm, &kF, &kC, &kG, &kAm, &kF, &kC, &kE,     // verse
-    &kDm, &kG, &kC, &kF, &kDm, &kE, &kAm, &kAm,   // bridge
+    &kAm, &kF, &kC, &kG,                         // intro
+    &kAm, &kF, &kC, &kG, &kAm, &kF, &kC,  &kE,   // verse
+    &kDm, &kG, &kC, &kF, &kDm, &kE, &kAm, &kAm,  // bridge
 };
 
 struct Note {
@@ -102,25 +106,24 @@ struct Note {
 };
 
 const std::vector<Note> kMelody = {
-    {4, 0, 4, 76}, {4, 4, 2, 74}, {4, 6, 2, 72}, {4, 8, 4, 69}, {4, 12, 2, 72}, {4, 14, 2, 76},
-    {5, 0, 6, 77}, {5, 6, 2, 76}, {5, 8, 4, 72}, {5, 12, 4, 69},
-    {6, 0, 4, 79}, {6, 4, 4, 76}, {6, 8, 2, 72}, {6, 10, 2, 74}, {6, 12, 4, 76},
-    {7, 0, 8, 74}, {7, 8, 4, 71}, {7, 12, 4, 67},
-    {8, 0, 4, 76}, {8, 4, 4, 81}, {8, 8, 2, 79}, {8, 10, 2, 76}, {8, 12, 4, 72},
-    {9, 0, 4, 77}, {9, 4, 4, 81}, {9, 8, 4, 84}, {9, 12, 4, 81},
-    {10, 0, 6, 79}, {10, 6, 2, 76}, {10, 8, 4, 79}, {10, 12, 4, 84},
-    {11, 0, 8, 83}, {11, 8, 8, 80},
-    {12, 0, 4, 81}, {12, 4, 4, 77}, {12, 8, 4, 74}, {12, 12, 4, 77},
-    {13, 0, 6, 79}, {13, 6, 2, 77}, {13, 8, 4, 74}, {13, 12, 4, 71},
-    {14, 0, 4, 72}, {14, 4, 4, 76}, {14, 8, 4, 79}, {14, 12, 4, 84},
-    {15, 0, 8, 81}, {15, 8, 4, 79}, {15, 12, 4, 77},
-    {16, 0, 4, 77}, {16, 4, 2, 76}, {16, 6, 2, 74}, {16, 8, 8, 81},
-    {17, 0, 4, 80}, {17, 4, 4, 83}, {17, 8, 4, 88}, {17, 12, 4, 86},
-    {18, 0, 8, 84}, {18, 8, 4, 83}, {18, 12, 4, 81},
-    {19, 0, 12, 81}, {19, 12, 2, 76}, {19, 14, 2, 80},
+    {4, 0, 4, 76},   {4, 4, 2, 74},   {4, 6, 2, 72},   {4, 8, 4, 69},   {4, 12, 2, 72},
+    {4, 14, 2, 76},  {5, 0, 6, 77},   {5, 6, 2, 76},   {5, 8, 4, 72},   {5, 12, 4, 69},
+    {6, 0, 4, 79},   {6, 4, 4, 76},   {6, 8, 2, 72},   {6, 10, 2, 74},  {6, 12, 4, 76},
+    {7, 0, 8, 74},   {7, 8, 4, 71},   {7, 12, 4, 67},  {8, 0, 4, 76},   {8, 4, 4, 81},
+    {8, 8, 2, 79},   {8, 10, 2, 76},  {8, 12, 4, 72},  {9, 0, 4, 77},   {9, 4, 4, 81},
+    {9, 8, 4, 84},   {9, 12, 4, 81},  {10, 0, 6, 79},  {10, 6, 2, 76},  {10, 8, 4, 79},
+    {10, 12, 4, 84}, {11, 0, 8, 83},  {11, 8, 8, 80},  {12, 0, 4, 81},  {12, 4, 4, 77},
+    {12, 8, 4, 74},  {12, 12, 4, 77}, {13, 0, 6, 79},  {13, 6, 2, 77},  {13, 8, 4, 74},
+    {13, 12, 4, 71}, {14, 0, 4, 72},  {14, 4, 4, 76},  {14, 8, 4, 79},  {14, 12, 4, 84},
+    {15, 0, 8, 81},  {15, 8, 4, 79},  {15, 12, 4, 77}, {16, 0, 4, 77},  {16, 4, 2, 76},
+    {16, 6, 2, 74},  {16, 8, 8, 81},  {17, 0, 4, 80},  {17, 4, 4, 83},  {17, 8, 4, 88},
+    {17, 12, 4, 86}, {18, 0, 8, 84},  {18, 8, 4, 83},  {18, 12, 4, 81}, {19, 0, 12, 81},
+    {19, 12, 2, 76}, {19, 14, 2, 80},
 };
 
-double NoteHz(int pitch) { return 440.0 * std::pow(2.0, (pitch - 69) / 12.0); }
+double NoteHz(int pitch) {
+    return 440.0 * std::pow(2.0, (pitch - 69) / 12.0);
+}
 
 // The FM block/F-number word: F-number = Hz x 144 x 2^(21 - block) / clock,
 // with the smallest block that keeps it below 2048.
@@ -169,7 +172,8 @@ std::vector<int> SnareSamples() {
         const double noise = static_cast<double>(seed >> 8) / 8388608.0 - 1.0;
         phase += 2 * kPi * 185.0 / kDacRate;
         const double body = std::sin(phase) * std::exp(-t * 30.0);
-        s.push_back(static_cast<int>(std::lround(70.0 * noise * std::exp(-t * 22.0) + 45.0 * body)));
+        s.push_back(
+            static_cast<int>(std::lround(70.0 * noise * std::exp(-t * 22.0) + 45.0 * body)));
     }
     return s;
 }
@@ -185,14 +189,20 @@ struct Write {
 
 class Score {
 public:
-    Score() : frames(kFrames), dac(static_cast<size_t>(kFrames) * kDacBytesPerFrame, 0),
-              dacUsed(kFrames, false) {}
+    Score()
+        : frames(kFrames),
+          dac(static_cast<size_t>(kFrames) * kDacBytesPerFrame, 0),
+          dacUsed(kFrames, false) {}
 
-    void Fm(int frame, uint32_t address, uint8_t data) { At(frame).push_back({Write::fm, address, data}); }
+    void Fm(int frame, uint32_t address, uint8_t data) {
+        At(frame).push_back({Write::fm, address, data});
+    }
     void Psg(int frame, uint8_t data) { At(frame).push_back({Write::psg, 0, data}); }
 
     // Channel 0-5: port and register base of its channel-addressed registers.
-    static uint32_t Base(int channel) { return (channel >= 3 ? 0x100 : 0) + static_cast<uint32_t>(channel % 3); }
+    static uint32_t Base(int channel) {
+        return (channel >= 3 ? 0x100 : 0) + static_cast<uint32_t>(channel % 3);
+    }
 
     void SetPatch(int frame, int channel, const Patch& patch, uint8_t panAmsPms) {
         const uint32_t base = Base(channel);
@@ -223,7 +233,8 @@ public:
     }
 
     void KeyOff(int frame, int channel) {
-        if (frame < kFrames) At(frame).insert(At(frame).begin(), {Write::fm, 0x28, kKeyCodeTable[channel]});
+        if (frame < kFrames)
+            At(frame).insert(At(frame).begin(), {Write::fm, 0x28, kKeyCodeTable[channel]});
     }
 
     // A PSG tone note on voice 0-2 with a decaying attenuation, one step
@@ -245,7 +256,8 @@ public:
         Psg(frame, 0xE4);
         for (size_t f = 0; f < levels.size() && frame + static_cast<int>(f) < kFrames; ++f)
             Psg(frame + static_cast<int>(f), static_cast<uint8_t>(0xF0 | levels[f]));
-        if (frame + static_cast<int>(levels.size()) < kFrames) Psg(frame + static_cast<int>(levels.size()), 0xFF);
+        if (frame + static_cast<int>(levels.size()) < kFrames)
+            Psg(frame + static_cast<int>(levels.size()), 0xFF);
     }
 
     void Drum(int frame, const std::vector<int>& samples) {
@@ -262,8 +274,10 @@ public:
         SongBuilder song;
         for (int f = 0; f < kFrames; ++f) {
             for (const Write& w : frames[static_cast<size_t>(f)]) {
-                if (w.kind == Write::fm) song.Fm(w.address, w.data);
-                else song.Psg(w.data);
+                if (w.kind == Write::fm)
+                    song.Fm(w.address, w.data);
+                else
+                    song.Psg(w.data);
             }
             if (dacUsed[static_cast<size_t>(f)]) {
                 const bool lastOfHit = f + 1 >= kFrames || !dacUsed[static_cast<size_t>(f) + 1];
@@ -282,28 +296,33 @@ private:
     std::vector<Write>& At(int frame) { return frames[static_cast<size_t>(frame)]; }
 
     std::vector<std::vector<Write>> frames;
-    std::vector<int> dac;        // signed PCM, the whole song at the DAC rate
-    std::vector<bool> dacUsed;   // per frame: some drum sounds in it
+    std::vector<int> dac;       // signed PCM, the whole song at the DAC rate
+    std::vector<bool> dacUsed;  // per frame: some drum sounds in it
 };
 
 constexpr int kLead = 0, kBass = 1, kChord = 2;  // chords on channels 2, 3, 4
 constexpr int kArp = 0, kEcho = 1;               // PSG voices
 
-int FrameOf(int bar, int step) { return bar * kFramesPerBar + step * kFramesPerStep; }
+int FrameOf(int bar, int step) {
+    return bar * kFramesPerBar + step * kFramesPerStep;
+}
 
 void Compose(Score& score) {
     // Set-up: LFO on at rate 3 (about 6 Hz); all channels silent; DAC on
     // channel 6 at the centre; every PSG voice off.
     score.Fm(0, 0x22, 0x0B);
     score.Fm(0, 0x27, 0x00);
-    for (int ch = 0; ch < 6; ++ch) score.Fm(0, 0x28, kKeyCodeTable[ch]);
+    for (int ch = 0; ch < 6; ++ch)
+        score.Fm(0, 0x28, kKeyCodeTable[ch]);
     score.SetPatch(0, kLead, kLeadPatch, 0xC2);  // both sides, vibrato depth 2
     score.SetPatch(0, kBass, kBassPatch, 0xC0);
-    for (int i = 0; i < 3; ++i) score.SetPatch(0, kChord + i, kPianoPatch, i == 0 ? 0x80 : (i == 1 ? 0xC0 : 0x40));
+    for (int i = 0; i < 3; ++i)
+        score.SetPatch(0, kChord + i, kPianoPatch, i == 0 ? 0x80 : (i == 1 ? 0xC0 : 0x40));
     score.Fm(0, 0x1B6, 0xC0);
     score.Fm(0, 0x2A, 0x80);
     score.Fm(0, 0x2B, 0x80);
-    for (uint8_t off : {0x9F, 0xBF, 0xDF, 0xFF}) score.Psg(0, off);
+    for (uint8_t off : {0x9F, 0xBF, 0xDF, 0xFF})
+        score.Psg(0, off);
 
     const std::vector<int> kick = KickSamples();
     const std::vector<int> snare = SnareSamples();
@@ -327,7 +346,8 @@ void Compose(Score& score) {
         const int bassUp[] = {0, 0, 12, 0, 0, 12, 0};
         for (int i = 0; i < 7; ++i) {
             if (intro && bar < 2 && (i == 1 || i == 4)) continue;
-            score.FmNote(FrameOf(bar, bassSteps[i]), 2 * kFramesPerStep - 2, kBass, chord.bass + bassUp[i]);
+            score.FmNote(FrameOf(bar, bassSteps[i]), 2 * kFramesPerStep - 2, kBass,
+                         chord.bass + bassUp[i]);
         }
 
         // PSG arpeggio from bar 3 on, with its echo three steps behind.
@@ -337,7 +357,8 @@ void Compose(Score& score) {
                 const int pitch = chord.arp[pattern[(bar * kStepsPerBar + step) % 6]];
                 score.PsgNote(FrameOf(bar, step), kFramesPerStep, kArp, pitch, intro ? 7 : 5, 2);
                 const int echoFrame = FrameOf(bar, step) + 3 * kFramesPerStep;
-                if (echoFrame < kFrames) score.PsgNote(echoFrame, kFramesPerStep, kEcho, pitch, 10, 3);
+                if (echoFrame < kFrames)
+                    score.PsgNote(echoFrame, kFramesPerStep, kEcho, pitch, 10, 3);
             }
         }
 
@@ -360,7 +381,8 @@ void Compose(Score& score) {
         if (bar >= 2) {
             score.Drum(FrameOf(bar, 4), snare);
             if (bar == kBars - 1) {
-                for (int step : {12, 13, 14, 15}) score.Drum(FrameOf(bar, step), snare);
+                for (int step : {12, 13, 14, 15})
+                    score.Drum(FrameOf(bar, step), snare);
             } else {
                 score.Drum(FrameOf(bar, 12), snare);
             }
@@ -368,7 +390,8 @@ void Compose(Score& score) {
     }
 
     for (const Note& note : kMelody) {
-        score.FmNote(FrameOf(note.bar, note.step), note.length * kFramesPerStep - 1, kLead, note.pitch);
+        score.FmNote(FrameOf(note.bar, note.step), note.length * kFramesPerStep - 1, kLead,
+                     note.pitch);
     }
 }
 
@@ -386,6 +409,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "compose_demo: cannot write %s\n", out.c_str());
         return 1;
     }
-    std::printf("%s: %d frames (%.1f s), loop at frame %u\n", out.c_str(), kFrames, kFrames / 60.0, kLoopFrame);
+    std::printf("%s: %d frames (%.1f s), loop at frame %u\n", out.c_str(), kFrames, kFrames / 60.0,
+                kLoopFrame);
     return 0;
 }

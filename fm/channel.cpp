@@ -68,6 +68,7 @@ int FmChannel::ApplyParameters() {
     // PMS (bits 0-2) always counts; AMS (bits 4-5) only when some operator
     // has amplitude modulation switched on.
     const uint8_t ms = op[0].lfoSensitivity;
-    const bool lfo = fm_reg::PitchSensitivity(ms) != 0 || (anyAmpLfo && fm_reg::AmpSensitivity(ms) != 0);
+    const bool lfo =
+        fm_reg::PitchSensitivity(ms) != 0 || (anyAmpLfo && fm_reg::AmpSensitivity(ms) != 0);
     return (sounds ? 1 : 0) | (lfo ? 2 : 0);
 }

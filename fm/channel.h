@@ -44,7 +44,7 @@ struct FmChannel {
     int32_t operatorInput[3] = {};   // node read as modulation by operators 1, 2, 3
     int32_t operatorOutput[3] = {};  // node receiving operator 1's, operator 2's sample;
                                      // node added to operator 3's sample
-    FmOperator op[4];           // operators 0 ... 3 (key-bit order)
+    FmOperator op[4];                // operators 0 ... 3 (key-bit order)
 
     // Operators at power-on, algorithm 0; feedbackShift stays 0 until the
     // first feedback/algorithm write.

@@ -30,8 +30,7 @@ constexpr uint32_t kResampleStepMin = kResampleUnit / 2;
 // Byte 0 of the queue carries the previous mix's last byte over.
 constexpr int32_t kPcmQueueLimit = FmChip::kPcmQueueSize - 1;
 
-int32_t LfoStepFor(uint8_t control)
-{
+int32_t LfoStepFor(uint8_t control) {
     return fm_reg::LfoOn(control) ? LfoSpeedTable[fm_reg::LfoRate(control)] : 0;
 }
 
@@ -40,21 +39,18 @@ int32_t LfoStepFor(uint8_t control)
 // ---------------------------------------------------------------------------
 // Timer part
 
-void ChipTimer::ResetChip()
-{
+void ChipTimer::ResetChip() {
     ResetTimers();
 }
 
 ChipTimer::~ChipTimer() = default;
 
-void ChipTimer::ResetTimers()
-{
+void ChipTimer::ResetTimers() {
     status = 0;
     SelectPrescaler(0);
 }
 
-void ChipTimer::SelectPrescaler(uint8_t index)
-{
+void ChipTimer::SelectPrescaler(uint8_t index) {
     if (index == prescaler) {
         return;
     }
@@ -70,9 +66,7 @@ void ChipTimer::SelectPrescaler(uint8_t index)
 // ---------------------------------------------------------------------------
 // Setup
 
-FmChip::FmChip()
-    : csmChannel(&channels[2])
-{
+FmChip::FmChip() : csmChannel(&channels[2]) {
     // The channels have constructed their operators and selected algorithm 0;
     // the resampler starts empty with a whole output frame to cover.
     BuildSynthesisTables();
@@ -80,8 +74,7 @@ FmChip::FmChip()
 
 FmChip::~FmChip() = default;
 
-bool FmChip::Initialize(uint32_t newClock, uint32_t rate, bool newInterpolate)
-{
+bool FmChip::Initialize(uint32_t newClock, uint32_t rate, bool newInterpolate) {
     SetClockAndRate(newClock, rate, newInterpolate);
     uint8_t current = prescaler;
     prescaler = 255;
@@ -100,8 +93,7 @@ bool FmChip::Initialize(uint32_t newClock, uint32_t rate, bool newInterpolate)
     return true;
 }
 
-bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpolate)
-{
+bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpolate) {
     interpolate = newInterpolate;
     uint32_t rateHz = rate;
     if (interpolate) {
@@ -142,8 +134,7 @@ bool FmChip::SetClockAndRate(uint32_t newClock, uint32_t rate, bool newInterpola
     return true;
 }
 
-void FmChip::ResetChip()
-{
+void FmChip::ResetChip() {
     // A song must sound the same whatever played before it, so the reset
     // starts from the state the chip was built with: keys up, every operator
     // parameter and derived value as at power-on, the frequency latches 0
@@ -167,7 +158,9 @@ void FmChip::ResetChip()
     // Every register zeroed, in ascending order within each range; 0x28-0x2F
     // are not written (the PCM state is cleared below, the prescaler by the
     // timer reset).
-    struct Range { uint32_t first, last; };
+    struct Range {
+        uint32_t first, last;
+    };
     static constexpr Range ResetRangeTable[] = {
         {0x020, 0x027}, {0x030, 0x0BF}, {0x130, 0x1BF}, {0x100, 0x10F}, {0x010, 0x01F},
     };
@@ -204,8 +197,7 @@ void FmChip::ResetChip()
 // ---------------------------------------------------------------------------
 // Status and interrupt line
 
-void FmChip::RaiseStatus(uint8_t bits)
-{
+void FmChip::RaiseStatus(uint8_t bits) {
     if (status & bits) {
         return;
     }
@@ -213,21 +205,17 @@ void FmChip::RaiseStatus(uint8_t bits)
     OnInterruptLine((statusMask & fm_reg::InterruptEnables(reg29) & status) != 0);
 }
 
-void FmChip::ClearStatus(uint8_t bits)
-{
+void FmChip::ClearStatus(uint8_t bits) {
     status &= static_cast<uint8_t>(~bits);
     OnInterruptLine((status & statusMask & fm_reg::InterruptEnables(reg29)) != 0);
 }
 
-void FmChip::OnInterruptLine(bool)
-{
-}
+void FmChip::OnInterruptLine(bool) {}
 
 // ---------------------------------------------------------------------------
 // Register decoding
 
-void FmChip::WriteRegister(uint32_t address, uint8_t data)
-{
+void FmChip::WriteRegister(uint32_t address, uint8_t data) {
     using namespace fm_reg;
     address &= kAddressMask;
     const uint32_t port = Port(address);
@@ -247,30 +235,30 @@ void FmChip::WriteRegister(uint32_t address, uint8_t data)
             return;
         }
         switch (ChannelGroup(reg)) {
-        case kFrequencyLow:  // latches the waiting high byte
-            blockFnum[ch] = FrequencyWord(fnumHigh[ch], data);
-            break;
-        case kFrequencyHigh:  // waits for the low byte
-            fnumHigh[ch] = data;
-            break;
-        case kSlotFrequencyLow:  // channel 2's operators, port 0 only
-            if (port == 0) {
-                slotBlockFnum[low] = FrequencyWord(slotFnumHigh[low], data);
-            }
-            break;
-        case kSlotFrequencyHigh:
-            if (port == 0) {
-                slotFnumHigh[low] = data;
-            }
-            break;
-        case kFeedbackAlgorithm:
-            channels[ch].SetFeedback(Feedback(data));
-            channels[ch].SetAlgorithm(Algorithm(data));
-            break;
-        case kPanLfoSensitivity:
-            pan[ch] = fm_reg::Pan(data);
-            channels[ch].SetLfoSensitivity(data);
-            break;
+            case kFrequencyLow:  // latches the waiting high byte
+                blockFnum[ch] = FrequencyWord(fnumHigh[ch], data);
+                break;
+            case kFrequencyHigh:  // waits for the low byte
+                fnumHigh[ch] = data;
+                break;
+            case kSlotFrequencyLow:  // channel 2's operators, port 0 only
+                if (port == 0) {
+                    slotBlockFnum[low] = FrequencyWord(slotFnumHigh[low], data);
+                }
+                break;
+            case kSlotFrequencyHigh:
+                if (port == 0) {
+                    slotFnumHigh[low] = data;
+                }
+                break;
+            case kFeedbackAlgorithm:
+                channels[ch].SetFeedback(Feedback(data));
+                channels[ch].SetAlgorithm(Algorithm(data));
+                break;
+            case kPanLfoSensitivity:
+                pan[ch] = fm_reg::Pan(data);
+                channels[ch].SetLfoSensitivity(data);
+                break;
         }
         return;
     }
@@ -287,81 +275,79 @@ void FmChip::WriteRegister(uint32_t address, uint8_t data)
     }
 
     switch (reg) {
-    case kLfoControl:
-        if (LfoOn(data) != LfoOn(lfoControl)) {
-            lfoCount = 0;
-        }
-        lfoControl = data;
-        lfoStep = static_cast<uint32_t>(LfoStepFor(data));
-        break;
-    case kModeControl:
-        mode = data;
-        if (ClearsTimerAFlag(data)) {
-            ClearStatus(1);
-        }
-        if (ClearsTimerBFlag(data)) {
-            ClearStatus(2);
-        }
-        break;
-    case kKeyControl:
-        WriteKey(data);
-        break;
-    case kChannelControl:
-        reg29 = data;
-        break;
-    case kPcmData:  // dropped when PCM is off, the queue is full or missing
-        if (pcmEnabled != 0 && pcmCount < kPcmQueueLimit && pcmQueue) {
-            ++pcmCount;
-            pcmQueue[pcmCount] = data;
-        }
-        break;
-    case kPcmControl:
-        pcmEnabled = PcmOn(data) ? 0x80 : 0;
-        break;
-    case kPrescaler0:
-    case kPrescaler0 + 1:
-    case kPrescaler2:
-        SelectPrescaler(static_cast<uint8_t>(reg - kPrescaler0));
-        break;
-    default:  // timers 0x24-0x26 and unassigned addresses
-        break;
+        case kLfoControl:
+            if (LfoOn(data) != LfoOn(lfoControl)) {
+                lfoCount = 0;
+            }
+            lfoControl = data;
+            lfoStep = static_cast<uint32_t>(LfoStepFor(data));
+            break;
+        case kModeControl:
+            mode = data;
+            if (ClearsTimerAFlag(data)) {
+                ClearStatus(1);
+            }
+            if (ClearsTimerBFlag(data)) {
+                ClearStatus(2);
+            }
+            break;
+        case kKeyControl:
+            WriteKey(data);
+            break;
+        case kChannelControl:
+            reg29 = data;
+            break;
+        case kPcmData:  // dropped when PCM is off, the queue is full or missing
+            if (pcmEnabled != 0 && pcmCount < kPcmQueueLimit && pcmQueue) {
+                ++pcmCount;
+                pcmQueue[pcmCount] = data;
+            }
+            break;
+        case kPcmControl:
+            pcmEnabled = PcmOn(data) ? 0x80 : 0;
+            break;
+        case kPrescaler0:
+        case kPrescaler0 + 1:
+        case kPrescaler2:
+            SelectPrescaler(static_cast<uint8_t>(reg - kPrescaler0));
+            break;
+        default:  // timers 0x24-0x26 and unassigned addresses
+            break;
     }
 }
 
-void FmChip::WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data)
-{
+void FmChip::WriteOperatorRegister(FmChannel& channel, uint32_t address, uint8_t data) {
     using namespace fm_reg;
     FmOperator& op = channel.op[OperatorSlotMap[OperatorOffset(address)]];
     switch (Group(address)) {
-    case kDetuneMultiple:
-        op.SetDetuneMultiple(data);
-        break;
-    case kTotalLevel:
-        // In CSM mode channel 2's levels wait for the next key-on.
-        op.SetTotalLevel(data, CsmMode() && &channel == csmChannel);
-        break;
-    case kKeyScaleAttack:
-        op.SetKeyScaleAttack(data);
-        break;
-    case kAmDecay:
-        op.SetAmDecay(data);
-        break;
-    case kSustainRate:
-        op.SetSustainRate(data);
-        break;
-    case kSustainLevelRelease:
-        op.SetSustainLevelRelease(data);
-        break;
-    case kSsgEg:
-        op.SetSsgEg(data);
-        break;
-    default:
-        break;
+        case kDetuneMultiple:
+            op.SetDetuneMultiple(data);
+            break;
+        case kTotalLevel:
+            // In CSM mode channel 2's levels wait for the next key-on.
+            op.SetTotalLevel(data, CsmMode() && &channel == csmChannel);
+            break;
+        case kKeyScaleAttack:
+            op.SetKeyScaleAttack(data);
+            break;
+        case kAmDecay:
+            op.SetAmDecay(data);
+            break;
+        case kSustainRate:
+            op.SetSustainRate(data);
+            break;
+        case kSustainLevelRelease:
+            op.SetSustainLevelRelease(data);
+            break;
+        case kSsgEg:
+            op.SetSsgEg(data);
+            break;
+        default:
+            break;
     }
 }
 
-void FmChip::WriteKey(uint8_t data)
-{
+void FmChip::WriteKey(uint8_t data) {
     const int index = fm_reg::KeyChannel(data);
     if (index < 0) {
         return;

@@ -78,12 +78,12 @@ protected:
     // rate ratio and the rate tables; selecting the current one does nothing.
     void SelectPrescaler(uint8_t index);
 
-    uint32_t clock = 0;           // master clock, Hz
-    uint32_t synthesisRate = 0;   // rate the channels are computed at, Hz
-    uint32_t rateRatio = 0;       // chip sample rate / synthesisRate, 8.8 fixed point
-    uint8_t status = 0;           // bit 0 timer A flag, bit 1 timer B flag
-    uint8_t mode = 0;             // register 0x27 as last written
-    uint8_t prescaler = 255;      // selected prescaler 0-2; 255 = none selected
+    uint32_t clock = 0;          // master clock, Hz
+    uint32_t synthesisRate = 0;  // rate the channels are computed at, Hz
+    uint32_t rateRatio = 0;      // chip sample rate / synthesisRate, 8.8 fixed point
+    uint8_t status = 0;          // bit 0 timer A flag, bit 1 timer B flag
+    uint8_t mode = 0;            // register 0x27 as last written
+    uint8_t prescaler = 255;     // selected prescaler 0-2; 255 = none selected
 };
 
 class FmChip : public ChipTimer {
@@ -113,7 +113,8 @@ public:
     void DiscardPcmQueue();
 
     static constexpr uint32_t kPcmQueueSize = 8193;
-    static constexpr uint32_t kRenderChunk = 512;   // internal samples computed at a time  // byte 0 carries over, 1-8192 queued
+    static constexpr uint32_t kRenderChunk =
+        512;  // internal samples computed at a time  // byte 0 carries over, 1-8192 queued
 
 private:
     // The tests read the private state through tests/fm/chip_probe.h.
@@ -138,44 +139,45 @@ private:
     void EndPcmStretch();
 
     // Channel routing
-    FmChannel* csmChannel;          // channel 2: the one the CSM and special modes act on
+    FmChannel* csmChannel;  // channel 2: the one the CSM and special modes act on
 
     // Output levels
-    int32_t fmGain = 0;             // FM multiplier, 16384 = 0 dB (shift 14)
-    int32_t psgGain = 0;            // PSG multiplier, 4095 = 0 dB (shift 12)
-    int32_t pcmGain = 0;            // PCM multiplier, 4095 = 0 dB (shift 6 on byte - 128)
+    int32_t fmGain = 0;   // FM multiplier, 16384 = 0 dB (shift 14)
+    int32_t psgGain = 0;  // PSG multiplier, 4095 = 0 dB (shift 12)
+    int32_t pcmGain = 0;  // PCM multiplier, 4095 = 0 dB (shift 6 on byte - 128)
 
     // Resampler: weights in 1/16384 of an output frame
-    int32_t resampleLeft = 0;       // carried weighted sum, left, sample x 2^14
-    int32_t resampleRight = 0;      // carried weighted sum, right, sample x 2^14
-    int32_t resamplePhase = fm_chip::kResamplePhaseStart;  // part of the current output frame not yet covered
-    int32_t resampleStep = 0;       // length of one internal sample (8193-16383)
-    bool interpolate = false;       // channels are resampled to the output rate
+    int32_t resampleLeft = 0;   // carried weighted sum, left, sample x 2^14
+    int32_t resampleRight = 0;  // carried weighted sum, right, sample x 2^14
+    int32_t resamplePhase =
+        fm_chip::kResamplePhaseStart;  // part of the current output frame not yet covered
+    int32_t resampleStep = 0;          // length of one internal sample (8193-16383)
+    bool interpolate = false;          // channels are resampled to the output rate
 
     // Control registers
-    uint8_t reg29 = 0;              // register 0x29: bit 7 channels 3-5 on, bits 0-4 irq enables
-    uint8_t lfoControl = 0;         // register 0x22: bit 3 LFO on, bits 0-2 rate
-    uint8_t statusMask = 0;         // status bits that may be raised
+    uint8_t reg29 = 0;       // register 0x29: bit 7 channels 3-5 on, bits 0-4 irq enables
+    uint8_t lfoControl = 0;  // register 0x22: bit 3 LFO on, bits 0-2 rate
+    uint8_t statusMask = 0;  // status bits that may be raised
 
     // LFO
-    uint32_t lfoCount = 0;          // LFO phase, position = bits 20-27
-    uint32_t lfoStep = 0;           // added to lfoCount per internal sample while it runs
+    uint32_t lfoCount = 0;  // LFO phase, position = bits 20-27
+    uint32_t lfoStep = 0;   // added to lfoCount per internal sample while it runs
 
     // Frequencies, handed to the channels at the start of every mix
-    uint32_t blockFnum[6] = {};     // per channel: bits 0-10 F-number, bits 11-13 block
-    uint32_t slotBlockFnum[3] = {}; // channel 2 per-operator words from 0xA8-0xAA
-    uint8_t pan[6] = {};            // bit 1 left, bit 0 right
-    uint8_t fnumHigh[6] = {};       // 0xA4-0xA6 as last written, waiting for the low byte
-    uint8_t slotFnumHigh[3] = {};   // 0xAC-0xAE as last written
+    uint32_t blockFnum[6] = {};      // per channel: bits 0-10 F-number, bits 11-13 block
+    uint32_t slotBlockFnum[3] = {};  // channel 2 per-operator words from 0xA8-0xAA
+    uint8_t pan[6] = {};             // bit 1 left, bit 0 right
+    uint8_t fnumHigh[6] = {};        // 0xA4-0xA6 as last written, waiting for the low byte
+    uint8_t slotFnumHigh[3] = {};    // 0xAC-0xAE as last written
 
     // PCM (DAC) queue
     std::unique_ptr<uint8_t[]> pcmQueue;  // kPcmQueueSize bytes once Initialize succeeded
-    int32_t pcmCount = 0;           // bytes queued for the current or next stretch (0-8192)
-    int32_t pcmLast = 0;            // last PCM value mixed, after gain
-    int32_t pcmEnabled = 0;         // 0 or 0x80 (register 0x2B bit 7)
-    uint32_t pcmStretchLeft = 0;    // frames of the current stretch still to mix; 0 = none open
-    uint32_t pcmPosition = 0;       // read position in the stretch's bytes, 16.16; 0 = its first byte
-    uint32_t pcmStep = 0;           // read position step per frame, 16.16
+    int32_t pcmCount = 0;                 // bytes queued for the current or next stretch (0-8192)
+    int32_t pcmLast = 0;                  // last PCM value mixed, after gain
+    int32_t pcmEnabled = 0;               // 0 or 0x80 (register 0x2B bit 7)
+    uint32_t pcmStretchLeft = 0;  // frames of the current stretch still to mix; 0 = none open
+    uint32_t pcmPosition = 0;     // read position in the stretch's bytes, 16.16; 0 = its first byte
+    uint32_t pcmStep = 0;         // read position step per frame, 16.16
 
     FmChannel channels[6];
 };

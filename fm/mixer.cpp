@@ -33,8 +33,7 @@ constexpr double kDecadesPerHalfDb = 0.025;
 // scale its 65535 at 0 dB down to 4095.
 constexpr int kVolumeGainShift = 4;
 
-bool AllPansBoth(const uint8_t* pan)
-{
+bool AllPansBoth(const uint8_t* pan) {
     for (int i = 0; i < 6; ++i) {
         if (pan[i] != kPanBoth) {
             return false;
@@ -54,8 +53,7 @@ struct Resampler {
 // How many of the next `frames` output frames the internal samples of one
 // render chunk cover, and how many samples those are. An internal sample is
 // more than half a frame long, so a frame takes at most two.
-uint32_t FramesInChunk(const Resampler& rs, uint32_t frames, uint32_t& samples)
-{
+uint32_t FramesInChunk(const Resampler& rs, uint32_t frames, uint32_t& samples) {
     int32_t phase = rs.phase;
     uint32_t n = 0;
     samples = 0;
@@ -79,8 +77,8 @@ uint32_t FramesInChunk(const Resampler& rs, uint32_t frames, uint32_t& samples)
 // Each output frame is covered by one or two internal samples, each weighted
 // by how much of the frame it covers; the last one's remainder, 16384 - w,
 // carries into the next frame.
-void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t* out, uint32_t frames)
-{
+void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t* out,
+                   uint32_t frames) {
     int32_t phase = rs.phase;
     int32_t left = rs.left;
     int32_t right = rs.right;
@@ -108,8 +106,7 @@ void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t*
 
 // The same with one sum for both sides (every pan at both sides, so left and
 // right are equal); it starts from the mean of the two carried sums.
-void ResampledLoopEqualPan(const int32_t* xs, Resampler& rs, int32_t* out, uint32_t frames)
-{
+void ResampledLoopEqualPan(const int32_t* xs, Resampler& rs, int32_t* out, uint32_t frames) {
     int32_t phase = rs.phase;
     int32_t sum = WrapAdd(rs.left, rs.right) / 2;
     const int32_t step = rs.step;
@@ -132,8 +129,7 @@ void ResampledLoopEqualPan(const int32_t* xs, Resampler& rs, int32_t* out, uint3
 }
 
 // Half-decibels -> PSG/PCM multiplier, 4095 at 0 dB.
-int32_t VolumeGain(int32_t halfDb)
-{
+int32_t VolumeGain(int32_t halfDb) {
     // Absurd attenuations count as the floor, which is already silent.
     if (halfDb < kGainFloor) {
         halfDb = kGainFloor;
@@ -155,8 +151,7 @@ int32_t VolumeGain(int32_t halfDb)
 // ---------------------------------------------------------------------------
 // Preparation
 
-void FmChip::HandFrequencies()
-{
+void FmChip::HandFrequencies() {
     static constexpr int kPlainChannels[] = {0, 1, 3, 4, 5};
     for (int i : kPlainChannels) {
         channels[i].SetFrequency(blockFnum[i]);
@@ -173,8 +168,7 @@ void FmChip::HandFrequencies()
     }
 }
 
-uint32_t FmChip::PrepareChannels()
-{
+uint32_t FmChip::PrepareChannels() {
     uint32_t mask = 0;
     for (int i = 2; i >= 0; --i) {
         mask |= static_cast<uint32_t>(channels[i].ApplyParameters()) << (2 * i);
@@ -191,8 +185,7 @@ uint32_t FmChip::PrepareChannels()
 // ---------------------------------------------------------------------------
 // Mixing
 
-void FmChip::MixInto(int32_t* buffer, uint32_t frames)
-{
+void FmChip::MixInto(int32_t* buffer, uint32_t frames) {
     // With the FM gain at 0 nothing of FM is computed: envelopes and the LFO
     // stand still until the gain is raised again.
     if (fmGain > 0) {
@@ -215,8 +208,7 @@ void FmChip::MixInto(int32_t* buffer, uint32_t frames)
     MixPcm(buffer, frames);
 }
 
-void FmChip::MixDirect(int32_t* buffer, uint32_t frames, uint32_t mask)
-{
+void FmChip::MixDirect(int32_t* buffer, uint32_t frames, uint32_t mask) {
     int32_t left[kRenderChunk];
     int32_t right[kRenderChunk];
     while (frames != 0) {
@@ -230,8 +222,7 @@ void FmChip::MixDirect(int32_t* buffer, uint32_t frames, uint32_t mask)
     }
 }
 
-void FmChip::MixResampled(int32_t* buffer, uint32_t frames, uint32_t mask)
-{
+void FmChip::MixResampled(int32_t* buffer, uint32_t frames, uint32_t mask) {
     Resampler rs = {resamplePhase, resampleLeft, resampleRight, resampleStep};
     const bool equalPan = AllPansBoth(pan);
     int32_t left[kRenderChunk];
@@ -256,8 +247,7 @@ void FmChip::MixResampled(int32_t* buffer, uint32_t frames, uint32_t mask)
 // ---------------------------------------------------------------------------
 // Gains and mutes
 
-void FmChip::SetFmGain(int32_t halfDb)
-{
+void FmChip::SetFmGain(int32_t halfDb) {
     if (halfDb >= kGainCeiling) {
         halfDb = kGainCeiling;
     } else if (halfDb <= kGainFloor) {
@@ -267,18 +257,15 @@ void FmChip::SetFmGain(int32_t halfDb)
     fmGain = static_cast<int32_t>(kFmUnityGain * std::pow(10.0, halfDb * kDecadesPerHalfDb));
 }
 
-void FmChip::SetPsgGain(int32_t halfDb)
-{
+void FmChip::SetPsgGain(int32_t halfDb) {
     psgGain = VolumeGain(halfDb);
 }
 
-void FmChip::SetPcmGain(int32_t halfDb)
-{
+void FmChip::SetPcmGain(int32_t halfDb) {
     pcmGain = VolumeGain(halfDb);
 }
 
-void FmChip::SetMutedChannels(uint32_t mask)
-{
+void FmChip::SetMutedChannels(uint32_t mask) {
     for (int i = 0; i < 6; ++i) {
         const bool muted = ((mask >> i) & 1) != 0;
         for (FmOperator& op : channels[i].op) {

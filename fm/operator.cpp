@@ -107,7 +107,8 @@ void FmOperator::ApplyParameters() {
     paramsChanged = false;
 
     // Detune shifts the pitch before the multiple; both wrap.
-    uint32_t detune = static_cast<uint32_t>(static_cast<int32_t>(DetuneTable[detuneRow / 32u][keyCode]));
+    uint32_t detune =
+        static_cast<uint32_t>(static_cast<int32_t>(DetuneTable[detuneRow / 32u][keyCode]));
     phaseStep = (pitch + detune) * MultipleTable[multiple];
     pitchLfoScale = phaseStep >> 11;
 
@@ -116,23 +117,23 @@ void FmOperator::ApplyParameters() {
 
     // The current phase picks up the new key scaling at once.
     switch (envPhase) {
-    case EnvelopePhase::Attack:
-        SelectEnvelopeRate(ScaledRate(attackRate));
-        break;
-    case EnvelopePhase::Decay:
-        SelectEnvelopeRate(ScaledRate(decayRate));
-        envEnd = sustainLevel * 8u;
-        break;
-    case EnvelopePhase::Sustain:
-        SelectEnvelopeRate(ScaledRate(sustainRate));
-        break;
-    case EnvelopePhase::Release: {
-        uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
-        SelectEnvelopeRate(rate < 63u ? rate : 63u);
-        break;
-    }
-    default:
-        break;
+        case EnvelopePhase::Attack:
+            SelectEnvelopeRate(ScaledRate(attackRate));
+            break;
+        case EnvelopePhase::Decay:
+            SelectEnvelopeRate(ScaledRate(decayRate));
+            envEnd = sustainLevel * 8u;
+            break;
+        case EnvelopePhase::Sustain:
+            SelectEnvelopeRate(ScaledRate(sustainRate));
+            break;
+        case EnvelopePhase::Release: {
+            uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
+            SelectEnvelopeRate(rate < 63u ? rate : 63u);
+            break;
+        }
+        default:
+            break;
     }
 
     int32_t attenuation = envLevel + totalLevelOut;
@@ -158,65 +159,67 @@ void FmOperator::SelectEnvelopeRate(uint32_t rate) {
 void FmOperator::EnterEnvelopePhase(EnvelopePhase newPhase) {
     // Each case may fall through to the phase that replaces it.
     switch (newPhase) {
-    case EnvelopePhase::Attack:
-        totalLevel = totalLevelLatch;
-        if (attackRate + static_cast<uint32_t>(keyScaleRate) < kInstantRate) {
-            // The attack starts from whatever level the envelope is at.
-            SelectEnvelopeRate(attackRate == 0 ? 0u : attackRate + static_cast<uint32_t>(keyScaleRate));
-            envPhase = EnvelopePhase::Attack;
-            return;
-        }
-        [[fallthrough]];
-    case EnvelopePhase::Decay:
-        if (sustainLevel != 0) {
-            envLevel = 0;
-            envEnd = sustainLevel * 8u;
-            SelectEnvelopeRate(ScaledRate(decayRate));
-            envPhase = EnvelopePhase::Decay;
-            return;
-        }
-        [[fallthrough]];
-    case EnvelopePhase::Sustain:
-        envEnd = kEnvelopeFloor;
-        envLevel = sustainLevel * 8;
-        SelectEnvelopeRate(ScaledRate(sustainRate));
-        envPhase = EnvelopePhase::Sustain;
-        return;
-    case EnvelopePhase::Release:
-        if (envPhase == EnvelopePhase::Attack ||
-            (envLevel < static_cast<int32_t>(kEnvelopeFloor) && envPhase != EnvelopePhase::Off)) {
+        case EnvelopePhase::Attack:
+            totalLevel = totalLevelLatch;
+            if (attackRate + static_cast<uint32_t>(keyScaleRate) < kInstantRate) {
+                // The attack starts from whatever level the envelope is at.
+                SelectEnvelopeRate(
+                    attackRate == 0 ? 0u : attackRate + static_cast<uint32_t>(keyScaleRate));
+                envPhase = EnvelopePhase::Attack;
+                return;
+            }
+            [[fallthrough]];
+        case EnvelopePhase::Decay:
+            if (sustainLevel != 0) {
+                envLevel = 0;
+                envEnd = sustainLevel * 8u;
+                SelectEnvelopeRate(ScaledRate(decayRate));
+                envPhase = EnvelopePhase::Decay;
+                return;
+            }
+            [[fallthrough]];
+        case EnvelopePhase::Sustain:
             envEnd = kEnvelopeFloor;
-            uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
-            SelectEnvelopeRate(rate < 63u ? rate : 63u);
-            envPhase = EnvelopePhase::Release;
+            envLevel = sustainLevel * 8;
+            SelectEnvelopeRate(ScaledRate(sustainRate));
+            envPhase = EnvelopePhase::Sustain;
             return;
-        }
-        [[fallthrough]];
-    default:
-        envEnd = kEnvelopeFloor;
-        envLevel = kMaxAttenuation;
-        SelectEnvelopeRate(0);
-        envPhase = EnvelopePhase::Off;
-        return;
+        case EnvelopePhase::Release:
+            if (envPhase == EnvelopePhase::Attack ||
+                (envLevel < static_cast<int32_t>(kEnvelopeFloor) &&
+                 envPhase != EnvelopePhase::Off)) {
+                envEnd = kEnvelopeFloor;
+                uint32_t rate = releaseRate + static_cast<uint32_t>(keyScaleRate);
+                SelectEnvelopeRate(rate < 63u ? rate : 63u);
+                envPhase = EnvelopePhase::Release;
+                return;
+            }
+            [[fallthrough]];
+        default:
+            envEnd = kEnvelopeFloor;
+            envLevel = kMaxAttenuation;
+            SelectEnvelopeRate(0);
+            envPhase = EnvelopePhase::Off;
+            return;
     }
 }
 
 void FmOperator::AdvanceEnvelopePhase() {
     switch (envPhase) {
-    case EnvelopePhase::Attack:
-        EnterEnvelopePhase(EnvelopePhase::Decay);
-        break;
-    case EnvelopePhase::Decay:
-        EnterEnvelopePhase(EnvelopePhase::Sustain);
-        break;
-    case EnvelopePhase::Sustain:
-        // A sustain only ends at the floor, so the release entry finds the
-        // level there and goes on to Off.
-        EnterEnvelopePhase(EnvelopePhase::Release);
-        break;
-    default:
-        EnterEnvelopePhase(EnvelopePhase::Off);
-        break;
+        case EnvelopePhase::Attack:
+            EnterEnvelopePhase(EnvelopePhase::Decay);
+            break;
+        case EnvelopePhase::Decay:
+            EnterEnvelopePhase(EnvelopePhase::Sustain);
+            break;
+        case EnvelopePhase::Sustain:
+            // A sustain only ends at the floor, so the release entry finds the
+            // level there and goes on to Off.
+            EnterEnvelopePhase(EnvelopePhase::Release);
+            break;
+        default:
+            EnterEnvelopePhase(EnvelopePhase::Off);
+            break;
     }
 }
 

@@ -74,7 +74,7 @@ struct FmOperator {
     EnvelopePhase envPhase = EnvelopePhase::Off;  // current envelope phase
 
     // LFO
-    const int32_t* ampLfoRow = AmpLfoTable[0];      // row of AmpLfoTable (attenuation index offsets)
+    const int32_t* ampLfoRow = AmpLfoTable[0];  // row of AmpLfoTable (attenuation index offsets)
     const int32_t* pitchLfoRow = PitchLfoTable[0];  // row of PitchLfoTable (1/65536 of the step)
 
     // Register parameters
@@ -85,13 +85,14 @@ struct FmOperator {
     uint8_t attackRate = 0;       // AR * 2 (0 ... 62)
     uint8_t decayRate = 0;        // DR * 2 (0 ... 62)
     uint8_t sustainRate = 0;      // SR * 2 (0 ... 62)
-    uint8_t sustainLevel = 0;     // SustainLevelTable entry (0 ... 56, or 124), units of 8 envelope units
-    uint8_t releaseRate = 0;      // RR * 4 + 2 (2 ... 62)
-    uint8_t keyScale = 0;         // KS 0 ... 3
-    uint8_t ssgEg = 0;            // low four bits of register 90; stored, never used
-    bool ampLfoOn = false;        // amplitude modulation enabled
-    bool paramsChanged = false;   // derived values must be recomputed by ApplyParameters
-    bool muted = false;           // silenced by the chip's channel mask
+    uint8_t sustainLevel =
+        0;  // SustainLevelTable entry (0 ... 56, or 124), units of 8 envelope units
+    uint8_t releaseRate = 0;     // RR * 4 + 2 (2 ... 62)
+    uint8_t keyScale = 0;        // KS 0 ... 3
+    uint8_t ssgEg = 0;           // low four bits of register 90; stored, never used
+    bool ampLfoOn = false;       // amplitude modulation enabled
+    bool paramsChanged = false;  // derived values must be recomputed by ApplyParameters
+    bool muted = false;          // silenced by the chip's channel mask
 
     // Power-on state: total levels 127, envelope Off, phase and history 0,
     // parameters marked changed.

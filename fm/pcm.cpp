@@ -23,8 +23,7 @@ constexpr uint8_t kPanRight = 1;
 // value. A call that nobody announced as part of a stretch is a stretch of
 // its own, and so is any part of a call that runs past the announced one.
 
-void FmChip::BeginPcmStretch(uint32_t frames)
-{
+void FmChip::BeginPcmStretch(uint32_t frames) {
     pcmStretchLeft = frames;
     pcmPosition = 0;
     // The step is found once, so that the position runs on evenly from call
@@ -33,8 +32,7 @@ void FmChip::BeginPcmStretch(uint32_t frames)
     pcmStep = frames == 0 ? 0 : (static_cast<uint32_t>(pcmCount) << kPcmPositionShift) / frames;
 }
 
-void FmChip::MixPcm(int32_t* buffer, uint32_t frames)
-{
+void FmChip::MixPcm(int32_t* buffer, uint32_t frames) {
     if (frames == 0 && pcmStretchLeft == 0) {
         pcmCount = 0;
         return;
@@ -55,8 +53,7 @@ void FmChip::MixPcm(int32_t* buffer, uint32_t frames)
 }
 
 // The next `frames` frames of the open stretch.
-void FmChip::MixPcmFrames(int32_t* buffer, uint32_t frames)
-{
+void FmChip::MixPcmFrames(int32_t* buffer, uint32_t frames) {
     if (pcmEnabled == 0 || !pcmQueue) {
         pcmCount = 0;
         return;
@@ -104,8 +101,7 @@ void FmChip::MixPcmFrames(int32_t* buffer, uint32_t frames)
 
 // After a stretch's last frame: with interpolation its last byte becomes
 // the left neighbour of the next stretch's first; the queue empties.
-void FmChip::EndPcmStretch()
-{
+void FmChip::EndPcmStretch() {
     if (interpolate && pcmEnabled != 0 && pcmQueue && pcmCount != 0) {
         pcmQueue[0] = pcmQueue[pcmCount];
     }
@@ -114,8 +110,7 @@ void FmChip::EndPcmStretch()
     pcmPosition = 0;
 }
 
-void FmChip::DiscardPcmQueue()
-{
+void FmChip::DiscardPcmQueue() {
     pcmCount = 0;
     pcmStretchLeft = 0;
     pcmPosition = 0;

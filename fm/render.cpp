@@ -84,8 +84,7 @@ struct OperatorState {
 // counter stands at C - ticks x S. A zero step with a counter above 0 never
 // steps (a stretch is far shorter than 2^32 samples). `at` is the sample of
 // the stretch whose tick is the first counted.
-inline void ArmEnvelope(OperatorState& s, uint32_t counter, uint32_t step, uint32_t at)
-{
+inline void ArmEnvelope(OperatorState& s, uint32_t counter, uint32_t step, uint32_t at) {
     uint32_t ticks = 0;
     if (counter > step) {
         ticks = step == 0 ? UINT32_MAX : (counter - 1) / step;
@@ -99,8 +98,7 @@ inline void ArmEnvelope(OperatorState& s, uint32_t counter, uint32_t step, uint3
 
 // The counter as the operator keeps it after `count` samples: the ticks
 // still to come added back.
-inline uint32_t EnvelopeCounter(const OperatorState& s, uint32_t count)
-{
+inline uint32_t EnvelopeCounter(const OperatorState& s, uint32_t count) {
     const uint32_t ticksLeft = s.quietTicks - (count - s.armedAt);
     return s.envCounter + ticksLeft * s.envCounterStep;
 }
@@ -108,8 +106,7 @@ inline uint32_t EnvelopeCounter(const OperatorState& s, uint32_t count)
 // Envelope step at sample i of the stretch. The step itself is rare and
 // works on the operator, which gets the counter and hands back what the
 // step changed.
-inline void StepEnvelope(FmOperator& op, OperatorState& s, int32_t lfoAttenuation, uint32_t i)
-{
+inline void StepEnvelope(FmOperator& op, OperatorState& s, int32_t lfoAttenuation, uint32_t i) {
     op.envCounter = s.envCounter - s.envCounterStep;
     op.StepEnvelope();
     ArmEnvelope(s, op.envCounter, op.envCounterStep, i + 1);
@@ -119,8 +116,7 @@ inline void StepEnvelope(FmOperator& op, OperatorState& s, int32_t lfoAttenuatio
 
 // Phase, log-sine and level: the operator's linear sample for a modulation
 // input in phase units.
-[[gnu::always_inline]] inline int32_t OperatorOutput(OperatorState& s, uint32_t modulation)
-{
+[[gnu::always_inline]] inline int32_t OperatorOutput(OperatorState& s, uint32_t modulation) {
     s.phase += s.phaseStep;
     const uint32_t index = ((modulation + s.phase) >> kPhaseIndexShift) & kPhaseIndexMask;
     return LevelTable[static_cast<uint32_t>(LogSineTable[index]) + s.attenuation];
@@ -128,8 +124,7 @@ inline void StepEnvelope(FmOperator& op, OperatorState& s, int32_t lfoAttenuatio
 
 // Pitch modulation: (phaseStep >> 11) x PitchLfoTable entry >> 5, a wrapping
 // signed product with an arithmetic shift.
-inline uint32_t PitchLfoOffset(const FmOperator& op, uint32_t position)
-{
+inline uint32_t PitchLfoOffset(const FmOperator& op, uint32_t position) {
     const uint32_t product = op.pitchLfoScale * static_cast<uint32_t>(op.pitchLfoRow[position]);
     return static_cast<uint32_t>(static_cast<int32_t>(product) >> 5);
 }
@@ -137,9 +132,9 @@ inline uint32_t PitchLfoOffset(const FmOperator& op, uint32_t position)
 // Operator 0's feedback input: ((output + previousOutput) << 2) >> shift in
 // phase units; the sum and the left shift wrap (a shift of 31 leaves only
 // the sign).
-inline uint32_t FeedbackInput(int32_t output, int32_t previousOutput, int32_t shift)
-{
-    const uint32_t sum = (static_cast<uint32_t>(output) + static_cast<uint32_t>(previousOutput)) << 2;
+inline uint32_t FeedbackInput(int32_t output, int32_t previousOutput, int32_t shift) {
+    const uint32_t sum = (static_cast<uint32_t>(output) + static_cast<uint32_t>(previousOutput))
+                         << 2;
     return static_cast<uint32_t>(static_cast<int32_t>(sum) >> shift);
 }
 
@@ -147,7 +142,8 @@ inline uint32_t FeedbackInput(int32_t output, int32_t previousOutput, int32_t sh
 // feedback history, its routing row and its feedback shift.
 struct ChannelState {
     OperatorState op[4];
-    uint32_t nextStep;          // first sample of the stretch at which one of its envelopes steps, or kNoStep
+    uint32_t
+        nextStep;  // first sample of the stretch at which one of its envelopes steps, or kNoStep
     int32_t lfoAttenuation[4];  // AmpLfoTable entry at the current position, per operator
     int32_t output;             // operator 0's last sample
     int32_t previousOutput;     // operator 0's sample before that
@@ -158,8 +154,7 @@ struct ChannelState {
 
 // The first sample of the stretch at which one of the channel's envelopes
 // steps, or kNoStep.
-uint32_t NextStep(const ChannelState& c)
-{
+uint32_t NextStep(const ChannelState& c) {
     uint32_t next = c.op[0].nextStep;
     for (int k = 1; k < 4; ++k) {
         next = c.op[k].nextStep < next ? c.op[k].nextStep : next;
@@ -171,8 +166,7 @@ uint32_t NextStep(const ChannelState& c)
 // operator whose step falls here steps. The operators' envelopes are
 // independent of each other and of the samples, so they step together
 // before the channel's first operator sounds.
-inline void TickEnvelopes(ChannelState& c, FmChannel& channel, uint32_t i)
-{
+inline void TickEnvelopes(ChannelState& c, FmChannel& channel, uint32_t i) {
     if (c.nextStep != i) {
         return;
     }
@@ -184,8 +178,7 @@ inline void TickEnvelopes(ChannelState& c, FmChannel& channel, uint32_t i)
     c.nextStep = NextStep(c);
 }
 
-void Load(ChannelState& c, const FmChannel& channel)
-{
+void Load(ChannelState& c, const FmChannel& channel) {
     for (int k = 0; k < 4; ++k) {
         const FmOperator& op = channel.op[k];
         c.op[k].phase = op.phase;
@@ -207,8 +200,7 @@ void Load(ChannelState& c, const FmChannel& channel)
 
 // The envelope writes its own fields as it steps; phase, counter and the
 // feedback history go back here.
-void Store(const ChannelState& c, FmChannel& channel, uint32_t count)
-{
+void Store(const ChannelState& c, FmChannel& channel, uint32_t count) {
     for (int k = 0; k < 4; ++k) {
         channel.op[k].phase = c.op[k].phase;
         channel.op[k].envCounter = EnvelopeCounter(c.op[k], count);
@@ -218,21 +210,21 @@ void Store(const ChannelState& c, FmChannel& channel, uint32_t count)
 }
 
 // The LFO's pitch and amplitude modulation at a new position.
-inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position)
-{
+inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position) {
     for (int k = 0; k < 4; ++k) {
         const FmOperator& op = channel.op[k];
         c.op[k].phaseStep = op.phaseStep + PitchLfoOffset(op, position);
         c.lfoAttenuation[k] = op.ampLfoRow[position];
-        c.op[k].attenuation = static_cast<uint32_t>(c.op[k].envOutput) + static_cast<uint32_t>(c.lfoAttenuation[k]);
+        c.op[k].attenuation =
+            static_cast<uint32_t>(c.op[k].envOutput) + static_cast<uint32_t>(c.lfoAttenuation[k]);
     }
 }
 
 // `count` samples of n channels (a compile-time count, so that the loops
 // over the channels unroll and the channels' work interleaves).
 template <bool withLfo, int n>
-void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCount, uint32_t lfoStep, uint32_t count)
-{
+void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCount,
+                 uint32_t lfoStep, uint32_t count) {
     ChannelState c[n];
     for (int j = 0; j < n; ++j) {
         Load(c[j], *channel[j]);
@@ -242,7 +234,7 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
     for (int j = 0; j < n; ++j) {
         nextStep = c[j].nextStep < nextStep ? c[j].nextStep : nextStep;
     }
-    int32_t nodes[n][4];                    // per channel; live for one sample
+    int32_t nodes[n][4];  // per channel; live for one sample
     // Node 3 is only ever read (by algorithm 0, as the node added to operator
     // 3); no operator adds to it, so it stays 0 for the whole stretch.
     for (int j = 0; j < n; ++j) {
@@ -286,14 +278,18 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[0]]) << kModulationShift;
-            nodes[j][cj.target[0]] = WrapAdd(nodes[j][cj.target[0]], OperatorOutput(cj.op[1], modulation));
+            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[0]])
+                                        << kModulationShift;
+            nodes[j][cj.target[0]] =
+                WrapAdd(nodes[j][cj.target[0]], OperatorOutput(cj.op[1], modulation));
         }
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[1]]) << kModulationShift;
-            nodes[j][cj.target[1]] = WrapAdd(nodes[j][cj.target[1]], OperatorOutput(cj.op[2], modulation));
+            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[1]])
+                                        << kModulationShift;
+            nodes[j][cj.target[1]] =
+                WrapAdd(nodes[j][cj.target[1]], OperatorOutput(cj.op[2], modulation));
         }
 
         // 4. Operator 3, always a carrier: the channel's sum is its sample
@@ -301,8 +297,10 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
 #pragma GCC unroll 6
         for (int j = 0; j < n; ++j) {
             ChannelState& cj = c[j];
-            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[2]]) << kModulationShift;
-            const int32_t sum = WrapAdd(OperatorOutput(cj.op[3], modulation), nodes[j][cj.target[2]]);
+            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[2]])
+                                        << kModulationShift;
+            const int32_t sum =
+                WrapAdd(OperatorOutput(cj.op[3], modulation), nodes[j][cj.target[2]]);
             sums[j][i] = WrapAdd(sums[j][i], sum);
         }
     }
@@ -313,9 +311,8 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
 }
 
 template <bool withLfo>
-void RenderWidth(FmChannel* const* channels, int32_t* const* sums, int n, uint32_t lfoCount, uint32_t lfoStep,
-                 uint32_t count)
-{
+void RenderWidth(FmChannel* const* channels, int32_t* const* sums, int n, uint32_t lfoCount,
+                 uint32_t lfoStep, uint32_t count) {
     if (n == 6) {
         RenderGroup<withLfo, 6>(channels, sums, lfoCount, lfoStep, count);
     } else if (n == 4) {
@@ -326,16 +323,14 @@ void RenderWidth(FmChannel* const* channels, int32_t* const* sums, int n, uint32
 }
 
 // 6. Pan and gain.
-inline int32_t ApplyFmGain(int32_t channelSum, int32_t gain)
-{
+inline int32_t ApplyFmGain(int32_t channelSum, int32_t gain) {
     return WrapMul(channelSum >> kChannelSumShift, gain) >> kFmGainShift;
 }
 
 }  // namespace
 
-void RenderChannels(FmChannel* const* channels, int32_t* const* sums, int n, bool withLfo, uint32_t lfoCount,
-                    uint32_t lfoStep, uint32_t count)
-{
+void RenderChannels(FmChannel* const* channels, int32_t* const* sums, int n, bool withLfo,
+                    uint32_t lfoCount, uint32_t lfoStep, uint32_t count) {
     if (withLfo) {
         RenderWidth<true>(channels, sums, n, lfoCount, lfoStep, count);
     } else {
@@ -343,8 +338,7 @@ void RenderChannels(FmChannel* const* channels, int32_t* const* sums, int n, boo
     }
 }
 
-void FmChip::RenderSamples(int32_t* left, int32_t* right, uint32_t count, uint32_t mask)
-{
+void FmChip::RenderSamples(int32_t* left, int32_t* right, uint32_t count, uint32_t mask) {
     // Accumulators by pan: 3 both sides, 2 left, 1 right, 0 never heard.
     int32_t sums[4][kRenderChunk];
     for (int32_t* s : sums) {

@@ -14,5 +14,5 @@
 // afterwards. The channels' parameters must have been applied
 // (FmChannel::ApplyParameters); phases, envelopes and the feedback history
 // run on.
-void RenderChannels(FmChannel* const* channels, int32_t* const* sums, int n, bool withLfo, uint32_t lfoCount,
-                    uint32_t lfoStep, uint32_t count);
+void RenderChannels(FmChannel* const* channels, int32_t* const* sums, int n, bool withLfo,
+                    uint32_t lfoCount, uint32_t lfoStep, uint32_t count);

@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadSettings(instance);
     if (ini != iniPath) std::abort();
     const Record first = Snapshot();
-    if (!IsChoice(frequencyChoices, first.fields[0]) || !IsChoice(priorityChoices, first.fields[1])) {
+    if (!IsChoice(frequencyChoices, first.fields[0]) ||
+        !IsChoice(priorityChoices, first.fields[1])) {
         std::abort();
     }
     SaveMainSettings();

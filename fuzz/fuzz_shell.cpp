@@ -17,20 +17,33 @@
 
 namespace {
 
-int OutOpen(int, int, int, int, int) { return 0; }
+int OutOpen(int, int, int, int, int) {
+    return 0;
+}
 void OutClose() {}
-int OutWrite(char*, int) { return 0; }
-int OutCanWrite() { return 1 << 20; }
-int OutIsPlaying() { return 0; }
-int OutPause(int) { return 0; }
+int OutWrite(char*, int) {
+    return 0;
+}
+int OutCanWrite() {
+    return 1 << 20;
+}
+int OutIsPlaying() {
+    return 0;
+}
+int OutPause(int) {
+    return 0;
+}
 void OutSetVolume(int) {}
 void OutSetPan(int) {}
 void OutFlush(int) {}
-int OutTime() { return 0; }
+int OutTime() {
+    return 0;
+}
 
-Out_Module output = {kOutModuleVersion, "fuzz output", 0, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, OutOpen, OutClose, OutWrite, OutCanWrite, OutIsPlaying,
-                     OutPause, OutSetVolume, OutSetPan, OutFlush, OutTime, OutTime};
+Out_Module output = {kOutModuleVersion, "fuzz output", 0,           nullptr,      nullptr,
+                     nullptr,           nullptr,       nullptr,     nullptr,      OutOpen,
+                     OutClose,          OutWrite,      OutCanWrite, OutIsPlaying, OutPause,
+                     OutSetVolume,      OutSetPan,     OutFlush,    OutTime,      OutTime};
 
 In_Module* plugin = nullptr;
 

@@ -5,11 +5,14 @@
 
 namespace {
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
@@ -22,7 +25,8 @@ Bytes BusySong() {
     song.Fm(0xA4, 0x22).Fm(0xA0, 0x69).Fm(0x28, 0xF0).Frame();
     song.Fm(0x1B4, 0xC0).Fm(0x1A4, 0x1A).Fm(0x1A0, 0x40).Fm(0x28, 0xF4).Frame();
     song.Fm(0x2B, 0x80);
-    for (int i = 0; i < 24; ++i) song.Fm(0x2A, static_cast<uint8_t>(i * 11));
+    for (int i = 0; i < 24; ++i)
+        song.Fm(0x2A, static_cast<uint8_t>(i * 11));
     song.Frame().Fm(0x2B, 0x00);
     song.Psg(0x8E).Psg(0x0F).Psg(0x90).Psg(0xE4).Psg(0xF3).Frame(3);
     song.Fm(0x28, 0x00).Fm(0x28, 0x04).Psg(0x9F).Frame();
@@ -69,12 +73,14 @@ Seeds ChipSeeds() {
     const uint8_t writes[][2] = {{0x22, 0x0F}, {0x30, 0x01}, {0x40, 0x00}, {0x50, 0x1F},
                                  {0x80, 0x0F}, {0xA4, 0x22}, {0xA0, 0x69}, {0xB0, 0x07},
                                  {0xB4, 0xC0}, {0x28, 0xF0}};
-    for (auto& w : writes) keyOn.insert(keyOn.end(), {0x00, w[0], w[1]});
+    for (auto& w : writes)
+        keyOn.insert(keyOn.end(), {0x00, w[0], w[1]});
     keyOn.insert(keyOn.end(), {0xFE, 0x28, 0xF0, 0x80, 0x28, 0x00});
     Bytes dac = {0x0B, 0x7F, 0x00, 0x2B, 0x80};
-    for (int i = 0; i < 16; ++i) dac.insert(dac.end(), {0x82, 0x2A, static_cast<uint8_t>(i * 16)});
-    Bytes csm = {0x04, 0x80, 0x00, 0x24, 0xFF, 0x00, 0x25, 0x03, 0x00, 0x27, 0xBF,
-                 0x01, 0xA6, 0x3F, 0x81, 0xA2, 0xFF, 0xFE, 0x27, 0x00};
+    for (int i = 0; i < 16; ++i)
+        dac.insert(dac.end(), {0x82, 0x2A, static_cast<uint8_t>(i * 16)});
+    Bytes csm = {0x04, 0x80, 0x00, 0x24, 0xFF, 0x00, 0x25, 0x03, 0x00, 0x27,
+                 0xBF, 0x01, 0xA6, 0x3F, 0x81, 0xA2, 0xFF, 0xFE, 0x27, 0x00};
     return {{"key-on", keyOn}, {"dac", dac}, {"csm", csm}};
 }
 
@@ -91,9 +97,9 @@ Seeds SettingsSeeds() {
 
 Seeds ShellSeeds() {
     Seeds seeds;
-    for (auto& [name, bytes] : SongSeeds()) seeds.push_back({name, bytes});
+    for (auto& [name, bytes] : SongSeeds())
+        seeds.push_back({name, bytes});
     seeds.push_back({"name-archive", Text("x.GYM.ZIP")});
     seeds.push_back({"name-parts", Text("d/e\\f:g.h.gym\nrest")});
     return seeds;
 }
-

@@ -48,7 +48,8 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
     bytes.clear();
     uint8_t chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     const bool ok = std::ferror(file) == 0;
     std::fclose(file);
     return ok;
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> inputs;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (IsFolder(argument) ? !ListFiles(argument, inputs) : (inputs.push_back(argument), false)) {
+        if (IsFolder(argument) ? !ListFiles(argument, inputs)
+                               : (inputs.push_back(argument), false)) {
             std::fprintf(stderr, "cannot list %s\n", argv[i]);
             ++failures;
         }

@@ -66,33 +66,42 @@ void SetSpinRange(HWND page, int control, int lowest, int highest) {
     SendDlgItemMessageA(page, control, UDM_SETRANGE, 0, MAKELPARAM(highest, lowest));
 }
 
-void SetResult(HWND page, LONG_PTR result) { SetWindowLongPtrA(page, DWLP_MSGRESULT, result); }
+void SetResult(HWND page, LONG_PTR result) {
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
+}
 
 INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             FillList(page, IDC_PRIORITY, priorityChoices, settings.priority, 2);
             FillList(page, IDC_FREQUENCY, frequencyChoices, settings.frequency, 0);
-            SetDlgItemInt(page, IDC_LOOP_COUNT, static_cast<UINT>(static_cast<int32_t>(settings.loopCount)), FALSE);
+            SetDlgItemInt(page, IDC_LOOP_COUNT,
+                          static_cast<UINT>(static_cast<int32_t>(settings.loopCount)), FALSE);
             SetSpinRange(page, IDC_LOOP_SPIN, 0, kMaxLoopCount);
-            SetDlgItemInt(page, IDC_FADEOUT, static_cast<UINT>(static_cast<int32_t>(settings.fadeoutTime)), FALSE);
+            SetDlgItemInt(page, IDC_FADEOUT,
+                          static_cast<UINT>(static_cast<int32_t>(settings.fadeoutTime)), FALSE);
             SetSpinRange(page, IDC_FADEOUT_SPIN, 0, kMaxFadeoutTime);
             return TRUE;
         case WM_COMMAND: {
             const int control = LOWORD(wParam);
             const int code = HIWORD(wParam);
-            const bool listChanged = code == CBN_SELCHANGE && (control == IDC_PRIORITY || control == IDC_FREQUENCY);
-            const bool editChanged = code == EN_UPDATE && (control == IDC_LOOP_COUNT || control == IDC_FADEOUT);
+            const bool listChanged =
+                code == CBN_SELCHANGE && (control == IDC_PRIORITY || control == IDC_FREQUENCY);
+            const bool editChanged =
+                code == EN_UPDATE && (control == IDC_LOOP_COUNT || control == IDC_FADEOUT);
             if (!listChanged && !editChanged) return FALSE;
             SendMessageA(GetParent(page), PSM_CHANGED, reinterpret_cast<WPARAM>(page), 0);
             return TRUE;
         }
         case WM_NOTIFY:
-            if (reinterpret_cast<NMHDR*>(lParam)->code != static_cast<UINT>(PSN_APPLY)) return FALSE;
+            if (reinterpret_cast<NMHDR*>(lParam)->code != static_cast<UINT>(PSN_APPLY))
+                return FALSE;
             settings.priority = ReadList(page, IDC_PRIORITY, priorityChoices);
             settings.frequency = ReadList(page, IDC_FREQUENCY, frequencyChoices);
-            settings.loopCount = ReadBounded(page, IDC_LOOP_COUNT, kMaxLoopCount, kDefaultLoopCount);
-            settings.fadeoutTime = ReadBounded(page, IDC_FADEOUT, kMaxFadeoutTime, kDefaultFadeoutTime);
+            settings.loopCount =
+                ReadBounded(page, IDC_LOOP_COUNT, kMaxLoopCount, kDefaultLoopCount);
+            settings.fadeoutTime =
+                ReadBounded(page, IDC_FADEOUT, kMaxFadeoutTime, kDefaultFadeoutTime);
             SaveMainSettings();
             return TRUE;
         default:
@@ -110,7 +119,9 @@ INT_PTR CALLBACK MixerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                 case PSN_SETACTIVE:
                     for (const MixerControl* row = mixerControlTable; row->edit != 0; ++row) {
                         SetSpinRange(page, row->spin, kLowestLevel, kHighestLevel);
-                        SetDlgItemInt(page, row->edit, static_cast<UINT>(static_cast<int32_t>(settings.*(row->field))), TRUE);
+                        SetDlgItemInt(
+                            page, row->edit,
+                            static_cast<UINT>(static_cast<int32_t>(settings.*(row->field))), TRUE);
                     }
                     mixerReady = 1;
                     SetResult(page, 0);

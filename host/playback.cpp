@@ -33,7 +33,7 @@ constexpr int kSeekBit = 6;
 constexpr int32_t kFallbackRate = 44100;  // output rate when there is no player
 // Twice the largest block, for what the host's DSP may add to it.
 constexpr int32_t kPcmBlockFrames = 2 * kMaxBlockFrames;
-constexpr int32_t kBytesPerFrame = 4;      // 16-bit stereo
+constexpr int32_t kBytesPerFrame = 4;  // 16-bit stereo
 // The output's Write takes at most 8,192 bytes at a time; every block of
 // every rate fits, a block a DSP has lengthened may not.
 constexpr int32_t kMaxWriteFrames = 8192 / kBytesPerFrame;
@@ -65,7 +65,9 @@ int32_t blockTimeMs = 0;
 int16_t pcmBlock[2 * kPcmBlockFrames];
 int16_t visBlock[2 * kVisFrames];  // the latest kVisFrames frames rendered, oldest first
 
-Out_Module* Output() { return inModule.outMod; }
+Out_Module* Output() {
+    return inModule.outMod;
+}
 
 void MakeRequest(int bit) {
     if (wakeEvent == nullptr) return;
@@ -78,10 +80,13 @@ void DeInitVisualisation() {
 }
 
 void TakeWord(volatile int32_t* word) {
-    while (platform::AtomicExchange(word, 0) != 1) platform::Sleep(1);
+    while (platform::AtomicExchange(word, 0) != 1)
+        platform::Sleep(1);
 }
 
-void GiveWord(volatile int32_t* word) { platform::AtomicExchange(word, 1); }
+void GiveWord(volatile int32_t* word) {
+    platform::AtomicExchange(word, 1);
+}
 
 // Closes the decode thread's handle once the thread has ended, waiting up to
 // `waitMs` for that. True when no thread is left; `*hadThread` tells whether
@@ -89,7 +94,8 @@ void GiveWord(volatile int32_t* word) { platform::AtomicExchange(word, 1); }
 bool ReapThread(uint32_t waitMs, bool* hadThread) {
     TakeWord(&threadFree);
     *hadThread = decodeThread != nullptr;
-    if (decodeThread != nullptr && platform::WaitForThread(decodeThread, waitMs) == platform::kWaitObject0) {
+    if (decodeThread != nullptr &&
+        platform::WaitForThread(decodeThread, waitMs) == platform::kWaitObject0) {
         platform::CloseThread(decodeThread);
         decodeThread = nullptr;
     }
@@ -141,7 +147,8 @@ int32_t Drain() {
 }
 
 int32_t ClampPriorityIndex(int32_t index) {
-    const int32_t last = static_cast<int32_t>(sizeof threadPriorityMap / sizeof threadPriorityMap[0]) - 1;
+    const int32_t last =
+        static_cast<int32_t>(sizeof threadPriorityMap / sizeof threadPriorityMap[0]) - 1;
     return index < 0 ? 0 : (index > last ? last : index);
 }
 
@@ -239,7 +246,8 @@ int Play(const char* file) {
     if (platform::AtomicExchange(&playFree, 0) != 1) return 1;
     // A song that played out leaves its thread ending or ended.
     bool hadThread = false;
-    while (!ReapThread(kPollMs, &hadThread)) {}
+    while (!ReapThread(kPollMs, &hadThread)) {
+    }
     if (file == nullptr || !RememberPath(file)) {
         platform::AtomicExchange(&playFree, 1);
         return -1;
@@ -320,9 +328,13 @@ void UnPause() {
     if (Output() != nullptr) Output()->Pause(0);
 }
 
-int IsPaused() { return platform::AtomicRead(&paused); }
+int IsPaused() {
+    return platform::AtomicRead(&paused);
+}
 
-int GetOutputTime() { return Output() != nullptr ? Output()->GetOutputTime() : 0; }
+int GetOutputTime() {
+    return Output() != nullptr ? Output()->GetOutputTime() : 0;
+}
 
 void SetOutputTime(int ms) {
     platform::AtomicExchange(&seekTargetMs, ms);

@@ -26,11 +26,17 @@ void Quit() {
     wakeEvent = nullptr;
 }
 
-int InfoBox(const char*, HostWindow) { return 0; }
+int InfoBox(const char*, HostWindow) {
+    return 0;
+}
 
-int IsOurFile(const char* file) { return MatchesArchiveSuffix(file); }
+int IsOurFile(const char* file) {
+    return MatchesArchiveSuffix(file);
+}
 
-int GetLength() { return platform::AtomicRead(&songLengthMs); }
+int GetLength() {
+    return platform::AtomicRead(&songLengthMs);
+}
 
 void SetVolume(int volume) {
     if (inModule.outMod != nullptr) inModule.outMod->SetVolume(volume);
@@ -46,10 +52,13 @@ void EQSet(int, char[10], int) {}
 }  // namespace
 
 void AcquireInfo() {
-    while (platform::AtomicExchange(&infoFree, 0) != 1) platform::Sleep(10);
+    while (platform::AtomicExchange(&infoFree, 0) != 1)
+        platform::Sleep(10);
 }
 
-void ReleaseInfo() { platform::AtomicExchange(&infoFree, 1); }
+void ReleaseInfo() {
+    platform::AtomicExchange(&infoFree, 1);
+}
 
 // Title and length of `file`, or of the song in play when `file` is null or
 // empty. A file that cannot be opened (missing, unreadable, or a song over
@@ -102,12 +111,22 @@ In_Module inModule = {
     SetOutputTime,
     SetVolume,
     SetPan,
-    nullptr, nullptr, nullptr, nullptr, nullptr,  // SAVSAInit ... SAAdd
-    nullptr, nullptr, nullptr, nullptr,           // VSAAddPCMData ... VSASetInfo
-    nullptr, nullptr,                             // dsp_isactive, dsp_dosamples
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,  // SAVSAInit ... SAAdd
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,  // VSAAddPCMData ... VSASetInfo
+    nullptr,
+    nullptr,  // dsp_isactive, dsp_dosamples
     EQSet,
     nullptr,  // SetInfo
     nullptr,  // outMod
 };
 
-In_Module* winampGetInModule2() { return &inModule; }
+In_Module* winampGetInModule2() {
+    return &inModule;
+}

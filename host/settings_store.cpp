@@ -57,14 +57,17 @@ void LocateSettingsFile(platform::InstanceHandle instance) {
 // there is no such place.
 bool LocateUserSettingsFile(bool make, char* path) {
     char folder[kPathSize];
-    const uint32_t length = platform::UserSettingsFolder(inModule.hMainWindow, make, folder, kPathSize);
+    const uint32_t length =
+        platform::UserSettingsFolder(inModule.hMainWindow, make, folder, kPathSize);
     if (length == 0 || length + sizeof kSettingsFile > kPathSize) return false;
     std::memcpy(path, folder, length);
     std::memcpy(path + length, kSettingsFile, sizeof kSettingsFile);
     return true;
 }
 
-bool HaveSettingsFile() { return iniPath[0] != '\0'; }
+bool HaveSettingsFile() {
+    return iniPath[0] != '\0';
+}
 
 void ReadTextSetting(const char* key, const char* defaultText, char* text, uint32_t size) {
     platform::GetPrivateProfileStringA(kSettingsSection, key, defaultText, text, size, iniPath);
@@ -72,14 +75,16 @@ void ReadTextSetting(const char* key, const char* defaultText, char* text, uint3
 
 void WriteTextSetting(const char* key, const char* text) {
     if (!HaveSettingsFile()) return;
-    if (!platform::WritePrivateProfileStringA(kSettingsSection, key, text, iniPath)) writeFailed = true;
+    if (!platform::WritePrivateProfileStringA(kSettingsSection, key, text, iniPath))
+        writeFailed = true;
 }
 
 }  // namespace
 
 int32_t TextToInt(const char* text) {
     const char* c = text;
-    while (*c == ' ' || (*c >= '\t' && *c <= '\r')) ++c;
+    while (*c == ' ' || (*c >= '\t' && *c <= '\r'))
+        ++c;
     bool negative = false;
     if (*c == '+' || *c == '-') negative = *c++ == '-';
     int64_t value = 0;
@@ -154,7 +159,8 @@ void LoadSettings(platform::InstanceHandle instance) {
     SaveVolumeSettings();
     // The folder beside the library cannot be written: from now on the
     // settings live in the user's own file.
-    if (writeFailed && LocateUserSettingsFile(true, userPath) && std::strcmp(iniPath, userPath) != 0) {
+    if (writeFailed && LocateUserSettingsFile(true, userPath) &&
+        std::strcmp(iniPath, userPath) != 0) {
         std::memcpy(iniPath, userPath, kPathSize);
         writeFailed = false;
         SaveMainSettings();

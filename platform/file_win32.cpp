@@ -11,8 +11,8 @@ namespace {
 // Opens a regular disk file for reading, or gives INVALID_HANDLE_VALUE.
 // CreateFileA refuses folders unless asked for backup semantics.
 HANDLE OpenRegular(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
@@ -49,7 +49,8 @@ uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_
         return nullptr;
     }
     uint64_t total = static_cast<uint64_t>(fileSize.QuadPart) + spare;
-    if (static_cast<uint64_t>(fileSize.QuadPart) > limit || total > UINT32_MAX || total > SIZE_MAX) {
+    if (static_cast<uint64_t>(fileSize.QuadPart) > limit || total > UINT32_MAX ||
+        total > SIZE_MAX) {
         CloseHandle(file);
         return nullptr;
     }

@@ -27,7 +27,9 @@ struct Event {
     bool signalled;
 };
 
-Event* AsEvent(Handle event) { return static_cast<Event*>(event); }
+Event* AsEvent(Handle event) {
+    return static_cast<Event*>(event);
+}
 
 std::atomic<PostMessageSink> postMessageSink{nullptr};
 std::atomic<bool> threadStartsFail{false};
@@ -45,7 +47,9 @@ struct Thread {
     bool ended = false;  // the procedure has returned and the thread is leaving
 };
 
-Thread* AsThread(ThreadHandle thread) { return static_cast<Thread*>(thread); }
+Thread* AsThread(ThreadHandle thread) {
+    return static_cast<Thread*>(thread);
+}
 
 void* ThreadEntry(void* parameter) {
     Thread* thread = static_cast<Thread*>(parameter);
@@ -141,7 +145,9 @@ int32_t AtomicCompareExchange(volatile int32_t* word, int32_t value, int32_t exp
     return expected;
 }
 
-int32_t AtomicRead(const volatile int32_t* word) { return __atomic_load_n(word, __ATOMIC_SEQ_CST); }
+int32_t AtomicRead(const volatile int32_t* word) {
+    return __atomic_load_n(word, __ATOMIC_SEQ_CST);
+}
 
 ThreadHandle StartThread(ThreadProc proc, void* argument) {
     if (threadStartsFail.load()) return nullptr;
@@ -183,7 +189,9 @@ bool SetThreadPriority(int priority) {
     return true;
 }
 
-int GetThreadPriority() { return threadPriority; }
+int GetThreadPriority() {
+    return threadPriority;
+}
 
 void Sleep(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -196,13 +204,21 @@ bool PostMessageA(WindowHandle window, uint32_t message, uintptr_t wParam, intpt
     return true;
 }
 
-void SetPostMessageSink(PostMessageSink sink) { postMessageSink.store(sink); }
+void SetPostMessageSink(PostMessageSink sink) {
+    postMessageSink.store(sink);
+}
 
-void FailThreadStarts(bool fail) { threadStartsFail.store(fail); }
+void FailThreadStarts(bool fail) {
+    threadStartsFail.store(fail);
+}
 
-void SlowThreadExits(uint32_t milliseconds) { threadExitMs.store(milliseconds); }
+void SlowThreadExits(uint32_t milliseconds) {
+    threadExitMs.store(milliseconds);
+}
 
-int LiveThreads() { return liveThreads.load(); }
+int LiveThreads() {
+    return liveThreads.load();
+}
 
 uint32_t GetModuleFileNameA(InstanceHandle instance, char* buffer, uint32_t size) {
     if (instance != nullptr) return CopyCut(static_cast<const char*>(instance), buffer, size);

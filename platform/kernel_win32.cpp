@@ -11,16 +11,22 @@ Handle CreateEventA(bool manualReset, bool initialState) {
                           nullptr);
 }
 
-bool SetEvent(Handle event) { return ::SetEvent(event) != 0; }
+bool SetEvent(Handle event) {
+    return ::SetEvent(event) != 0;
+}
 
-bool ResetEvent(Handle event) { return ::ResetEvent(event) != 0; }
+bool ResetEvent(Handle event) {
+    return ::ResetEvent(event) != 0;
+}
 
 uint32_t WaitForSingleObject(Handle event, uint32_t milliseconds) {
     if (event == nullptr) return kWaitFailed;
     return ::WaitForSingleObject(event, milliseconds);
 }
 
-bool CloseHandle(Handle event) { return ::CloseHandle(event) != 0; }
+bool CloseHandle(Handle event) {
+    return ::CloseHandle(event) != 0;
+}
 
 static_assert(sizeof(LONG) == sizeof(int32_t), "LONG is a 32-bit word");
 
@@ -74,15 +80,21 @@ uint32_t WaitForThread(ThreadHandle thread, uint32_t milliseconds) {
     return ::WaitForSingleObject(thread, milliseconds);
 }
 
-bool CloseThread(ThreadHandle thread) { return thread != nullptr && ::CloseHandle(thread) != 0; }
+bool CloseThread(ThreadHandle thread) {
+    return thread != nullptr && ::CloseHandle(thread) != 0;
+}
 
 bool SetThreadPriority(int priority) {
     return ::SetThreadPriority(::GetCurrentThread(), priority) != 0;
 }
 
-int GetThreadPriority() { return ::GetThreadPriority(::GetCurrentThread()); }
+int GetThreadPriority() {
+    return ::GetThreadPriority(::GetCurrentThread());
+}
 
-void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Sleep(uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 bool PostMessageA(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     return ::PostMessageA(static_cast<HWND>(window), message, wParam, lParam) != 0;

@@ -45,7 +45,8 @@ uint32_t UserSettingsFolder(WindowHandle, bool make, char* buffer, uint32_t size
     } else {
         return 0;
     }
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
     const std::string folder = base + "/tamboril";
     if (make && !MakeFolder(folder)) return 0;
     return CopyIfFits(folder + "/", buffer, size);

@@ -18,7 +18,8 @@ constexpr DWORD kWidePathSize = 32768;
 
 // Wide text as UTF-8 into `buffer`; its length, or 0 when it does not fit.
 uint32_t ToUtf8(const wchar_t* text, char* buffer, uint32_t size) {
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, static_cast<int>(size), nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, static_cast<int>(size), nullptr, nullptr);
     return length > 1 ? static_cast<uint32_t>(length - 1) : 0;
 }
 
@@ -28,7 +29,8 @@ bool MakeFolder(const wchar_t* folder) {
 
 // `base` (no separator at its end needed) with `sub` appended as a folder,
 // made when missing if `make` is set, as UTF-8 ending in '\'.
-uint32_t SubFolder(const wchar_t* base, const wchar_t* sub, bool make, char* buffer, uint32_t size) {
+uint32_t SubFolder(const wchar_t* base, const wchar_t* sub, bool make, char* buffer,
+                   uint32_t size) {
     static wchar_t folder[kWidePathSize];
     const size_t length = std::wcslen(base);
     if (length == 0 || length + std::wcslen(sub) + 3 > kWidePathSize) return 0;
@@ -55,13 +57,14 @@ uint32_t ModulePath(InstanceHandle instance, char* buffer, uint32_t size) {
 uint32_t UserSettingsFolder(WindowHandle host, bool make, char* buffer, uint32_t size) {
     HWND window = static_cast<HWND>(host);
     if (window != nullptr && IsWindow(window)) {
-        const wchar_t* wide =
-            reinterpret_cast<const wchar_t*>(SendMessageW(window, kHostRequest, 0, kSettingsFolderWide));
+        const wchar_t* wide = reinterpret_cast<const wchar_t*>(
+            SendMessageW(window, kHostRequest, 0, kSettingsFolderWide));
         if (wide != nullptr && wide[0] != L'\0') {
             const uint32_t length = SubFolder(wide, L"Plugins", make, buffer, size);
             if (length != 0) return length;
         }
-        const char* ansi = reinterpret_cast<const char*>(SendMessageW(window, kHostRequest, 0, kSettingsFolderAnsi));
+        const char* ansi = reinterpret_cast<const char*>(
+            SendMessageW(window, kHostRequest, 0, kSettingsFolderAnsi));
         if (ansi != nullptr && ansi[0] != '\0') {
             static wchar_t converted[MAX_PATH * 2];
             if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, converted, MAX_PATH * 2) > 0) {

@@ -20,7 +20,8 @@ bool ReadLines(const char* fileName, std::vector<std::string>* lines) {
     std::string text;
     char chunk[4096];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
     std::fclose(file);
     size_t start = 0;
     while (start < text.size()) {
@@ -34,12 +35,16 @@ bool ReadLines(const char* fileName, std::vector<std::string>* lines) {
     return true;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string Trim(const std::string& text) {
     size_t first = 0, last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
+    while (first < last && IsBlank(text[first]))
+        ++first;
+    while (last > first && IsBlank(text[last - 1]))
+        --last;
     return text.substr(first, last - first);
 }
 

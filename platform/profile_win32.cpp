@@ -21,13 +21,16 @@ uint32_t GetPrivateProfileStringA(const char* section, const char* key, const ch
     static wchar_t file[kWidePathSize];
     wchar_t wideSection[kTextSize], wideKey[kTextSize], wideDefault[kTextSize], value[kTextSize];
     if (size == 0) return 0;
-    if (!Widen(fileName, CP_UTF8, file, kWidePathSize) || !Widen(section, CP_ACP, wideSection, kTextSize) ||
-        !Widen(key, CP_ACP, wideKey, kTextSize) || !Widen(defaultText, CP_ACP, wideDefault, kTextSize)) {
+    if (!Widen(fileName, CP_UTF8, file, kWidePathSize) ||
+        !Widen(section, CP_ACP, wideSection, kTextSize) ||
+        !Widen(key, CP_ACP, wideKey, kTextSize) ||
+        !Widen(defaultText, CP_ACP, wideDefault, kTextSize)) {
         buffer[0] = '\0';
         return 0;
     }
     ::GetPrivateProfileStringW(wideSection, wideKey, wideDefault, value, kTextSize, file);
-    int length = WideCharToMultiByte(CP_ACP, 0, value, -1, buffer, static_cast<int>(size), nullptr, nullptr);
+    int length =
+        WideCharToMultiByte(CP_ACP, 0, value, -1, buffer, static_cast<int>(size), nullptr, nullptr);
     if (length == 0) {
         // Cut to fit, as the 8-bit call does.
         static char whole[kTextSize * 2];
@@ -42,7 +45,8 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
                                 const char* fileName) {
     static wchar_t file[kWidePathSize];
     wchar_t wideSection[kTextSize], wideKey[kTextSize], wideValue[kTextSize];
-    if (!Widen(fileName, CP_UTF8, file, kWidePathSize) || !Widen(section, CP_ACP, wideSection, kTextSize) ||
+    if (!Widen(fileName, CP_UTF8, file, kWidePathSize) ||
+        !Widen(section, CP_ACP, wideSection, kTextSize) ||
         !Widen(key, CP_ACP, wideKey, kTextSize) || !Widen(value, CP_ACP, wideValue, kTextSize))
         return false;
     return ::WritePrivateProfileStringW(wideSection, wideKey, wideValue, file) != 0;

@@ -2,9 +2,13 @@
 
 namespace platform {
 
-const char* CharNextA(const char* text) { return *text ? text + 1 : text; }
+const char* CharNextA(const char* text) {
+    return *text ? text + 1 : text;
+}
 
-int IsDBCSLeadByte(uint8_t) { return 0; }
+int IsDBCSLeadByte(uint8_t) {
+    return 0;
+}
 
 int lstrcmpiA(const char* first, const char* second) {
     auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };

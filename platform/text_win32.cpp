@@ -4,10 +4,16 @@
 
 namespace platform {
 
-const char* CharNextA(const char* text) { return ::CharNextA(text); }
+const char* CharNextA(const char* text) {
+    return ::CharNextA(text);
+}
 
-int IsDBCSLeadByte(uint8_t testChar) { return ::IsDBCSLeadByte(testChar) ? 1 : 0; }
+int IsDBCSLeadByte(uint8_t testChar) {
+    return ::IsDBCSLeadByte(testChar) ? 1 : 0;
+}
 
-int lstrcmpiA(const char* first, const char* second) { return ::lstrcmpiA(first, second); }
+int lstrcmpiA(const char* first, const char* second) {
+    return ::lstrcmpiA(first, second);
+}
 
 }  // namespace platform

@@ -2,4 +2,6 @@
 
 #include "fm/chip.h"
 
-bool PowerOnEngine() { return fmChip.Initialize(kFmPowerOnClock, kFmPowerOnRate, true); }
+bool PowerOnEngine() {
+    return fmChip.Initialize(kFmPowerOnClock, kFmPowerOnRate, true);
+}

@@ -29,7 +29,9 @@ constexpr int32_t kMaxBlockFrames = 1440;
 // 10 s at 44100 Hz.
 constexpr int32_t kMaxCallFrames = 441000;
 
-constexpr int32_t BlockFrames(int32_t rate) { return rate * kBlockMs / 1000; }
+constexpr int32_t BlockFrames(int32_t rate) {
+    return rate * kBlockMs / 1000;
+}
 
 // Powers the FM chip on: its PCM queue, the power-on state, every gain at
 // 0 dB. False only when the queue cannot be allocated; every host has

@@ -31,21 +31,21 @@ namespace {
 constexpr uint32_t kFmPort1 = 0x100;  // chip address of port 1's register 0
 
 // FM registers the player itself looks at or writes
-constexpr uint8_t kTimerControl = 0x27;      // bits 4-5: timer flag resets
-constexpr uint8_t kTimerResetBits = 0x30;    // a write with either releases the held frame
+constexpr uint8_t kTimerControl = 0x27;    // bits 4-5: timer flag resets
+constexpr uint8_t kTimerResetBits = 0x30;  // a write with either releases the held frame
 constexpr uint8_t kChannelControl = 0x29;
-constexpr uint8_t kChannelsAllOn = 0x9F;     // channels 3-5 mixed, interrupts enabled
+constexpr uint8_t kChannelsAllOn = 0x9F;  // channels 3-5 mixed, interrupts enabled
 
-constexpr int32_t kFrameRate = 60;             // frames per second of song
-constexpr int32_t kFmCodeRate = 44100;         // output rate of the "55467:FM" choice
-constexpr int32_t kNoGainApplied = -9999;      // no setting has this value
-constexpr int32_t kFadeEnd = 0x4000000;        // 64 half-decibels, 2^20 each
-constexpr int32_t kFadeAttenShift = 20;        // fadeAcc -> half-decibels
+constexpr int32_t kFrameRate = 60;         // frames per second of song
+constexpr int32_t kFmCodeRate = 44100;     // output rate of the "55467:FM" choice
+constexpr int32_t kNoGainApplied = -9999;  // no setting has this value
+constexpr int32_t kFadeEnd = 0x4000000;    // 64 half-decibels, 2^20 each
+constexpr int32_t kFadeAttenShift = 20;    // fadeAcc -> half-decibels
 // kFadeEnd x 100 / 6, truncated: a frame lasts 100/6 ms, so this divided by
 // the fade time in ms is the step per frame that reaches kFadeEnd in that time.
 constexpr int32_t kFadeSpan = 1118481066;
-constexpr int32_t kPsgGainShift = 12;          // PsgGainFactor is 4095 at 0 dB
-constexpr int32_t kEnded = -1;                 // pendingSamples once the song ended
+constexpr int32_t kPsgGainShift = 12;  // PsgGainFactor is 4095 at 0 dB
+constexpr int32_t kEnded = -1;         // pendingSamples once the song ended
 
 // Static scratch shared by every player; only the decode thread mixes. A
 // chunk never holds more than one frame's samples plus two.
@@ -78,10 +78,14 @@ int32_t WrapMul(int32_t a, int32_t b) {
 }
 
 // Frames x 100 / 6: song time in ms, in 32 bits.
-int32_t FramesToMs(int32_t frames) { return WrapMul(frames, 100) / 6; }
+int32_t FramesToMs(int32_t frames) {
+    return WrapMul(frames, 100) / 6;
+}
 
 // Whether `frames` frame markers cover `ms` milliseconds.
-bool Reached(int32_t frames, int32_t ms) { return WrapMul(frames, 100) >= WrapMul(ms, 6); }
+bool Reached(int32_t frames, int32_t ms) {
+    return WrapMul(frames, 100) >= WrapMul(ms, 6);
+}
 
 // The chip's gain for a level: minus (user attenuation + fade attenuation).
 int32_t GainFor(int32_t setting, int32_t fadeAtten) {
@@ -137,7 +141,8 @@ void FrameMarker(GymPlayer& p) {
         }
         p.fadeAcc += p.fadeStep;
         p.fadeAtten = p.fadeAcc >> kFadeAttenShift;
-        for (const GainRoute& route : gainRouteTable) SetGain(p, route, settings.*(route.setting));
+        for (const GainRoute& route : gainRouteTable)
+            SetGain(p, route, settings.*(route.setting));
     }
 }
 
@@ -247,7 +252,8 @@ void Render(GymPlayer* player, int16_t* buffer, int32_t count) {
         // Each release of the interpreter opens a stretch, which the calls
         // that follow may render in parts.
         const bool opensStretch = p.pendingSamples == 0;
-        while (p.pendingSamples == 0) InterpretCommand(p);
+        while (p.pendingSamples == 0)
+            InterpretCommand(p);
         if (p.pendingSamples == kEnded) {
             if (buffer != nullptr) std::memset(buffer, 0, 4 * static_cast<size_t>(count));
             Halt(player);
@@ -300,13 +306,21 @@ void Seek(GymPlayer* player, int32_t ms) {
     fmChip.DiscardPcmQueue();
 }
 
-int32_t PositionMs(GymPlayer* player) { return FramesToMs(player->state->frameCount); }
+int32_t PositionMs(GymPlayer* player) {
+    return FramesToMs(player->state->frameCount);
+}
 
-int32_t ThreadPriority(GymPlayer*) { return settings.priority; }
+int32_t ThreadPriority(GymPlayer*) {
+    return settings.priority;
+}
 
-int32_t LoopsDone(GymPlayer* player) { return player->state->loopCounter; }
+int32_t LoopsDone(GymPlayer* player) {
+    return player->state->loopCounter;
+}
 
-int32_t IsRunning(GymPlayer* player) { return player->state->running; }
+int32_t IsRunning(GymPlayer* player) {
+    return player->state->running;
+}
 
 }  // namespace
 

@@ -40,18 +40,18 @@ struct PlayerOps {
 constexpr int kTitleSize = 260;  // title and path buffers, terminator included
 
 struct GymPlayer {
-    PlayerOps ops;         // this player's operations, copied from GymPlayerOps
-    GymPlayer* state;      // the record holding the fields below: the player itself
+    PlayerOps ops;     // this player's operations, copied from GymPlayerOps
+    GymPlayer* state;  // the record holding the fields below: the player itself
 
     // Looping and fading
-    int32_t loopCounter;   // jumps back to the loop point since start
-    int32_t loopLimit;     // LoopCount setting copied at start; 0 = loop for ever
-    int32_t frequencyCode; // Frequency setting copied by sampleRate (Hz, or 55555)
-    int32_t fadeAcc;       // fade accumulator, 2^20 per half-decibel; 0 = not fading
-    int32_t fadeMs;        // FadeoutTime setting copied at start, ms
-    int32_t fadeAtten;     // fadeAcc >> 20, half-decibels taken off every gain
-    int32_t appliedFm;     // volume settings last handed to the chip, half-decibels;
-    int32_t appliedSsg;    //   -9999 after start so that the first render applies them
+    int32_t loopCounter;    // jumps back to the loop point since start
+    int32_t loopLimit;      // LoopCount setting copied at start; 0 = loop for ever
+    int32_t frequencyCode;  // Frequency setting copied by sampleRate (Hz, or 55555)
+    int32_t fadeAcc;        // fade accumulator, 2^20 per half-decibel; 0 = not fading
+    int32_t fadeMs;         // FadeoutTime setting copied at start, ms
+    int32_t fadeAtten;      // fadeAcc >> 20, half-decibels taken off every gain
+    int32_t appliedFm;      // volume settings last handed to the chip, half-decibels;
+    int32_t appliedSsg;     //   -9999 after start so that the first render applies them
     int32_t appliedPcm;
 
     // The song
@@ -62,15 +62,15 @@ struct GymPlayer {
     uint32_t loopFrame;      // frame marker the song loops back to; 0 = no loop
 
     // Frame timing
-    int32_t frameCount;      // frame markers interpreted since start
-    int32_t samplesPerFrame; // outputRate / 60
-    int32_t sampleRemainder; // outputRate % 60, sixtieths of a sample per frame
-    int32_t pendingSamples;  // samples to render before the next command; -1 = ended
-    int32_t remainderAcc;    // accumulated sampleRemainder, sixtieths of a sample
-    int32_t heldSamples;     // samples of the frame held back until its release
-    int32_t outputRate;      // Hz
-    int32_t fadeStep;        // added to fadeAcc at each frame marker while fading
-    int32_t running;         // 1 from start until the song ends or halts
+    int32_t frameCount;       // frame markers interpreted since start
+    int32_t samplesPerFrame;  // outputRate / 60
+    int32_t sampleRemainder;  // outputRate % 60, sixtieths of a sample per frame
+    int32_t pendingSamples;   // samples to render before the next command; -1 = ended
+    int32_t remainderAcc;     // accumulated sampleRemainder, sixtieths of a sample
+    int32_t heldSamples;      // samples of the frame held back until its release
+    int32_t outputRate;       // Hz
+    int32_t fadeStep;         // added to fadeAcc at each frame marker while fading
+    int32_t running;          // 1 from start until the song ends or halts
 };
 
 // The one operations record every player carries a copy of.

@@ -17,12 +17,8 @@ const SettingChoice frequencyChoices[] = {
 };
 
 const SettingChoice priorityChoices[] = {
-    {"Highest", 5},
-    {"Higher", 4},
-    {"Normal", kDefaultPriority},
-    {"Lower", 2},
-    {"Lowest", 1},
-    {nullptr, kDefaultPriority},
+    {"Highest", 5}, {"Higher", 4}, {"Normal", kDefaultPriority},
+    {"Lower", 2},   {"Lowest", 1}, {nullptr, kDefaultPriority},
 };
 
 const VolumeKey volumeKeys[] = {

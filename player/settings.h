@@ -62,10 +62,10 @@ constexpr int32_t kFrequencyFmCode = 55555;  // "55467:FM": 44100 Hz, FM resampl
 
 // Defaults a load gives for keys the file lacks.
 constexpr int32_t kDefaultFrequency = kFrequencyFmCode;
-constexpr int32_t kDefaultPriority = 3;       // "Normal"
-constexpr int32_t kDefaultLoopCount = 2;      // jumps back before the fade
-constexpr int32_t kDefaultFadeoutTime = 5000; // ms
-constexpr int32_t kDefaultLevel = 0;          // half-decibels, each of the three
+constexpr int32_t kDefaultPriority = 3;        // "Normal"
+constexpr int32_t kDefaultLoopCount = 2;       // jumps back before the fade
+constexpr int32_t kDefaultFadeoutTime = 5000;  // ms
+constexpr int32_t kDefaultLevel = 0;           // half-decibels, each of the three
 
 // What the configuration pages offer: the loop count and fade-out time from
 // 0, the levels from kLowestLevel to kHighestLevel half-decibels. A load

@@ -60,13 +60,15 @@ uint32_t CompleteCommandsSize(const uint8_t* data, uint32_t size) {
 
 // Appends the text of at most `limit` bytes (to its first NUL) at `title`.
 size_t AppendField(char* title, size_t used, const uint8_t* text, uint32_t limit) {
-    for (uint32_t i = 0; i < limit && text[i] != 0 && used < kTitleSize - 1; ++i) title[used++] = static_cast<char>(text[i]);
+    for (uint32_t i = 0; i < limit && text[i] != 0 && used < kTitleSize - 1; ++i)
+        title[used++] = static_cast<char>(text[i]);
     title[used] = 0;
     return used;
 }
 
 size_t AppendText(char* title, size_t used, const char* text) {
-    while (*text && used < kTitleSize - 1) title[used++] = *text++;
+    while (*text && used < kTitleSize - 1)
+        title[used++] = *text++;
     title[used] = 0;
     return used;
 }
@@ -100,7 +102,9 @@ struct MemoryArchive {
     uint64_t pos;
 };
 
-voidpf ZCALLBACK OpenMemoryArchive(voidpf opaque, const char*, int) { return opaque; }
+voidpf ZCALLBACK OpenMemoryArchive(voidpf opaque, const char*, int) {
+    return opaque;
+}
 
 NOT_TRACED uLong ZCALLBACK ReadMemoryArchive(voidpf, voidpf stream, void* buffer, uLong count) {
     MemoryArchive* file = static_cast<MemoryArchive*>(stream);
@@ -111,7 +115,9 @@ NOT_TRACED uLong ZCALLBACK ReadMemoryArchive(voidpf, voidpf stream, void* buffer
     return static_cast<uLong>(got);
 }
 
-uLong ZCALLBACK WriteMemoryArchive(voidpf, voidpf, const void*, uLong) { return 0; }
+uLong ZCALLBACK WriteMemoryArchive(voidpf, voidpf, const void*, uLong) {
+    return 0;
+}
 
 NOT_TRACED long ZCALLBACK TellMemoryArchive(voidpf, voidpf stream) {
     return static_cast<long>(static_cast<MemoryArchive*>(stream)->pos);
@@ -120,9 +126,12 @@ NOT_TRACED long ZCALLBACK TellMemoryArchive(voidpf, voidpf stream) {
 NOT_TRACED long ZCALLBACK SeekMemoryArchive(voidpf, voidpf stream, uLong offset, int origin) {
     MemoryArchive* file = static_cast<MemoryArchive*>(stream);
     int64_t base = 0;
-    if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = static_cast<int64_t>(file->pos);
-    else if (origin == ZLIB_FILEFUNC_SEEK_END) base = static_cast<int64_t>(file->size);
-    else if (origin != ZLIB_FILEFUNC_SEEK_SET) return -1;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+        base = static_cast<int64_t>(file->pos);
+    else if (origin == ZLIB_FILEFUNC_SEEK_END)
+        base = static_cast<int64_t>(file->size);
+    else if (origin != ZLIB_FILEFUNC_SEEK_SET)
+        return -1;
     // The offset is taken as stdio's fseek takes it: as a signed long.
     const int64_t target = base + static_cast<long>(offset);
     if (target < 0) return -1;
@@ -130,9 +139,13 @@ NOT_TRACED long ZCALLBACK SeekMemoryArchive(voidpf, voidpf stream, uLong offset,
     return 0;
 }
 
-int ZCALLBACK CloseMemoryArchive(voidpf, voidpf) { return 0; }
+int ZCALLBACK CloseMemoryArchive(voidpf, voidpf) {
+    return 0;
+}
 
-int ZCALLBACK ErrorMemoryArchive(voidpf, voidpf) { return 0; }
+int ZCALLBACK ErrorMemoryArchive(voidpf, voidpf) {
+    return 0;
+}
 
 // Moves to the entry of the open archive whose name has `extension`, starting
 // with the first entry. Fills `info` with that entry's information when given.
@@ -144,7 +157,8 @@ bool FindEntry(unzFile archive, const char* extension, unz_file_info* info) {
     if (unzGoToFirstFile(archive) != UNZ_OK) return false;
     do {
         char name[kTitleSize];
-        if (unzGetCurrentFileInfo(archive, entryInfo, name, sizeof name, nullptr, 0, nullptr, 0) == UNZ_OK &&
+        if (unzGetCurrentFileInfo(archive, entryInfo, name, sizeof name, nullptr, 0, nullptr, 0) ==
+                UNZ_OK &&
             entryInfo->size_filename < sizeof name && HasExtension(name, extension))
             return true;
     } while (unzGoToNextFile(archive) == UNZ_OK);
@@ -173,7 +187,8 @@ uint8_t* ReadEntry(unzFile archive, uint32_t size) {
     while (done < size) {
         if (done + kArchiveSpare == capacity) {
             const uint64_t grown = capacity * 2 < full ? capacity * 2 : full;
-            uint8_t* larger = static_cast<uint8_t*>(std::realloc(buffer, static_cast<size_t>(grown)));
+            uint8_t* larger =
+                static_cast<uint8_t*>(std::realloc(buffer, static_cast<size_t>(grown)));
             if (!larger) {
                 std::free(buffer);
                 return nullptr;
@@ -182,7 +197,8 @@ uint8_t* ReadEntry(unzFile archive, uint32_t size) {
             capacity = grown;
         }
         const uint64_t room = capacity - kArchiveSpare - done;
-        const uint32_t want = room < kArchiveReadChunk ? static_cast<uint32_t>(room) : kArchiveReadChunk;
+        const uint32_t want =
+            room < kArchiveReadChunk ? static_cast<uint32_t>(room) : kArchiveReadChunk;
         int got = unzReadCurrentFile(archive, buffer + done, want);
         if (got <= 0) {
             std::free(buffer);
@@ -212,8 +228,8 @@ enum class ArchiveRead {
 
 // The first GYM entry of the open archive and its GYI entry; closes the
 // archive. `*buffer` receives the entry's data when the result is song.
-ArchiveRead ReadArchiveEntries(unzFile archive, uint8_t** buffer, uint32_t* size, uint32_t* loopFrame,
-                               char* title) {
+ArchiveRead ReadArchiveEntries(unzFile archive, uint8_t** buffer, uint32_t* size,
+                               uint32_t* loopFrame, char* title) {
     *buffer = nullptr;
     unz_file_info info;
     if (!FindEntry(archive, "GYM", &info)) {
@@ -247,17 +263,17 @@ ArchiveRead ReadArchiveEntries(unzFile archive, uint8_t** buffer, uint32_t* size
 
 // The first GYM entry of the archive held in `bytes` (std::malloc, its size
 // plus 8 spare bytes), into `*buffer`.
-ArchiveRead ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize, uint8_t** buffer,
-                             uint32_t* size, uint32_t* loopFrame, char* title) {
+ArchiveRead ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fileSize,
+                             uint8_t** buffer, uint32_t* size, uint32_t* loopFrame, char* title) {
     *buffer = nullptr;
     *loopFrame = 0;
     title[0] = 0;
     // minizip's positions are longs: a file past their range is no archive.
     if (fileSize > static_cast<uint32_t>(INT32_MAX)) return ArchiveRead::notSong;
     MemoryArchive file = {bytes, fileSize, 0};
-    zlib_filefunc_def functions = {OpenMemoryArchive,  ReadMemoryArchive,  WriteMemoryArchive,
-                                   TellMemoryArchive,  SeekMemoryArchive,  CloseMemoryArchive,
-                                   ErrorMemoryArchive, &file};
+    zlib_filefunc_def functions = {
+        OpenMemoryArchive, ReadMemoryArchive,  WriteMemoryArchive, TellMemoryArchive,
+        SeekMemoryArchive, CloseMemoryArchive, ErrorMemoryArchive, &file};
     unzFile archive = unzOpen2(path, &functions);
     if (!archive) return ArchiveRead::notSong;
     return ReadArchiveEntries(archive, buffer, size, loopFrame, title);
@@ -277,8 +293,8 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
         DestroyPlayer(player);
         return nullptr;
     }
-    const ArchiveRead archive =
-        ReadArchiveImage(path, file, size, &player->image, &size, &player->loopFrame, player->title);
+    const ArchiveRead archive = ReadArchiveImage(path, file, size, &player->image, &size,
+                                                 &player->loopFrame, player->title);
     if (archive == ArchiveRead::tooLarge) {
         std::free(file);
         DestroyPlayer(player);
@@ -319,9 +335,10 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
             // the header's size still fails for want of room.
             uint64_t capacity = unpackedSize;
             if (capacity > bodySize * kMaxInflateRatio) capacity = bodySize * kMaxInflateRatio;
-            uint8_t* body = capacity + kFileSpare <= SIZE_MAX
-                                ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(capacity + kFileSpare)))
-                                : nullptr;
+            uint8_t* body =
+                capacity + kFileSpare <= SIZE_MAX
+                    ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(capacity + kFileSpare)))
+                    : nullptr;
             if (!body) {
                 DestroyPlayer(player);
                 return nullptr;
@@ -362,9 +379,13 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
 
 }  // namespace
 
-GymPlayer* OpenSong(const char* path) { return LoadSong(path, nullptr); }
+GymPlayer* OpenSong(const char* path) {
+    return LoadSong(path, nullptr);
+}
 
-GymPlayer* OpenSongWithForm(const char* path, SongForm* form) { return LoadSong(path, form); }
+GymPlayer* OpenSongWithForm(const char* path, SongForm* form) {
+    return LoadSong(path, form);
+}
 
 void DestroyPlayer(GymPlayer* player) {
     if (!player) return;
@@ -441,7 +462,8 @@ void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {
 
 void ParseInfoText(const uint8_t* text, int32_t count, uint32_t* loopFrame, char* title) {
     int32_t pos = 0;
-    while (pos < count && text[pos] != 0 && text[pos] != '\r' && text[pos] != '\n') ++pos;
+    while (pos < count && text[pos] != 0 && text[pos] != '\r' && text[pos] != '\n')
+        ++pos;
     int32_t titleLength = pos < kTitleSize - 1 ? pos : kTitleSize - 1;
     std::memcpy(title, text, static_cast<size_t>(titleLength));
     title[titleLength] = 0;

@@ -82,11 +82,15 @@ constexpr uint8_t kCommandPsg = 0x03;      // 03 dd
 // 0 for the end of stream (04-FF).
 constexpr uint32_t CommandLength(uint8_t command) {
     switch (command) {
-        case kCommandFrame: return 1;
+        case kCommandFrame:
+            return 1;
         case kCommandFmPort0:
-        case kCommandFmPort1: return 3;
-        case kCommandPsg: return 2;
-        default: return 0;
+        case kCommandFmPort1:
+            return 3;
+        case kCommandPsg:
+            return 2;
+        default:
+            return 0;
     }
 }
 

@@ -5,31 +5,45 @@ PsgChip psgChip;
 namespace {
 
 // Data port fields
-constexpr uint8_t kLatchFlag = 0x80;                    // 1rrr dddd: latch byte
-int32_t LatchRegister(uint8_t b) { return (b >> 4) & 7; }  // -rrr ----
-int32_t LatchLow(uint8_t b) { return b & 0x0F; }           // ---- dddd
-int32_t DataHigh(uint8_t b) { return (b & 0x3F) << 4; }    // --dd dddd -> bits 4-9
+constexpr uint8_t kLatchFlag = 0x80;  // 1rrr dddd: latch byte
+int32_t LatchRegister(uint8_t b) {
+    return (b >> 4) & 7;
+}  // -rrr ----
+int32_t LatchLow(uint8_t b) {
+    return b & 0x0F;
+}  // ---- dddd
+int32_t DataHigh(uint8_t b) {
+    return (b & 0x3F) << 4;
+}  // --dd dddd -> bits 4-9
 
 // Register file fields
 constexpr int32_t kNoiseControl = 6;
 constexpr int32_t kTone2Period = 4;
-constexpr int32_t kPeriodLowMask = 0x00F;               // bits the latch byte sets
-constexpr int32_t kPeriodHighMask = 0x3F0;              // bits the data byte sets
-int32_t NoiseShiftMode(int32_t control) { return control & 3; }  // ---- --mm
-bool NoiseIsWhite(int32_t control) { return (control & 4) != 0; } // ---- -w--
+constexpr int32_t kPeriodLowMask = 0x00F;   // bits the latch byte sets
+constexpr int32_t kPeriodHighMask = 0x3F0;  // bits the data byte sets
+int32_t NoiseShiftMode(int32_t control) {
+    return control & 3;
+}  // ---- --mm
+bool NoiseIsWhite(int32_t control) {
+    return (control & 4) != 0;
+}  // ---- -w--
 constexpr int32_t kNoiseFollowsTone2 = 3;
 
-bool IsTonePeriod(int32_t r) { return (r & 1) == 0 && r != kNoiseControl; }
-bool IsAttenuation(int32_t r) { return (r & 1) != 0; }
+bool IsTonePeriod(int32_t r) {
+    return (r & 1) == 0 && r != kNoiseControl;
+}
+bool IsAttenuation(int32_t r) {
+    return (r & 1) != 0;
+}
 
 constexpr int32_t kWhiteFeedback = 0x12000;    // taps at bits 16 and 13
 constexpr int32_t kPeriodicFeedback = 0x8000;  // one tap: a 15-bit rotation
 constexpr int32_t kNoiseSeed = 0xF35;          // shift register after a reload
 
-constexpr int32_t kSampleTime = 65536;         // one output sample, time units
-constexpr uint32_t kSumLimit = 0x7FFF0000;     // level-time sum clamp
-constexpr int32_t kSilent = 15;                // attenuation that mutes a voice
-constexpr int32_t kMixStretch = 1024;          // samples mixed voice by voice at a time
+constexpr int32_t kSampleTime = 65536;      // one output sample, time units
+constexpr uint32_t kSumLimit = 0x7FFF0000;  // level-time sum clamp
+constexpr int32_t kSilent = 15;             // attenuation that mutes a voice
+constexpr int32_t kMixStretch = 1024;       // samples mixed voice by voice at a time
 
 // Full level and the 2 dB step between attenuation values.
 constexpr double kFullLevel = 10922.0;
@@ -118,9 +132,11 @@ int32_t PsgInit(int32_t clock, int32_t rate) {
     chip.rate = rate;
     SetTick(clock);
     BuildLevels();
-    for (int32_t v = 0; v < kPsgVoices; ++v) chip.amplitude[v] = 0;
+    for (int32_t v = 0; v < kPsgVoices; ++v)
+        chip.amplitude[v] = 0;
     chip.latched = 0;
-    for (int32_t r = 0; r < kPsgRegisters; ++r) chip.registers[r] = IsAttenuation(r) ? kSilent : 0;
+    for (int32_t r = 0; r < kPsgRegisters; ++r)
+        chip.registers[r] = IsAttenuation(r) ? kSilent : 0;
     for (int32_t v = 0; v < kPsgVoices; ++v) {
         chip.output[v] = 0;
         chip.counter[v] = chip.tick;
@@ -174,7 +190,8 @@ void PsgMix(int16_t* buffer, int32_t count) {
     uint32_t sum[kMixStretch];
     for (int32_t done = 0; done < count; done += kMixStretch) {
         const int32_t n = count - done < kMixStretch ? count - done : kMixStretch;
-        for (int32_t i = 0; i < n; ++i) sum[i] = 0;
+        for (int32_t i = 0; i < n; ++i)
+            sum[i] = 0;
         for (int32_t v = 0; v < 3; ++v) {
             if (!sounding[v]) continue;  // silent: not stepped (above)
             int32_t counter = chip.counter[v];

@@ -50,27 +50,27 @@
 
 #include <cstdint>
 
-constexpr int32_t kPsgVoices = 4;      // tones 0-2, noise 3
+constexpr int32_t kPsgVoices = 4;  // tones 0-2, noise 3
 constexpr int32_t kPsgNoiseVoice = 3;
 constexpr int32_t kPsgRegisters = 8;
 constexpr int32_t kPsgLevels = 16;
 constexpr int32_t kPsgMaxMix = 32767;  // samples in one PsgMix at most
 
 struct PsgChip {
-    int32_t rate;                     // output rate, Hz
-    int32_t tick;                     // 16 input clocks, time units (1/65536 sample)
-    int32_t levels[kPsgLevels];       // attenuation 0-15 -> level, 10922 ... 0
-    int32_t registers[kPsgRegisters]; // register file, see the map above
-    int32_t latched;                  // register 0-7 chosen by the last latch byte
+    int32_t rate;                      // output rate, Hz
+    int32_t tick;                      // 16 input clocks, time units (1/65536 sample)
+    int32_t levels[kPsgLevels];        // attenuation 0-15 -> level, 10922 ... 0
+    int32_t registers[kPsgRegisters];  // register file, see the map above
+    int32_t latched;                   // register 0-7 chosen by the last latch byte
 
     // Voices: 0-2 square, 3 noise
-    int32_t amplitude[kPsgVoices];    // levels[attenuation]
-    int32_t shiftRegister;            // noise shift register, 17 bits
-    int32_t feedback;                 // 0x12000 white, 0x8000 periodic; 0 from
-                                      //   PsgInit to the first noise-control write
-    int32_t period[kPsgVoices];       // time between output changes, time units
-    int32_t counter[kPsgVoices];      // time units left to the next change
-    int32_t output[kPsgVoices];       // current output bit, 0 or 1
+    int32_t amplitude[kPsgVoices];  // levels[attenuation]
+    int32_t shiftRegister;          // noise shift register, 17 bits
+    int32_t feedback;               // 0x12000 white, 0x8000 periodic; 0 from
+                                    //   PsgInit to the first noise-control write
+    int32_t period[kPsgVoices];     // time between output changes, time units
+    int32_t counter[kPsgVoices];    // time units left to the next change
+    int32_t output[kPsgVoices];     // current output bit, 0 or 1
 };
 
 // The one generator. Zero at load; written only by the operations below.

@@ -29,8 +29,8 @@ int32_t TamborilInit() {
 // most loops, 1 the longest fade-out (ms), 2 the lowest and 3 the highest
 // level (half-decibels), 4 the longest block (frames).
 int32_t TamborilLimit(int32_t which) {
-    static const int32_t kLimitTable[] = {kMaxLoopCount, kMaxFadeoutTime, kLowestLevel, kSilentLevel,
-                                          kMaxCallFrames};
+    static const int32_t kLimitTable[] = {kMaxLoopCount, kMaxFadeoutTime, kLowestLevel,
+                                          kSilentLevel, kMaxCallFrames};
     return which >= 0 && which < 5 ? kLimitTable[which] : 0;
 }
 
@@ -63,7 +63,8 @@ void TamborilSetLevels(int32_t fm, int32_t psg, int32_t pcm) {
 // What `tamboril info` shows of the file at `path`: 1 with the title
 // (kTitleSize bytes), length, loop frame and form (the SongForm's number)
 // filled in, 0 when it cannot be opened.
-int32_t TamborilInfo(const char* path, char* title, int32_t* lengthMs, uint32_t* loopFrame, int32_t* form) {
+int32_t TamborilInfo(const char* path, char* title, int32_t* lengthMs, uint32_t* loopFrame,
+                     int32_t* form) {
     SongForm songForm = SongForm::plain;
     GymPlayer* player = OpenSongWithForm(path, &songForm);
     if (player == nullptr) return 0;
@@ -75,10 +76,14 @@ int32_t TamborilInfo(const char* path, char* title, int32_t* lengthMs, uint32_t*
 }
 
 // Loads a song; null when it cannot be.
-GymPlayer* TamborilOpen(const char* path) { return OpenSong(path); }
+GymPlayer* TamborilOpen(const char* path) {
+    return OpenSong(path);
+}
 
 // The output rate for the current Frequency setting.
-int32_t TamborilSampleRate(GymPlayer* player) { return player->ops.sampleRate(player); }
+int32_t TamborilSampleRate(GymPlayer* player) {
+    return player->ops.sampleRate(player);
+}
 
 // The output rate for the current Frequency setting, then a start from the
 // beginning. Returns the rate.
@@ -89,17 +94,29 @@ int32_t TamborilStart(GymPlayer* player) {
 }
 
 // Stereo frames in one host block at `rate`.
-int32_t TamborilBlockFrames(int32_t rate) { return BlockFrames(rate); }
+int32_t TamborilBlockFrames(int32_t rate) {
+    return BlockFrames(rate);
+}
 
 void TamborilRender(GymPlayer* player, int16_t* buffer, int32_t frames) {
     player->ops.render(player, buffer, frames);
 }
 
-void TamborilSeek(GymPlayer* player, int32_t ms) { player->ops.seek(player, ms); }
-int32_t TamborilPositionMs(GymPlayer* player) { return player->ops.positionMs(player); }
-int32_t TamborilLoopsDone(GymPlayer* player) { return player->ops.loopsDone(player); }
-int32_t TamborilIsRunning(GymPlayer* player) { return player->ops.isRunning(player); }
-int32_t TamborilLengthMs(GymPlayer* player) { return SongLengthMs(player); }
+void TamborilSeek(GymPlayer* player, int32_t ms) {
+    player->ops.seek(player, ms);
+}
+int32_t TamborilPositionMs(GymPlayer* player) {
+    return player->ops.positionMs(player);
+}
+int32_t TamborilLoopsDone(GymPlayer* player) {
+    return player->ops.loopsDone(player);
+}
+int32_t TamborilIsRunning(GymPlayer* player) {
+    return player->ops.isRunning(player);
+}
+int32_t TamborilLengthMs(GymPlayer* player) {
+    return SongLengthMs(player);
+}
 
 // Halts the song and frees the player.
 void TamborilClose(GymPlayer* player) {

@@ -61,7 +61,8 @@ constexpr int kRunTimeoutSeconds = 120;  // one Audacious run, at most
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -83,13 +84,16 @@ Wav ReadWav(const fs::path& path) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto u32 = [&](size_t at) {
         uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
         return v;
     };
     auto u16 = [&](size_t at) {
-        return static_cast<int>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+        return static_cast<int>(static_cast<unsigned char>(bytes[at]) |
+                                static_cast<unsigned char>(bytes[at + 1]) << 8);
     };
-    if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0) return wav;
+    if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
+        return wav;
     bool haveFormat = false;
     for (size_t at = 12; at + 8 <= bytes.size();) {
         std::string id = bytes.substr(at, 4);
@@ -122,7 +126,8 @@ class Child {
 public:
     explicit Child(const std::string& command) {
         const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-        if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
     }
     ~Child() {
         if (pid_ > 0) {
@@ -189,29 +194,36 @@ public:
         plugins_ = tree / relative;
         fs::create_directories(binary_.parent_path());
         fs::copy_file(binary, binary_);
-        for (const char* kind : {"Input", "Output", "Container"}) fs::create_directories(plugins_ / kind);
+        for (const char* kind : {"Input", "Output", "Container"})
+            fs::create_directories(plugins_ / kind);
         fs::create_symlink(TAMBORIL_AUDACIOUS_PLUGIN, plugins_ / "Input" / "tamboril.so");
         if (fs::exists(pluginDir / "Input" / "console.so"))
-            fs::create_symlink(pluginDir / "Input" / "console.so", plugins_ / "Input" / "console.so");
-        fs::create_symlink(pluginDir / "Output" / "filewriter.so", plugins_ / "Output" / "filewriter.so");
+            fs::create_symlink(pluginDir / "Input" / "console.so",
+                               plugins_ / "Input" / "console.so");
+        fs::create_symlink(pluginDir / "Output" / "filewriter.so",
+                           plugins_ / "Output" / "filewriter.so");
         for (const auto& entry : fs::directory_iterator(pluginDir / "Container"))
             fs::create_symlink(entry.path(), plugins_ / "Container" / entry.path().filename());
 
-        for (const char* dir : {"config/audacious", "data", "cache", "home", "out"}) fs::create_directories(root_ / dir);
+        for (const char* dir : {"config/audacious", "data", "cache", "home", "out"})
+            fs::create_directories(root_ / dir);
         // Without a complete registry entry for the file-writer Audacious
         // probes for a sound card and hangs.
         std::ofstream registry(root_ / "config/audacious/plugin-registry");
-        registry << "format 11\noutput " << (plugins_ / "Output/filewriter.so").string()
-                 << "\nstamp 1\nversion 48\nflags 0\nname FileWriter Plugin\ndomain audacious-plugins\n"
-                    "priority 10\nabout 1\nconfig 1\nenabled 1\n";
+        registry
+            << "format 11\noutput " << (plugins_ / "Output/filewriter.so").string()
+            << "\nstamp 1\nversion 48\nflags 0\nname FileWriter Plugin\ndomain audacious-plugins\n"
+               "priority 10\nabout 1\nconfig 1\nenabled 1\n";
         std::ofstream config(ConfigFile());
-        config << "[audacious]\noutput_bit_depth=16\nenable_replay_gain=FALSE\nsoftware_volume_control=FALSE\n"
+        config << "[audacious]\noutput_bit_depth=16\nenable_replay_gain=FALSE\nsoftware_volume_"
+                  "control=FALSE\n"
                   "soft_clipping=FALSE\nequalizer_active=FALSE\noutput_buffer_size=100\n\n"
                << "[filewriter]\nfileext=0\nfile_path=file://" << Out().string()
                << "\nsave_original=FALSE\nfilenamefromtags=FALSE\n";
         if (!tamborilKeys.empty()) {
             config << "\n[tamboril]\n";
-            for (const auto& [key, value] : tamborilKeys) config << key << "=" << value << "\n";
+            for (const auto& [key, value] : tamborilKeys)
+                config << key << "=" << value << "\n";
         }
     }
     ~PrivateAudacious() {
@@ -228,7 +240,8 @@ public:
     std::string Environment(const std::string& bus = "") const {
         std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS";
         env += " HOME=" + Quote(root_ / "home") + " XDG_CONFIG_HOME=" + Quote(root_ / "config") +
-               " XDG_DATA_HOME=" + Quote(root_ / "data") + " XDG_CACHE_HOME=" + Quote(root_ / "cache");
+               " XDG_DATA_HOME=" + Quote(root_ / "data") +
+               " XDG_CACHE_HOME=" + Quote(root_ / "cache");
         if (!bus.empty()) env += " DBUS_SESSION_BUS_ADDRESS=" + Quote(bus);
         return env;
     }
@@ -237,9 +250,11 @@ public:
     // `files`, its messages going to Log().
     std::string Command(const std::string& options, const std::vector<std::string>& files,
                         const std::string& bus = "") const {
-        std::string command = "exec " + Environment(bus) + " timeout " + std::to_string(kRunTimeoutSeconds) + " " +
-                              Quote(binary_) + " -H " + options;
-        for (const auto& file : files) command += " " + Quote(file);
+        std::string command = "exec " + Environment(bus) + " timeout " +
+                              std::to_string(kRunTimeoutSeconds) + " " + Quote(binary_) + " -H " +
+                              options;
+        for (const auto& file : files)
+            command += " " + Quote(file);
         return command + " >>" + Quote(Log()) + " 2>&1";
     }
 
@@ -260,8 +275,8 @@ private:
 
 // audtool on a bus: its output without the final newline.
 std::string Audtool(const std::string& bus, const std::string& arguments) {
-    ToolRun run = RunCommand("env -u DISPLAY DBUS_SESSION_BUS_ADDRESS=" + Quote(bus) + " timeout 10 audtool " +
-                             arguments + " 2>/dev/null");
+    ToolRun run = RunCommand("env -u DISPLAY DBUS_SESSION_BUS_ADDRESS=" + Quote(bus) +
+                             " timeout 10 audtool " + arguments + " 2>/dev/null");
     if (!run.out.empty() && run.out.back() == '\n') run.out.pop_back();
     return run.out;
 }
@@ -279,27 +294,33 @@ bool WaitFor(Predicate done, int seconds) {
 
 // `tamboril render --checksum` over several songs at once: song -> hash.
 // Songs it cannot open are missing from the map.
-std::map<std::string, uint64_t> ToolChecksums(const std::vector<std::string>& songs, const std::string& flags) {
+std::map<std::string, uint64_t> ToolChecksums(const std::vector<std::string>& songs,
+                                              const std::string& flags) {
     std::string command = std::string(TAMBORIL_TOOL) + " render --checksum --quiet " + flags;
-    for (const auto& song : songs) command += " " + Quote(song);
+    for (const auto& song : songs)
+        command += " " + Quote(song);
     ToolRun run = RunCommand(command + " 2>/dev/null");
     std::map<std::string, uint64_t> hashes;
     std::istringstream lines(run.out);
     std::string line;
     while (std::getline(lines, line)) {
         size_t tab = line.find('\t');
-        if (tab != std::string::npos) hashes[line.substr(tab + 1)] = std::strtoull(line.c_str(), nullptr, 16);
+        if (tab != std::string::npos)
+            hashes[line.substr(tab + 1)] = std::strtoull(line.c_str(), nullptr, 16);
     }
     return hashes;
 }
 
 // Where a WAV first differs from the tool's raw render of the same song.
-std::string FirstDifference(const std::string& song, const std::string& flags, const std::string& pcm) {
-    ToolRun run = RunCommand(std::string(TAMBORIL_TOOL) + " render --quiet " + flags + " -o - " + Quote(song));
+std::string FirstDifference(const std::string& song, const std::string& flags,
+                            const std::string& pcm) {
+    ToolRun run = RunCommand(std::string(TAMBORIL_TOOL) + " render --quiet " + flags + " -o - " +
+                             Quote(song));
     size_t frames = std::min(run.out.size(), pcm.size()) / 4;
     for (size_t f = 0; f < frames; ++f) {
         if (run.out.compare(f * 4, 4, pcm, f * 4, 4) != 0)
-            return "first different frame " + std::to_string(f) + " of " + std::to_string(pcm.size() / 4) +
+            return "first different frame " + std::to_string(f) + " of " +
+                   std::to_string(pcm.size() / 4) +
                    " (tool: " + std::to_string(run.out.size() / 4) + ")";
     }
     return "frames equal as far as both go: " + std::to_string(pcm.size() / 4) + " in the WAV, " +
@@ -308,8 +329,9 @@ std::string FirstDifference(const std::string& song, const std::string& flags, c
 
 // Every song of `songs` played in one session with `keys` must give the WAV
 // the tool gives with `toolFlags`, at `rate`. Returns how many were compared.
-int ExpectSameBits(const std::vector<std::string>& songs, const std::map<std::string, std::string>& keys,
-                   const std::string& toolFlags, int rate) {
+int ExpectSameBits(const std::vector<std::string>& songs,
+                   const std::map<std::string, std::string>& keys, const std::string& toolFlags,
+                   int rate) {
     std::map<std::string, std::string> wavFor;
     for (const auto& song : songs) {
         std::string wav = WavNameFor(song);
@@ -368,7 +390,8 @@ void InitializeEngineOnce() {
 // The written output after event number `segment` (0: from the start), at
 // most `maxFrames` frames.
 std::vector<int16_t> ReferenceSegment(const std::string& song, int32_t frequency, int loops,
-                                      const std::vector<Event>& plan, size_t segment, size_t maxFrames) {
+                                      const std::vector<Event>& plan, size_t segment,
+                                      size_t maxFrames) {
     InitializeEngineOnce();
     ResetSettingsToDefaults();
     settings.frequency = frequency;
@@ -407,8 +430,8 @@ std::vector<int16_t> ReferenceSegment(const std::string& song, int32_t frequency
 
 size_t CommonFrames(const std::vector<int16_t>& a, size_t aFrom, const std::vector<int16_t>& b) {
     size_t frames = 0;
-    while (aFrom + 2 * frames + 1 < a.size() && 2 * frames + 1 < b.size() && a[aFrom + 2 * frames] == b[2 * frames] &&
-           a[aFrom + 2 * frames + 1] == b[2 * frames + 1])
+    while (aFrom + 2 * frames + 1 < a.size() && 2 * frames + 1 < b.size() &&
+           a[aFrom + 2 * frames] == b[2 * frames] && a[aFrom + 2 * frames + 1] == b[2 * frames + 1])
         ++frames;
     return frames;
 }
@@ -426,11 +449,13 @@ constexpr int kSeekWindowBlocks = 24;
 // block it arrived in. At a seek Audacious discards what its output still
 // held, so the cut may come a few blocks before the dropped one. Fails the
 // test when the WAV cannot be explained this way.
-void ExpectExplained(const std::string& song, int32_t frequency, int loops, const std::vector<Event>& kinds,
-                     const std::vector<int16_t>& wav, int blockFrames) {
+void ExpectExplained(const std::string& song, int32_t frequency, int loops,
+                     const std::vector<Event>& kinds, const std::vector<int16_t>& wav,
+                     int blockFrames) {
     std::vector<Event> plan;
     size_t at = 0;  // samples of the WAV explained by earlier segments
-    std::vector<int16_t> segment = ReferenceSegment(song, frequency, loops, plan, 0, wav.size() / 2);
+    std::vector<int16_t> segment =
+        ReferenceSegment(song, frequency, loops, plan, 0, wav.size() / 2);
     size_t matched = CommonFrames(wav, at, segment);
     int blocksBefore = 0;  // rendered blocks before this segment's first
     for (size_t e = 0; e < kinds.size(); ++e) {
@@ -440,14 +465,15 @@ void ExpectExplained(const std::string& song, int32_t frequency, int loops, cons
         size_t bestEnd = 0, bestCut = 0, bestCommon = 0;
         int bestBlocks = -1;
         std::vector<int16_t> bestSegment;
-        for (int blocks = seek ? base + 1 : base - 2; blocks <= (seek ? base + kSeekWindowBlocks : base); ++blocks) {
+        for (int blocks = seek ? base + 1 : base - 2;
+             blocks <= (seek ? base + kSeekWindowBlocks : base); ++blocks) {
             if (blocks <= blocksBefore) continue;
             size_t cut = seek ? matched : static_cast<size_t>(blocks - blocksBefore) * blockFrames;
             if (cut > matched) continue;
             std::vector<Event> trial = plan;
             trial.push_back({blocks, kinds[e].seekMs, kinds[e].volumeFm});
-            std::vector<int16_t> next =
-                ReferenceSegment(song, frequency, loops, trial, trial.size(), (wav.size() - at) / 2 - cut);
+            std::vector<int16_t> next = ReferenceSegment(song, frequency, loops, trial,
+                                                         trial.size(), (wav.size() - at) / 2 - cut);
             size_t common = CommonFrames(wav, at + 2 * cut, next);
             if (common > 0 && cut + common > bestEnd) {
                 bestEnd = cut + common;
@@ -458,10 +484,12 @@ void ExpectExplained(const std::string& song, int32_t frequency, int loops, cons
             }
             if (at + 2 * bestEnd >= wav.size() - 1) break;  // explains the rest of the file
         }
-        std::printf("event %zu arrived after block %d, %d past the last frame kept\n", e, bestBlocks,
-                    bestBlocks - base);
-        ASSERT_GT(bestBlocks, 0) << "nothing after frame " << (at / 2 + matched) << " matches the player after "
-                                 << (seek ? "a seek to " + std::to_string(kinds[e].seekMs) + " ms" : "a level change");
+        std::printf("event %zu arrived after block %d, %d past the last frame kept\n", e,
+                    bestBlocks, bestBlocks - base);
+        ASSERT_GT(bestBlocks, 0) << "nothing after frame " << (at / 2 + matched)
+                                 << " matches the player after "
+                                 << (seek ? "a seek to " + std::to_string(kinds[e].seekMs) + " ms"
+                                          : "a level change");
         plan.push_back({bestBlocks, kinds[e].seekMs, kinds[e].volumeFm});
         at += 2 * bestCut;
         matched = bestCommon;
@@ -470,7 +498,8 @@ void ExpectExplained(const std::string& song, int32_t frequency, int loops, cons
     }
     // The stop may cut the last block anywhere.
     EXPECT_EQ(at + 2 * matched, wav.size() - wav.size() % 2)
-        << "the WAV goes on differently from frame " << (at / 2 + matched) << " of " << wav.size() / 2;
+        << "the WAV goes on differently from frame " << (at / 2 + matched) << " of "
+        << wav.size() / 2;
 }
 
 class AudaciousTest : public ::testing::Test {
@@ -524,9 +553,10 @@ TEST_F(AudaciousTest, SettingsFromTheConfigurationGiveTheToolsPcm) {
             {"VolumeSSG", std::to_string(row.ssg)},
             {"VolumePCM", std::to_string(row.pcm)},
         };
-        std::string flags = std::string("--frequency ") + row.toolFrequency + " --loops " + std::to_string(row.loops) +
-                            " --fade " + std::to_string(row.fadeMs) + " --volume-fm " + std::to_string(row.fm) +
-                            " --volume-ssg " + std::to_string(row.ssg) + " --volume-pcm " + std::to_string(row.pcm);
+        std::string flags = std::string("--frequency ") + row.toolFrequency + " --loops " +
+                            std::to_string(row.loops) + " --fade " + std::to_string(row.fadeMs) +
+                            " --volume-fm " + std::to_string(row.fm) + " --volume-ssg " +
+                            std::to_string(row.ssg) + " --volume-pcm " + std::to_string(row.pcm);
         EXPECT_EQ(ExpectSameBits(songs, keys, flags, row.rate), static_cast<int>(songs.size()));
     }
 }
@@ -544,9 +574,17 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
     };
     const Row rows[] = {
         // forward, then back behind the position (the player restarts)
-        {"song_coral_ascent.dru", "55467:FM", kFrequencyFmCode, 1323, {{0, 60000, 0}, {0, 5000, 0}}},
+        {"song_coral_ascent.dru",
+         "55467:FM",
+         kFrequencyFmCode,
+         1323,
+         {{0, 60000, 0}, {0, 5000, 0}}},
         // forward, then a level change, then back
-        {"song_neon_harbor_gymx_zlib.gym", "22050", 22050, 661, {{0, 45000, 0}, {0, -1, 40}, {0, 20000, 0}}},
+        {"song_neon_harbor_gymx_zlib.gym",
+         "22050",
+         22050,
+         661,
+         {{0, 45000, 0}, {0, -1, 40}, {0, 20000, 0}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.song);
@@ -556,7 +594,8 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
         PrivateAudacious audacious({{"LoopCount", "0"}, {"Frequency", row.frequency}});
         Child player(audacious.Command("", {song}, bus.Address()));
         ASSERT_TRUE(player.Started());
-        ASSERT_TRUE(WaitFor([&] { return Audtool(bus.Address(), "playback-status") == "playing"; }, 20))
+        ASSERT_TRUE(
+            WaitFor([&] { return Audtool(bus.Address(), "playback-status") == "playing"; }, 20))
             << audacious.LogText();
         // Paused at once, so that the first seek lands ahead of the position
         // on any machine; Audacious keeps the seek bar within the length the
@@ -568,10 +607,12 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
             if (event.seekMs >= 0) {
                 Audtool(bus.Address(), "playback-seek " + std::to_string(event.seekMs / 1000));
             } else {
-                RunCommand("env DBUS_SESSION_BUS_ADDRESS=" + Quote(bus.Address()) +
-                           " timeout 10 gdbus call --session --dest org.atheme.audacious --object-path "
-                           "/org/atheme/audacious --method org.atheme.audacious.ConfigSet tamboril VolumeFM " +
-                           std::to_string(event.volumeFm) + " >/dev/null");
+                RunCommand(
+                    "env DBUS_SESSION_BUS_ADDRESS=" + Quote(bus.Address()) +
+                    " timeout 10 gdbus call --session --dest org.atheme.audacious --object-path "
+                    "/org/atheme/audacious --method org.atheme.audacious.ConfigSet tamboril "
+                    "VolumeFM " +
+                    std::to_string(event.volumeFm) + " >/dev/null");
             }
             if (paused) Audtool(bus.Address(), "playback-pause");
             paused = false;
@@ -599,7 +640,8 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
         std::string lengthMs;  // "-" when the loader cannot open it
     };
     std::string command = std::string(TAMBORIL_TOOL) + " info --tsv";
-    for (const auto& song : songs) command += " " + Quote(song);
+    for (const auto& song : songs)
+        command += " " + Quote(song);
     ToolRun info = RunCommand(command + " 2>/dev/null");
     std::map<std::string, Expected> expected;
     std::istringstream lines(info.out);
@@ -608,7 +650,8 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
         std::vector<std::string> fields;
         std::istringstream cells(line);
         std::string cell;
-        while (std::getline(cells, cell, '\t')) fields.push_back(cell);
+        while (std::getline(cells, cell, '\t'))
+            fields.push_back(cell);
         if (fields.size() == 4) expected[fields[0]] = {fields[1], fields[2]};
     }
     ASSERT_EQ(expected.size(), songs.size());
@@ -633,7 +676,9 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
             continue;
         }
         // Audacious reads the tags in the background.
-        EXPECT_TRUE(WaitFor([&] { return !Audtool(bus.Address(), "playlist-tuple-data codec " + entry).empty(); }, 20));
+        EXPECT_TRUE(WaitFor(
+            [&] { return !Audtool(bus.Address(), "playlist-tuple-data codec " + entry).empty(); },
+            20));
         EXPECT_EQ(Audtool(bus.Address(), "playlist-tuple-data codec " + entry), "GYM sound log")
             << "not read by Tamboril";
         std::string title = Audtool(bus.Address(), "playlist-tuple-data title " + entry);
@@ -691,11 +736,13 @@ TEST(AudaciousBombs, RefusedAsUnplayable) {
     std::vector<std::string> bombs;
     for (const BombFile& bomb : WriteBombFiles(TempDir())) {
         // The one stating the limit inflates that much before it fails.
-        if (bomb.refused && bomb.what.find("stating the limit") == std::string::npos) bombs.push_back(bomb.path);
+        if (bomb.refused && bomb.what.find("stating the limit") == std::string::npos)
+            bombs.push_back(bomb.path);
     }
     SongBuilder tone;
     tone.Psg(0x8E).Psg(0x0F).Psg(0x90);
-    for (int i = 0; i < 60; ++i) tone.Frame();
+    for (int i = 0; i < 60; ++i)
+        tone.Frame();
     const std::string tonePath = TempPath("tone.gym");
     ASSERT_TRUE(WriteFileBytes(tonePath, tone.Bytes()));
 
@@ -707,11 +754,13 @@ TEST(AudaciousBombs, RefusedAsUnplayable) {
     PrivateAudacious audacious;
     const RunCost cost = MeasuredPlayAll(audacious, bombs);
     EXPECT_EQ(cost.status, 0) << audacious.LogText();
-    for (const std::string& bomb : bombs) EXPECT_FALSE(fs::exists(audacious.Out() / WavNameFor(bomb))) << bomb;
+    for (const std::string& bomb : bombs)
+        EXPECT_FALSE(fs::exists(audacious.Out() / WavNameFor(bomb))) << bomb;
     EXPECT_LT(cost.seconds, base.seconds + 2.0) << base.seconds;
-    EXPECT_LT(cost.maxRssKiB, base.maxRssKiB + 32 * 1024) << base.maxRssKiB << " KiB for the short song";
-    std::printf("%zu bombs: %.2f s, %ld KiB; one short song: %.2f s, %ld KiB\n", bombs.size(), cost.seconds,
-                cost.maxRssKiB, base.seconds, base.maxRssKiB);
+    EXPECT_LT(cost.maxRssKiB, base.maxRssKiB + 32 * 1024)
+        << base.maxRssKiB << " KiB for the short song";
+    std::printf("%zu bombs: %.2f s, %ld KiB; one short song: %.2f s, %ld KiB\n", bombs.size(),
+                cost.seconds, cost.maxRssKiB, base.seconds, base.maxRssKiB);
 }
 
 }  // namespace

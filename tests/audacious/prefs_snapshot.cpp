@@ -38,8 +38,8 @@ gboolean SaveAndQuit(void*) {
         GtkWidget* widget = GTK_WIDGET(window);
         GtkAllocation size;
         gtk_widget_get_allocation(widget, &size);
-        GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(nullptr, gtk_widget_get_window(widget), nullptr, 0, 0,
-                                                          0, 0, size.width, size.height);
+        GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(
+            nullptr, gtk_widget_get_window(widget), nullptr, 0, 0, 0, 0, size.width, size.height);
         if (picture != nullptr) {
             gdk_pixbuf_save(picture, path, "png", nullptr, nullptr);
             g_object_unref(picture);

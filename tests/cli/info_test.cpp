@@ -17,7 +17,8 @@ ToolRun Tool(const std::string& arguments) {
 
 std::vector<uint8_t> Frames(int count) {
     SongBuilder song;
-    for (int i = 0; i < count; ++i) song.Psg(0x9F).Frame();
+    for (int i = 0; i < count; ++i)
+        song.Psg(0x9F).Frame();
     return song.Bytes();
 }
 
@@ -26,15 +27,17 @@ std::vector<uint8_t> Frames(int count) {
 TEST(InfoCommand, TsvLinePerFileAndFailureStatus) {
     std::string dir = TempDir();
     ASSERT_TRUE(WriteFileBytes(dir + "plain.gym", Frames(60)));
-    ASSERT_TRUE(WriteFileBytes(dir + "packed.gym", MakeGymx(Frames(7), "Alpha", "Be\tta", 500, true)));
-    ASSERT_TRUE(WriteFileBytes(dir + "z.dru", MakeZip({{"s.gym", Frames(120)}, {"s.gyi", MakeGyi("Zip", "4294967296")}})));
+    ASSERT_TRUE(
+        WriteFileBytes(dir + "packed.gym", MakeGymx(Frames(7), "Alpha", "Be\tta", 500, true)));
+    ASSERT_TRUE(WriteFileBytes(
+        dir + "z.dru", MakeZip({{"s.gym", Frames(120)}, {"s.gyi", MakeGyi("Zip", "4294967296")}})));
 
-    ToolRun run = Tool("info --tsv " + dir + "plain.gym " + dir + "packed.gym " + dir + "missing.gym " + dir + "z.dru");
+    ToolRun run = Tool("info --tsv " + dir + "plain.gym " + dir + "packed.gym " + dir +
+                       "missing.gym " + dir + "z.dru");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, dir + "plain.gym\t[ plain.gym ]\t1000\t0\n" +
-                           dir + "packed.gym\tAlpha [ Be ta ]\t116\t500\n" +
-                           dir + "missing.gym\t-\t-\t-\n" +
-                           dir + "z.dru\tZip\t2000\t4294967295\n");
+    EXPECT_EQ(run.out, dir + "plain.gym\t[ plain.gym ]\t1000\t0\n" + dir +
+                           "packed.gym\tAlpha [ Be ta ]\t116\t500\n" + dir +
+                           "missing.gym\t-\t-\t-\n" + dir + "z.dru\tZip\t2000\t4294967295\n");
 
     run = Tool("info --tsv " + dir + "plain.gym");
     EXPECT_EQ(run.status, 0);

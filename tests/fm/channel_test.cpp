@@ -27,8 +27,8 @@ protected:
     // Renders `count` samples of the pair through the product's renderer;
     // returns channel 0's and channel 1's samples (into accumulators that
     // start at 0).
-    static void RenderPair(FmChannel* pair, bool lfo, uint32_t lfoCount, uint32_t lfoStep, uint32_t count,
-                           std::vector<int32_t>& a, std::vector<int32_t>& b) {
+    static void RenderPair(FmChannel* pair, bool lfo, uint32_t lfoCount, uint32_t lfoStep,
+                           uint32_t count, std::vector<int32_t>& a, std::vector<int32_t>& b) {
         a.assign(count, 0);
         b.assign(count, 0);
         FmChannel* channels[2] = {&pair[0], &pair[1]};
@@ -52,8 +52,8 @@ protected:
             FmOperator& o = ch.op[k];
             o.SetDetuneMultiple(multiples[k]);
             o.SetTotalLevel(levels[k], false);
-            o.SetKeyScaleAttack(0x1C);               // fast attack, audible at once
-            o.SetAmDecay(k == 2 ? 0x85 : 0x05);      // AM on operator 2 only
+            o.SetKeyScaleAttack(0x1C);           // fast attack, audible at once
+            o.SetAmDecay(k == 2 ? 0x85 : 0x05);  // AM on operator 2 only
             o.SetSustainRate(0x03);
             o.SetSustainLevelRelease(0x24);
         }
@@ -69,45 +69,46 @@ protected:
 
     // One sample of one channel, evaluated straight from the algorithm's
     // graph on stand-alone operators.
-    static int32_t Expected(int algorithm, FmOperator ops[4], int32_t feedbackShift, bool lfo, int32_t position) {
+    static int32_t Expected(int algorithm, FmOperator ops[4], int32_t feedbackShift, bool lfo,
+                            int32_t position) {
         auto sample = [&](int k, int32_t input) {
             return opmodel::Sample(ops[k], static_cast<uint32_t>(input) << 3, position, lfo);
         };
         int32_t s0 = opmodel::FeedbackSample(ops[0], feedbackShift, position, lfo);
         int32_t s1, s2;
         switch (algorithm) {
-        case 0:  // 0 -> 1 -> 2 -> 3
-            s1 = sample(1, s0);
-            s2 = sample(2, s1);
-            return sample(3, s2);
-        case 1:  // (0 + 1) -> 2 -> 3
-            s1 = sample(1, 0);
-            s2 = sample(2, s0 + s1);
-            return sample(3, s2);
-        case 2:  // (0 + (1 -> 2)) -> 3
-            s1 = sample(1, 0);
-            s2 = sample(2, s1);
-            return sample(3, s0 + s2);
-        case 3:  // ((0 -> 1) + 2) -> 3
-            s1 = sample(1, s0);
-            s2 = sample(2, 0);
-            return sample(3, s1 + s2);
-        case 4:  // (0 -> 1) + (2 -> 3)
-            s1 = sample(1, s0);
-            s2 = sample(2, 0);
-            return s1 + sample(3, s2);
-        case 5:  // 0 -> each of 1, 2, 3
-            s1 = sample(1, s0);
-            s2 = sample(2, s0);
-            return s1 + s2 + sample(3, s0);
-        case 6:  // (0 -> 1) + 2 + 3
-            s1 = sample(1, s0);
-            s2 = sample(2, 0);
-            return s1 + s2 + sample(3, 0);
-        default:  // 0 + 1 + 2 + 3
-            s1 = sample(1, 0);
-            s2 = sample(2, 0);
-            return s0 + s1 + s2 + sample(3, 0);
+            case 0:  // 0 -> 1 -> 2 -> 3
+                s1 = sample(1, s0);
+                s2 = sample(2, s1);
+                return sample(3, s2);
+            case 1:  // (0 + 1) -> 2 -> 3
+                s1 = sample(1, 0);
+                s2 = sample(2, s0 + s1);
+                return sample(3, s2);
+            case 2:  // (0 + (1 -> 2)) -> 3
+                s1 = sample(1, 0);
+                s2 = sample(2, s1);
+                return sample(3, s0 + s2);
+            case 3:  // ((0 -> 1) + 2) -> 3
+                s1 = sample(1, s0);
+                s2 = sample(2, 0);
+                return sample(3, s1 + s2);
+            case 4:  // (0 -> 1) + (2 -> 3)
+                s1 = sample(1, s0);
+                s2 = sample(2, 0);
+                return s1 + sample(3, s2);
+            case 5:  // 0 -> each of 1, 2, 3
+                s1 = sample(1, s0);
+                s2 = sample(2, s0);
+                return s1 + s2 + sample(3, s0);
+            case 6:  // (0 -> 1) + 2 + 3
+                s1 = sample(1, s0);
+                s2 = sample(2, 0);
+                return s1 + s2 + sample(3, 0);
+            default:  // 0 + 1 + 2 + 3
+                s1 = sample(1, 0);
+                s2 = sample(2, 0);
+                return s0 + s1 + s2 + sample(3, 0);
         }
     }
 };
@@ -137,7 +138,8 @@ TEST_F(Channel, EveryAlgorithmRoutesAsDrawn) {
                     const int32_t position = static_cast<int32_t>((lfoCount >> 20) & 255);
                     lfoCount += lfoStep;
                     ASSERT_EQ(a[i], Expected(algorithm, ops, pair[0].feedbackShift, lfo, position))
-                        << "algorithm " << algorithm << " lfo " << lfo << " stretch " << s << " sample " << i;
+                        << "algorithm " << algorithm << " lfo " << lfo << " stretch " << s
+                        << " sample " << i;
                     samples.push_back(a[i]);
                 }
                 if (s == 3) {  // key off: the release phases run in the rest
@@ -165,7 +167,7 @@ TEST_F(Channel, AlgorithmSevenSumsFourCarriersAndAccumulatorsWrap) {
     for (FmChannel& ch : pair) {
         for (FmOperator& o : ch.op) {
             o.SetTotalLevel(0, false);
-            o.SetKeyScaleAttack(0x1F);        // instant attack
+            o.SetKeyScaleAttack(0x1F);       // instant attack
             o.SetSustainLevelRelease(0x04);  // SL 0: full level while held
             o.KeyOff();
             o.KeyOn();

@@ -24,7 +24,9 @@ struct FmChipProbe {
     static int32_t PcmCount(const FmChip& c) { return c.pcmCount; }
     static int32_t PcmLast(const FmChip& c) { return c.pcmLast; }
     static uint32_t PcmStretchLeft(const FmChip& c) { return c.pcmStretchLeft; }
-    static uint8_t PcmQueueByte(const FmChip& c, int index) { return c.pcmQueue ? c.pcmQueue[index] : 0; }
+    static uint8_t PcmQueueByte(const FmChip& c, int index) {
+        return c.pcmQueue ? c.pcmQueue[index] : 0;
+    }
     static const FmChannel& Channel(const FmChip& c, int index) { return c.channels[index]; }
 };
 

@@ -14,8 +14,7 @@ using namespace chiptest;
 namespace {
 
 // Key flags of all six channels, bit k = operator k.
-std::vector<int> KeyPattern(const FmChip& chip)
-{
+std::vector<int> KeyPattern(const FmChip& chip) {
     std::vector<int> pattern(6, 0);
     for (int ch = 0; ch < 6; ++ch) {
         for (int k = 0; k < 4; ++k) {
@@ -27,12 +26,18 @@ std::vector<int> KeyPattern(const FmChip& chip)
 
 }  // namespace
 
-TEST(ChipClock, RatesRatiosAndPrescalers)
-{
-    struct Case { uint32_t rate; bool interpolate; uint32_t synthesisRate; int32_t step; uint32_t ratio; };
-    for (const Case& c : {Case{44100, true, 53266, 13564, 256}, Case{48000, true, 53266, 14764, 256},
-                          Case{22050, true, 26633, 13564, 512}, Case{44100, false, 44100, 0, 309},
-                          Case{11025, false, 11025, 0, 1237}}) {
+TEST(ChipClock, RatesRatiosAndPrescalers) {
+    struct Case {
+        uint32_t rate;
+        bool interpolate;
+        uint32_t synthesisRate;
+        int32_t step;
+        uint32_t ratio;
+    };
+    for (const Case& c :
+         {Case{44100, true, 53266, 13564, 256}, Case{48000, true, 53266, 14764, 256},
+          Case{22050, true, 26633, 13564, 512}, Case{44100, false, 44100, 0, 309},
+          Case{11025, false, 11025, 0, 1237}}) {
         SCOPED_TRACE(testing::Message() << c.rate << " " << c.interpolate);
         auto chip = MakeChip(c.rate, c.interpolate);
         EXPECT_EQ(chip->SynthesisRate(), c.synthesisRate);
@@ -63,8 +68,7 @@ TEST(ChipClock, RatesRatiosAndPrescalers)
     EXPECT_EQ(chip->RateRatio(), 512u);
 }
 
-TEST(ChipClock, RatesBeyondResamplingRunDirect)
-{
+TEST(ChipClock, RatesBeyondResamplingRunDirect) {
     // Nothing to down-sample from above the halved chip rate: the channels
     // run at the output rate so the pitch stays right.
     auto chip = MakeChip(96000, true);
@@ -78,8 +82,7 @@ TEST(ChipClock, RatesBeyondResamplingRunDirect)
     EXPECT_EQ(chip->SynthesisRate(), 44100u);
 }
 
-TEST(ChipReset, PowersOnButKeepsGains)
-{
+TEST(ChipReset, PowersOnButKeepsGains) {
     auto chip = MakeChip(44100, true);
     chip->SetFmGain(-20);
     LoadPatch(*chip, 0, 7, 3);
@@ -120,8 +123,7 @@ TEST(ChipReset, PowersOnButKeepsGains)
     EXPECT_EQ(FmChipProbe::Channel(*chip, 0).op[3].envPhase, EnvelopePhase::Attack);
 }
 
-TEST(ChipRegisters, KeyRegisterAndCsmMode)
-{
+TEST(ChipRegisters, KeyRegisterAndCsmMode) {
     auto chip = MakeChip(44100, false);
     chip->WriteRegister(0x28, 0xF3);  // low bits 3: no channel
     chip->WriteRegister(0x28, 0xF7);
@@ -158,8 +160,7 @@ TEST(ChipRegisters, KeyRegisterAndCsmMode)
     EXPECT_EQ(KeyPattern(*chip)[2], 0x0);
 }
 
-TEST(ChipRegisters, OperatorSlotsAndIgnoredAddresses)
-{
+TEST(ChipRegisters, OperatorSlotsAndIgnoredAddresses) {
     auto chip = MakeChip(44100, false);
     // Offsets +0, +4, +8, +0xC reach operators 0, 2, 1, 3; port 1 channels 3-5.
     chip->WriteRegister(0x31, 0x71);
@@ -169,27 +170,30 @@ TEST(ChipRegisters, OperatorSlotsAndIgnoredAddresses)
     chip->WriteRegister(0x156, 0xC5);
     const FmChannel& ch1 = FmChipProbe::Channel(*chip, 1);
     EXPECT_EQ(ch1.op[0].detuneRow, 7u * 32);
-    EXPECT_EQ((std::vector<uint32_t>{ch1.op[0].multiple, ch1.op[1].multiple, ch1.op[2].multiple, ch1.op[3].multiple}),
+    EXPECT_EQ((std::vector<uint32_t>{ch1.op[0].multiple, ch1.op[1].multiple, ch1.op[2].multiple,
+                                     ch1.op[3].multiple}),
               (std::vector<uint32_t>{1, 3, 2, 4}));
     EXPECT_EQ(FmChipProbe::Channel(*chip, 5).op[2].keyScale, 3);
 
-    const std::vector<FmChannel> before(&FmChipProbe::Channel(*chip, 0), &FmChipProbe::Channel(*chip, 0) + 6);
+    const std::vector<FmChannel> before(&FmChipProbe::Channel(*chip, 0),
+                                        &FmChipProbe::Channel(*chip, 0) + 6);
     for (uint32_t address : {0x33u, 0x47u, 0x13Fu, 0x1A3u, 0xB3u, 0xB7u, 0x1B7u, 0xC0u, 0x1D6u}) {
         chip->WriteRegister(address, 0xFF);
     }
     for (int ch = 0; ch < 6; ++ch) {
         for (int k = 0; k < 4; ++k) {
             EXPECT_EQ(before[ch].op[k].multiple, FmChipProbe::Channel(*chip, ch).op[k].multiple);
-            EXPECT_EQ(before[ch].op[k].totalLevelLatch, FmChipProbe::Channel(*chip, ch).op[k].totalLevelLatch);
-            EXPECT_EQ(before[ch].op[k].lfoSensitivity, FmChipProbe::Channel(*chip, ch).op[k].lfoSensitivity);
+            EXPECT_EQ(before[ch].op[k].totalLevelLatch,
+                      FmChipProbe::Channel(*chip, ch).op[k].totalLevelLatch);
+            EXPECT_EQ(before[ch].op[k].lfoSensitivity,
+                      FmChipProbe::Channel(*chip, ch).op[k].lfoSensitivity);
         }
         EXPECT_EQ(before[ch].feedbackShift, FmChipProbe::Channel(*chip, ch).feedbackShift);
         EXPECT_EQ(FmChipProbe::Pan(*chip, ch), 3);
     }
 }
 
-TEST(ChipRegisters, FrequencyHighByteWaitsForTheLowByte)
-{
+TEST(ChipRegisters, FrequencyHighByteWaitsForTheLowByte) {
     auto chip = MakeChip(44100, false);
     chip->WriteRegister(0xA4, 0x22);
     chip->WriteRegister(0xA0, 0x69);
@@ -210,11 +214,11 @@ TEST(ChipRegisters, FrequencyHighByteWaitsForTheLowByte)
     EXPECT_EQ(FmChipProbe::BlockFnum(*chip, 1), 0u);
 }
 
-TEST(ChipRegisters, ChannelTwoSpecialModeGivesEachOperatorItsOwnWord)
-{
+TEST(ChipRegisters, ChannelTwoSpecialModeGivesEachOperatorItsOwnWord) {
     auto chip = MakeChip(44100, false);
-    const uint32_t writes[][2] = {{0xAD, 0x11}, {0xA9, 0x01}, {0xAE, 0x12}, {0xAA, 0x02}, {0xAC, 0x13},
-                                  {0xA8, 0x03}, {0xA6, 0x14}, {0xA2, 0x04}, {0x1A9, 0x77}, {0x1AD, 0x77}};
+    const uint32_t writes[][2] = {{0xAD, 0x11},  {0xA9, 0x01}, {0xAE, 0x12}, {0xAA, 0x02},
+                                  {0xAC, 0x13},  {0xA8, 0x03}, {0xA6, 0x14}, {0xA2, 0x04},
+                                  {0x1A9, 0x77}, {0x1AD, 0x77}};
     for (const auto& w : writes) {
         chip->WriteRegister(w[0], static_cast<uint8_t>(w[1]));
     }
@@ -235,8 +239,7 @@ TEST(ChipRegisters, ChannelTwoSpecialModeGivesEachOperatorItsOwnWord)
     }
 }
 
-TEST(ChipRegisters, ChannelsThreeToFiveNeedTheEnableBit)
-{
+TEST(ChipRegisters, ChannelsThreeToFiveNeedTheEnableBit) {
     // Channel 2 left, channel 3 right, channel 4 right. With 0x29 bit 7
     // clear, channel 4 is not rendered, and channel 3 is computed beside
     // channel 2 but must not be heard: the chip still holding channel 3's
@@ -269,8 +272,7 @@ TEST(ChipRegisters, ChannelsThreeToFiveNeedTheEnableBit)
     EXPECT_GT(PeakOf(Render(*held, 500), 1), 1000);
 }
 
-TEST(ChipRegisters, PcmQueueLimits)
-{
+TEST(ChipRegisters, PcmQueueLimits) {
     auto chip = MakeChip(44100, false);
     chip->WriteRegister(0x2A, 0x11);  // PCM off: lost
     EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
@@ -299,8 +301,7 @@ TEST(ChipRegisters, PcmQueueLimits)
     EXPECT_EQ(Render(*bare, 64), std::vector<int32_t>(128, 0));
 }
 
-TEST(ChipRegisters, LfoRegisterRestartsTheCounterOnlyWhenSwitched)
-{
+TEST(ChipRegisters, LfoRegisterRestartsTheCounterOnlyWhenSwitched) {
     auto chip = MakeChip(44100, false);
     LoadPatch(*chip, 0, 7, 0, 0x7F, 0xC7);
     KeyOn(*chip, 0);
@@ -332,8 +333,7 @@ public:
 
 }  // namespace
 
-TEST(ChipStatus, FlagsMaskAndInterruptLine)
-{
+TEST(ChipStatus, FlagsMaskAndInterruptLine) {
     auto chip = std::make_unique<RecordingChip>();
     chip->Initialize(kPlayerClock, 44100, false);
     ASSERT_EQ(chip->line, std::vector<bool>{false});  // the reset drops the line

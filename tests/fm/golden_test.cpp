@@ -38,15 +38,14 @@ struct OutputMode {
 };
 
 const OutputMode ModeTable[] = {
-    {"resampled44100", 44100, true},
-    {"resampled48000", 48000, true},
-    {"direct44100", 44100, false},
-    {"direct22050", 22050, false},
-    {"direct11025", 11025, false},
+    {"resampled44100", 44100, true}, {"resampled48000", 48000, true}, {"direct44100", 44100, false},
+    {"direct22050", 22050, false},   {"direct11025", 11025, false},
 };
 
 // FNV-1a, 64 bits, over the samples as little-endian 32-bit words.
-uint64_t HashSamples(const std::vector<int32_t>& samples) { return support::Fnv1a(samples); }
+uint64_t HashSamples(const std::vector<int32_t>& samples) {
+    return support::Fnv1a(samples);
+}
 
 // A song: register writes before each 1/60 s frame.
 using FrameWriter = void (*)(FmChip& chip, int frame);
@@ -59,8 +58,8 @@ struct Scenario {
 
 // Operator envelope with some shape: attack, decay to a sustain level, a
 // slow sustain slope and a medium release.
-void ShapeEnvelope(FmChip& chip, int channel, int op, uint8_t attack, uint8_t decay, uint8_t level)
-{
+void ShapeEnvelope(FmChip& chip, int channel, int op, uint8_t attack, uint8_t decay,
+                   uint8_t level) {
     chip.WriteRegister(OperatorAddress(0x50, channel, op), attack);
     chip.WriteRegister(OperatorAddress(0x60, channel, op), decay);
     chip.WriteRegister(OperatorAddress(0x70, channel, op), 0x02);
@@ -69,17 +68,19 @@ void ShapeEnvelope(FmChip& chip, int channel, int op, uint8_t attack, uint8_t de
 
 // Six voices, algorithms 0-5 and later 6-7, feedback, detune, key scaling,
 // mixed pans including one channel with no output.
-void Algorithms(FmChip& chip, int frame)
-{
+void Algorithms(FmChip& chip, int frame) {
     static const uint8_t PanTable[6] = {0x80, 0x40, 0xC0, 0xC0, 0x00, 0x80};
     static const uint32_t FnumTable[8] = {0x269, 0x28D, 0x2B4, 0x2DE, 0x30A, 0x339, 0x36A, 0x39E};
     if (frame == 0) {
         for (int ch = 0; ch < 6; ++ch) {
-            LoadPatch(chip, ch, ch, (ch * 3) % 8, static_cast<uint8_t>(0x14 + 4 * ch), PanTable[ch]);
+            LoadPatch(chip, ch, ch, (ch * 3) % 8, static_cast<uint8_t>(0x14 + 4 * ch),
+                      PanTable[ch]);
             for (int op = 0; op < 4; ++op) {
-                chip.WriteRegister(OperatorAddress(0x30, ch, op), static_cast<uint8_t>(((op + ch) % 8) << 4 | (op * 3 + ch) % 16));
+                chip.WriteRegister(OperatorAddress(0x30, ch, op),
+                                   static_cast<uint8_t>(((op + ch) % 8) << 4 | (op * 3 + ch) % 16));
                 ShapeEnvelope(chip, ch, op, static_cast<uint8_t>(0x40 * (op % 4) | (0x14 + ch)),
-                              static_cast<uint8_t>(0x04 + op), static_cast<uint8_t>(0x24 + 0x10 * op + ch));
+                              static_cast<uint8_t>(0x04 + op),
+                              static_cast<uint8_t>(0x24 + 0x10 * op + ch));
             }
         }
     }
@@ -90,7 +91,8 @@ void Algorithms(FmChip& chip, int frame)
     for (int ch = 0; ch < 6; ++ch) {
         if ((frame + ch) % 12 == 0) {
             KeyOff(chip, ch);
-            SetNote(chip, ch, static_cast<uint32_t>(2 + (frame / 12 + ch) % 5), FnumTable[(frame / 6 + ch) % 8]);
+            SetNote(chip, ch, static_cast<uint32_t>(2 + (frame / 12 + ch) % 5),
+                    FnumTable[(frame / 6 + ch) % 8]);
             KeyOn(chip, ch);
         } else if ((frame + ch) % 12 == 9) {
             KeyOff(chip, ch);
@@ -101,13 +103,13 @@ void Algorithms(FmChip& chip, int frame)
 // All pans centred (the shared-sum path), LFO on with changing rate,
 // several PMS/AMS settings with amplitude modulation on some operators, and
 // new frequencies every frame.
-void LfoCentred(FmChip& chip, int frame)
-{
+void LfoCentred(FmChip& chip, int frame) {
     if (frame == 0) {
         chip.WriteRegister(0x22, 0x0B);
         for (int ch = 0; ch < 6; ++ch) {
             LoadPatch(chip, ch, (ch + 4) % 8, ch % 8, 0x1C, 0xC0);
-            chip.WriteRegister(ChannelAddress(0xB4, ch), static_cast<uint8_t>(0xC0 | (ch % 4) << 4 | (7 - ch)));
+            chip.WriteRegister(ChannelAddress(0xB4, ch),
+                               static_cast<uint8_t>(0xC0 | (ch % 4) << 4 | (7 - ch)));
             chip.WriteRegister(OperatorAddress(0x60, ch, ch % 4), 0x83);
             SetNote(chip, ch, 3 + ch % 3, 0x280 + 0x20 * static_cast<uint32_t>(ch));
             KeyOn(chip, ch);
@@ -131,8 +133,7 @@ void LfoCentred(FmChip& chip, int frame)
 // PCM bytes every frame (a varying number, a ramp and a square), channel 5
 // routed left, FM voices beside it, gains away from unity, PCM switched off
 // and on again.
-void Dac(FmChip& chip, int frame)
-{
+void Dac(FmChip& chip, int frame) {
     if (frame == 0) {
         chip.SetFmGain(-6);
         chip.SetPcmGain(4);
@@ -161,8 +162,7 @@ void Dac(FmChip& chip, int frame)
 
 // Channel 2 in special mode with four frequencies, then in CSM mode with
 // latched levels and register key-offs; timer writes; a prescaler change.
-void CsmSpecial(FmChip& chip, int frame)
-{
+void CsmSpecial(FmChip& chip, int frame) {
     if (frame == 0) {
         LoadPatch(chip, 2, 7, 3, 0x00, 0xC0);
         LoadPatch(chip, 0, 1, 5, 0x10, 0x80);
@@ -206,8 +206,7 @@ void CsmSpecial(FmChip& chip, int frame)
 
 // Mutes, an FM fade, and channels 3-5 switched out while channel 2 keeps
 // the pair (2, 3) running.
-void MutesAndFade(FmChip& chip, int frame)
-{
+void MutesAndFade(FmChip& chip, int frame) {
     if (frame == 0) {
         for (int ch = 0; ch < 6; ++ch) {
             LoadPatch(chip, ch, ch % 2 ? 4 : 7, 1, 0x18, ch % 3 == 0 ? 0x80 : 0x40);
@@ -231,30 +230,26 @@ void MutesAndFade(FmChip& chip, int frame)
 }
 
 const Scenario ScenarioTable[] = {
-    {"algorithms", 90, Algorithms},
-    {"lfo_centred", 90, LfoCentred},
-    {"dac", 90, Dac},
-    {"csm_special", 90, CsmSpecial},
-    {"mutes_fade", 90, MutesAndFade},
+    {"algorithms", 90, Algorithms},  {"lfo_centred", 90, LfoCentred},  {"dac", 90, Dac},
+    {"csm_special", 90, CsmSpecial}, {"mutes_fade", 90, MutesAndFade},
 };
 
 // Renders a scenario as the player would: writes, then the frame's share of
 // output samples (rate / 60 with the remainder spread over the frames).
-std::vector<int32_t> RenderScenario(const Scenario& scenario, const OutputMode& mode)
-{
+std::vector<int32_t> RenderScenario(const Scenario& scenario, const OutputMode& mode) {
     auto chip = MakeChip(mode.rate, mode.interpolate);
     std::vector<int32_t> out;
     for (int frame = 0; frame < scenario.frames; ++frame) {
         scenario.writer(*chip, frame);
-        const uint32_t n = mode.rate * static_cast<uint32_t>(frame + 1) / 60 - mode.rate * static_cast<uint32_t>(frame) / 60;
+        const uint32_t n = mode.rate * static_cast<uint32_t>(frame + 1) / 60 -
+                           mode.rate * static_cast<uint32_t>(frame) / 60;
         const auto part = Render(*chip, n);
         out.insert(out.end(), part.begin(), part.end());
     }
     return out;
 }
 
-const GoldenEntry* FindGolden(const std::string& name)
-{
+const GoldenEntry* FindGolden(const std::string& name) {
     for (const GoldenEntry& e : GoldenTable) {
         if (name == e.name) {
             return &e;
@@ -265,8 +260,7 @@ const GoldenEntry* FindGolden(const std::string& name)
 
 }  // namespace
 
-TEST(GoldenRender, EveryScenarioAtEveryOutputMode)
-{
+TEST(GoldenRender, EveryScenarioAtEveryOutputMode) {
     const bool update = std::getenv("TAMBORIL_UPDATE_GOLDEN") != nullptr;
     size_t compared = 0;
     for (const Scenario& scenario : ScenarioTable) {
@@ -275,7 +269,8 @@ TEST(GoldenRender, EveryScenarioAtEveryOutputMode)
             const std::vector<int32_t> samples = RenderScenario(scenario, mode);
             const uint64_t hash = HashSamples(samples);
             if (update) {
-                std::printf("{\"%s\", 0x%016llXull},\n", name.c_str(), static_cast<unsigned long long>(hash));
+                std::printf("{\"%s\", 0x%016llXull},\n", name.c_str(),
+                            static_cast<unsigned long long>(hash));
                 continue;
             }
             SCOPED_TRACE(name);
@@ -292,8 +287,7 @@ TEST(GoldenRender, EveryScenarioAtEveryOutputMode)
     EXPECT_EQ(compared, sizeof(GoldenTable) / sizeof(GoldenTable[0]));
 }
 
-TEST(GoldenRender, HashIsFnv1a64OverLittleEndianWords)
-{
+TEST(GoldenRender, HashIsFnv1a64OverLittleEndianWords) {
     EXPECT_EQ(HashSamples({}), 0xCBF29CE484222325ull);
     // FNV-1a of the bytes 61 00 00 00 ("a" and three zero bytes).
     EXPECT_EQ(HashSamples({0x61}), 0xAC804B820E4FE984ull);

@@ -15,21 +15,18 @@ using namespace chiptest;
 
 namespace {
 
-int32_t PcmValue(int byte, int32_t gain)
-{
+int32_t PcmValue(int byte, int32_t gain) {
     return ((byte - 128) * gain) >> 6;
 }
 
-void QueuePcm(FmChip& chip, std::initializer_list<int> bytes)
-{
+void QueuePcm(FmChip& chip, std::initializer_list<int> bytes) {
     for (int b : bytes) {
         chip.WriteRegister(0x2A, static_cast<uint8_t>(b));
     }
 }
 
 // Two channels with different pans and some movement in their envelopes.
-void LoadTwoVoices(FmChip& chip, uint8_t pan0, uint8_t pan1)
-{
+void LoadTwoVoices(FmChip& chip, uint8_t pan0, uint8_t pan1) {
     LoadPatch(chip, 0, 4, 5, 0x18, pan0);
     LoadPatch(chip, 1, 0, 6, 0x10, pan1);
     chip.WriteRegister(OperatorAddress(0x60, 0, 3), 0x06);  // decay
@@ -43,14 +40,17 @@ void LoadTwoVoices(FmChip& chip, uint8_t pan0, uint8_t pan1)
 
 }  // namespace
 
-TEST(MixPcm, BytesAreSpreadEvenlyWithoutInterpolation)
-{
+TEST(MixPcm, BytesAreSpreadEvenlyWithoutInterpolation) {
     auto chip = MakeChip(44100, false);
     chip->WriteRegister(0x2B, 0x80);
     QueuePcm(*chip, {138, 148, 158, 168});
     const auto out = Render(*chip, 735);  // step 356 in 16.16
-    struct Span { uint32_t first, last; int byte; };
-    for (const Span& s : {Span{0, 184, 138}, Span{185, 368, 148}, Span{369, 552, 158}, Span{553, 734, 168}}) {
+    struct Span {
+        uint32_t first, last;
+        int byte;
+    };
+    for (const Span& s :
+         {Span{0, 184, 138}, Span{185, 368, 148}, Span{369, 552, 158}, Span{553, 734, 168}}) {
         for (uint32_t f : {s.first, s.last}) {
             SCOPED_TRACE(f);
             EXPECT_EQ(out[2 * f], PcmValue(s.byte, 4095));
@@ -73,8 +73,8 @@ TEST(MixPcm, BytesAreSpreadEvenlyWithoutInterpolation)
     chip->SetPcmGain(-2);
     QueuePcm(*chip, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
     const auto dense = Render(*chip, 4);  // step 2.5 bytes
-    EXPECT_EQ(dense, (std::vector<int32_t>{0, PcmValue(0, 3755), 0, PcmValue(2, 3755),
-                                           0, PcmValue(5, 3755), 0, PcmValue(7, 3755)}));
+    EXPECT_EQ(dense, (std::vector<int32_t>{0, PcmValue(0, 3755), 0, PcmValue(2, 3755), 0,
+                                           PcmValue(5, 3755), 0, PcmValue(7, 3755)}));
 
     // Disabled: nothing added, the queue emptied.
     QueuePcm(*chip, {200, 201});
@@ -83,15 +83,14 @@ TEST(MixPcm, BytesAreSpreadEvenlyWithoutInterpolation)
     EXPECT_EQ(FmChipProbe::PcmCount(*chip), 0);
 }
 
-TEST(MixPcm, InterpolationStartsFromTheCarriedByte)
-{
+TEST(MixPcm, InterpolationStartsFromTheCarriedByte) {
     auto chip = MakeChip(44100, true);
     chip->WriteRegister(0x2B, 0x80);
     QueuePcm(*chip, {138, 148, 158, 168});
     const auto out = Render(*chip, 735);
-    EXPECT_EQ(out[0], 0);  // byte 0 is the zero level after a reset
-    EXPECT_EQ(out[2 * 184], PcmValue(128 + 9, 4095));   // (10 * 65504) >> 16 = 9
-    EXPECT_EQ(out[2 * 185], PcmValue(138, 4095));       // position 65860: just past byte 1
+    EXPECT_EQ(out[0], 0);                              // byte 0 is the zero level after a reset
+    EXPECT_EQ(out[2 * 184], PcmValue(128 + 9, 4095));  // (10 * 65504) >> 16 = 9
+    EXPECT_EQ(out[2 * 185], PcmValue(138, 4095));      // position 65860: just past byte 1
     for (uint32_t f = 1; f < 735; ++f) {
         ASSERT_GE(out[2 * f], out[2 * f - 2]) << f;
     }
@@ -119,8 +118,7 @@ struct PcmStretchCase {
 // The stretch, then a short one to show what carries over, mixed in the
 // given parts after BeginPcmStretch, or in one call per stretch when `parts`
 // is empty.
-std::vector<int32_t> MixStretches(const PcmStretchCase& c, bool split)
-{
+std::vector<int32_t> MixStretches(const PcmStretchCase& c, bool split) {
     auto chip = MakeChip(44100, c.interpolate);
     chip->WriteRegister(0x2B, 0x80);
     chip->WriteRegister(0x1B6, 0x80);  // channel 5 left only: the sides differ
@@ -136,7 +134,8 @@ std::vector<int32_t> MixStretches(const PcmStretchCase& c, bool split)
         }
     } else {
         uint32_t total = 0;
-        for (uint32_t n : c.parts) total += n;
+        for (uint32_t n : c.parts)
+            total += n;
         out = Render(*chip, c.frames);
         if (total > c.frames) {
             const auto rest = Render(*chip, total - c.frames);  // a stretch with nothing queued
@@ -156,8 +155,7 @@ std::vector<int32_t> MixStretches(const PcmStretchCase& c, bool split)
 // A stretch mixed in many calls sounds as one call over all of it (the
 // original, unsplit algorithm, pinned above), with or without interpolation,
 // and leaves the same byte to carry into the next stretch.
-TEST(MixPcm, AStretchSoundsTheSameHoweverTheCallsSplitIt)
-{
+TEST(MixPcm, AStretchSoundsTheSameHoweverTheCallsSplitIt) {
     std::vector<uint32_t> ones(183, 1);
     const PcmStretchCase cases[] = {
         {false, 735, 4, {100, 300, 335}},
@@ -165,14 +163,15 @@ TEST(MixPcm, AStretchSoundsTheSameHoweverTheCallsSplitIt)
         {true, 367, 30, {7, 7, 7, 346}},
         {false, 800, 8192, {661, 139}},
         {true, 800, 8192, {661, 139}},
-        {true, 735, 1000, {1323}},           // one call past the stretch's end
-        {false, 183, 0, {50, 133}},          // nothing queued: the last value holds
+        {true, 735, 1000, {1323}},   // one call past the stretch's end
+        {false, 183, 0, {50, 133}},  // nothing queued: the last value holds
         {true, 183, 57, ones},
         {false, 368, 367, {4096}},
     };
     for (const PcmStretchCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.frames << " frames, " << c.bytes << " bytes, interpolate "
-                                        << c.interpolate << ", " << c.parts.size() << " parts");
+        SCOPED_TRACE(testing::Message()
+                     << c.frames << " frames, " << c.bytes << " bytes, interpolate "
+                     << c.interpolate << ", " << c.parts.size() << " parts");
         const auto whole = MixStretches(c, false);
         const auto split = MixStretches(c, true);
         ASSERT_EQ(whole.size(), split.size());
@@ -180,8 +179,7 @@ TEST(MixPcm, AStretchSoundsTheSameHoweverTheCallsSplitIt)
     }
 }
 
-TEST(MixPcm, DiscardEndsTheStretch)
-{
+TEST(MixPcm, DiscardEndsTheStretch) {
     auto chip = MakeChip(44100, false);
     chip->WriteRegister(0x2B, 0x80);
     QueuePcm(*chip, {138, 148, 158, 168});
@@ -206,8 +204,7 @@ struct InternalSamples {
 };
 
 InternalSamples DirectAt53266(void (*setup)(FmChip&), uint32_t count,
-                              void (*between)(FmChip&) = nullptr, uint32_t split = 0)
-{
+                              void (*between)(FmChip&) = nullptr, uint32_t split = 0) {
     auto chip = MakeChip(53266, false);
     EXPECT_EQ(chip->RateRatio(), 256u);
     setup(*chip);
@@ -226,25 +223,21 @@ InternalSamples DirectAt53266(void (*setup)(FmChip&), uint32_t count,
     return x;
 }
 
-void MixedPans(FmChip& chip)
-{
+void MixedPans(FmChip& chip) {
     LoadTwoVoices(chip, 0x80, 0xC0);
 }
 
-void CentredPans(FmChip& chip)
-{
+void CentredPans(FmChip& chip) {
     LoadTwoVoices(chip, 0xC0, 0xC0);
 }
 
-void CentreChannelZero(FmChip& chip)
-{
+void CentreChannelZero(FmChip& chip) {
     chip.WriteRegister(0xB4, 0xC0);
 }
 
 }  // namespace
 
-TEST(MixResampled, WeightsAndCarriesAt44100From53266)
-{
+TEST(MixResampled, WeightsAndCarriesAt44100From53266) {
     const InternalSamples x = DirectAt53266(MixedPans, 8);
     ASSERT_NE(x.left[1], x.right[1]);
     auto chip = MakeChip(44100, true);
@@ -275,8 +268,7 @@ TEST(MixResampled, WeightsAndCarriesAt44100From53266)
     EXPECT_EQ(FmChipProbe::ResamplePhase(*chip), 16384 - 13029);
 }
 
-TEST(MixResampled, EqualPansShareOneSumStartingFromTheMean)
-{
+TEST(MixResampled, EqualPansShareOneSumStartingFromTheMean) {
     // Frame 0 with mixed pans leaves different carried sums; once every pan
     // is centred, the next frame starts from their mean.
     const InternalSamples x = DirectAt53266(MixedPans, 4, CentreChannelZero, 2);
@@ -299,8 +291,7 @@ TEST(MixResampled, EqualPansShareOneSumStartingFromTheMean)
     EXPECT_EQ(FmChipProbe::ResampleLeft(*chip), 7925 * x.left[3]);
 }
 
-TEST(MixResampled, EqualPanAndGeneralPathsAgreeFromAFreshStart)
-{
+TEST(MixResampled, EqualPanAndGeneralPathsAgreeFromAFreshStart) {
     // A silent channel with an off-centre pan sends the chip down the
     // general path; the sound must be the same as on the shared-sum path.
     for (bool interpolate : {false, true}) {
@@ -322,10 +313,14 @@ TEST(MixResampled, EqualPanAndGeneralPathsAgreeFromAFreshStart)
     }
 }
 
-TEST(MixInto, OneLargeMixEqualsManySmallOnes)
-{
-    struct Mode { uint32_t rate; bool interpolate; uint8_t pan0; };
-    const Mode modes[] = {{44100, true, 0x80}, {44100, true, 0xC0}, {48000, true, 0x40}, {22050, false, 0x80}};
+TEST(MixInto, OneLargeMixEqualsManySmallOnes) {
+    struct Mode {
+        uint32_t rate;
+        bool interpolate;
+        uint8_t pan0;
+    };
+    const Mode modes[] = {
+        {44100, true, 0x80}, {44100, true, 0xC0}, {48000, true, 0x40}, {22050, false, 0x80}};
     for (const Mode& m : modes) {
         SCOPED_TRACE(testing::Message() << m.rate << " " << m.interpolate << " " << int(m.pan0));
         auto whole = MakeChip(m.rate, m.interpolate);
@@ -354,8 +349,7 @@ TEST(MixInto, OneLargeMixEqualsManySmallOnes)
     }
 }
 
-TEST(MixInto, ZeroFmGainFreezesTheChannelsButNotThePcm)
-{
+TEST(MixInto, ZeroFmGainFreezesTheChannelsButNotThePcm) {
     auto chip = MakeChip(44100, true);
     LoadTwoVoices(*chip, 0xC0, 0xC0);
     Render(*chip, 100);
@@ -383,8 +377,7 @@ TEST(MixInto, ZeroFmGainFreezesTheChannelsButNotThePcm)
     EXPECT_NE(FmChipProbe::Channel(*chip, 0).op[3].phase, before.phase);
 }
 
-TEST(MixInto, SilentChipAddsNothingAndRestartsTheResampler)
-{
+TEST(MixInto, SilentChipAddsNothingAndRestartsTheResampler) {
     auto chip = MakeChip(48000, true);
     LoadPatch(*chip, 0, 4, 5, 0x18, 0x80);
     LoadPatch(*chip, 1, 0, 6, 0x10, 0x40);
@@ -406,8 +399,7 @@ TEST(MixInto, SilentChipAddsNothingAndRestartsTheResampler)
     EXPECT_EQ(FmChipProbe::ResampleRight(*chip), 0);
 }
 
-TEST(MixInto, LfoRunsOnlyWhileSomeChannelNeedsIt)
-{
+TEST(MixInto, LfoRunsOnlyWhileSomeChannelNeedsIt) {
     auto chip = MakeChip(44100, false);
     LoadPatch(*chip, 0, 7, 0, 0x7F, 0xF0);  // AMS 3, PMS 0, no operator with AM on
     KeyOn(*chip, 0);
@@ -427,8 +419,7 @@ TEST(MixInto, LfoRunsOnlyWhileSomeChannelNeedsIt)
     EXPECT_EQ(FmChipProbe::LfoCount(*chip), 0u);
 }
 
-TEST(MixInto, PanZeroIsComputedButNotHeardAndMutesSilenceTheirChannel)
-{
+TEST(MixInto, PanZeroIsComputedButNotHeardAndMutesSilenceTheirChannel) {
     auto chip = MakeChip(44100, false);
     LoadPatch(*chip, 4, 7, 0, 0x7F, 0x00);
     SetNote(*chip, 4, 4, 0x300);
@@ -463,14 +454,30 @@ TEST(MixInto, PanZeroIsComputedButNotHeardAndMutesSilenceTheirChannel)
     EXPECT_GT(PeakOf(Render(*muted, 500), 0), 1000);
 }
 
-TEST(Gains, HalfDecibelStepsToMultipliers)
-{
-    struct Case { int32_t halfDb; int32_t fm; int32_t volume; };
+TEST(Gains, HalfDecibelStepsToMultipliers) {
+    struct Case {
+        int32_t halfDb;
+        int32_t fm;
+        int32_t volume;
+    };
     const Case cases[] = {
-        {INT32_MAX, 51810, 12633}, {21, 51810, 12633}, {20, 51810, 12633}, {10, 29135, 6888},
-        {1, 17354, 4095}, {0, 16384, 4095}, {-1, 15467, 4095}, {-2, 14602, 3755},
-        {-20, 5181, 1327}, {-143, 4, 1}, {-144, 4, 0}, {-168, 1, 0}, {-169, 0, 0},
-        {-191, 0, 0}, {-192, 0, 0}, {-193, 0, 0}, {INT32_MIN, 0, 0},
+        {INT32_MAX, 51810, 12633},
+        {21, 51810, 12633},
+        {20, 51810, 12633},
+        {10, 29135, 6888},
+        {1, 17354, 4095},
+        {0, 16384, 4095},
+        {-1, 15467, 4095},
+        {-2, 14602, 3755},
+        {-20, 5181, 1327},
+        {-143, 4, 1},
+        {-144, 4, 0},
+        {-168, 1, 0},
+        {-169, 0, 0},
+        {-191, 0, 0},
+        {-192, 0, 0},
+        {-193, 0, 0},
+        {INT32_MIN, 0, 0},
     };
     FmChip chip;
     for (const Case& c : cases) {

@@ -26,8 +26,8 @@ protected:
 
     // An operator at full level: TL 0, the given AR/DR/SL/RR, frequency set
     // and parameters applied, not keyed.
-    static FmOperator Voice(uint8_t ar, uint8_t dr, uint8_t sl, uint8_t rr, uint32_t word = kMiddleWord,
-                            uint8_t ks = 0) {
+    static FmOperator Voice(uint8_t ar, uint8_t dr, uint8_t sl, uint8_t rr,
+                            uint32_t word = kMiddleWord, uint8_t ks = 0) {
         FmOperator op;
         op.SetDetuneMultiple(0x01);
         op.SetTotalLevel(0, false);
@@ -49,7 +49,8 @@ protected:
     }
 
     // Steps the envelope until it leaves `phase`; returns the number of steps.
-    static int StepsUntilLeaving(FmOperator& op, EnvelopePhase phase, int32_t* lastLevel = nullptr) {
+    static int StepsUntilLeaving(FmOperator& op, EnvelopePhase phase,
+                                 int32_t* lastLevel = nullptr) {
         int steps = 0;
         while (op.envPhase == phase && steps < 100000) {
             if (lastLevel != nullptr) {
@@ -363,7 +364,7 @@ TEST_F(Operator, OutputTracesASine) {
     FmOperator op = Voice(31, 0, 0, 5);
     op.KeyOn();
     Refresh(op);
-    op.envCounter = 1;  // keep the frozen sustain from taking its one step
+    op.envCounter = 1;        // keep the frozen sustain from taking its one step
     op.phaseStep = 1u << 19;  // one table entry per sample
     const double pi = std::acos(-1.0);
     for (int i = 1; i <= 1024; ++i) {

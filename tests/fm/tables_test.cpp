@@ -33,8 +33,8 @@ TEST_F(SynthesisTables, LevelTable) {
 }
 
 TEST_F(SynthesisTables, LogSineTable) {
-    const int pinned[][2] = {{0, 2046}, {1, 940}, {2, 812}, {3, 736}, {128, 64}, {255, 0}, {256, 0},
-                             {511, 2046}, {512, 2047}, {513, 941}, {767, 1}, {768, 1}};
+    const int pinned[][2] = {{0, 2046}, {1, 940},    {2, 812},    {3, 736},   {128, 64}, {255, 0},
+                             {256, 0},  {511, 2046}, {512, 2047}, {513, 941}, {767, 1},  {768, 1}};
     for (const auto& p : pinned) {
         EXPECT_EQ(LogSineTable[p[0]], p[1]) << p[0];
     }
@@ -73,7 +73,8 @@ TEST_F(SynthesisTables, LfoAndVolumeTables) {
     EXPECT_EQ(lo1, -64);
     EXPECT_EQ(hi1, 64);
     EXPECT_NEAR(PitchLfoTable[6][64], (std::exp2(20.0 / 1200.0) - 1.0) * 65536.0, 1.0);
-    EXPECT_EQ(PitchLfoTable[6][192], static_cast<int32_t>((std::exp2(-20.0 / 1200.0) - 1.0) * 65536.0));
+    EXPECT_EQ(PitchLfoTable[6][192],
+              static_cast<int32_t>((std::exp2(-20.0 / 1200.0) - 1.0) * 65536.0));
 
     // Amplitude: even offsets rising from 0 to 2 * depth at half a period.
     EXPECT_EQ(AmpLfoTable[3][0], 0);
@@ -123,7 +124,8 @@ TEST(RateTables, EntriesRebuildAndWrap) {
     EXPECT_EQ(LfoSpeedTable[0], 19209);
     EXPECT_EQ(LfoSpeedTable[7], 348966);
     for (int code = 0; code < 8; ++code) {
-        EXPECT_EQ(LfoSpeedTable[code], static_cast<int32_t>(256.0 * 0.0078 / divisors[code] * 1048576.0));
+        EXPECT_EQ(LfoSpeedTable[code],
+                  static_cast<int32_t>(256.0 * 0.0078 / divisors[code] * 1048576.0));
     }
 
     // Same ratio: untouched. New ratio: rebuilt; MUL 0 is half of MUL 1, truncated.

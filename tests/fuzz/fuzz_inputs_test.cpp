@@ -32,11 +32,18 @@ TEST(FuzzInputs, SplitSongTakesTheInfoFileOnlyWhenTheTopBitSaysSo) {
     } cases[] = {
         {""s, ""s, "(none)"s},
         {"\x01\x28\x00"s, "\x01\x28\x00"s, "(none)"s},
-        {"\x7f\x03xyz"s, "\x7f\x03xyz"s, "(none)"s},          // top bit clear: all song
-        {"\x80"s, "\x80"s, "(none)"s},                          // too short to carry a length
-        {"\x80\x03" "abc" "\x00\x00"s, "\x00\x00"s, "abc"s},  // info, then song
-        {"\xff\x00" "song"s, "song"s, ""s},                     // an empty info file
-        {"\x80\x09" "ab"s, ""s, "ab"s},                         // length past the end: all info
+        {"\x7f\x03xyz"s, "\x7f\x03xyz"s, "(none)"s},  // top bit clear: all song
+        {"\x80"s, "\x80"s, "(none)"s},                // too short to carry a length
+        {"\x80\x03"
+         "abc"
+         "\x00\x00"s,
+         "\x00\x00"s, "abc"s},  // info, then song
+        {"\xff\x00"
+         "song"s,
+         "song"s, ""s},  // an empty info file
+        {"\x80\x09"
+         "ab"s,
+         ""s, "ab"s},  // length past the end: all info
     };
     for (const Case& c : cases) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(c.input.data());
@@ -57,9 +64,11 @@ struct Loaded {
 Loaded LoadSeed(const Bytes& seed) {
     const std::string folder = TempDir();
     fuzzfiles::SongParts parts = fuzzfiles::SplitSong(seed.data(), seed.size());
-    EXPECT_TRUE(WriteFileBytes(folder + "song.gym", Bytes(parts.song, parts.song + parts.songSize)));
+    EXPECT_TRUE(
+        WriteFileBytes(folder + "song.gym", Bytes(parts.song, parts.song + parts.songSize)));
     if (parts.info != nullptr) {
-        EXPECT_TRUE(WriteFileBytes(folder + "song.GYI", Bytes(parts.info, parts.info + parts.infoSize)));
+        EXPECT_TRUE(
+            WriteFileBytes(folder + "song.GYI", Bytes(parts.info, parts.info + parts.infoSize)));
     }
     Loaded loaded;
     GymPlayer* player = OpenSongWithForm((folder + "song.gym").c_str(), &loaded.form);
@@ -115,7 +124,8 @@ TEST(FuzzInputs, EverySongSeedReachesTheFormItIsNamedAfter) {
 TEST(FuzzInputs, SeedsAreNamedOncePerTargetAndTheSongsHaveLength) {
     for (const Seeds& seeds : {SongSeeds(), ChipSeeds(), SettingsSeeds(), ShellSeeds()}) {
         std::set<std::string> names;
-        for (const auto& seed : seeds) EXPECT_TRUE(names.insert(seed.first).second) << seed.first;
+        for (const auto& seed : seeds)
+            EXPECT_TRUE(names.insert(seed.first).second) << seed.first;
     }
     // The song that most seeds wrap plays for a while: 7 frames.
     EXPECT_EQ(LoadSeed(SongSeeds().front().second).lengthMs, 7 * 100 / 6);
@@ -126,7 +136,9 @@ TEST(FuzzInputs, SeedsAreNamedOncePerTargetAndTheSongsHaveLength) {
 // the line is not such an entry.
 std::string DictionaryName(const std::string& line) {
     size_t at = 0;
-    while (at < line.size() && (std::isalnum(static_cast<unsigned char>(line[at])) || line[at] == '_')) ++at;
+    while (at < line.size() &&
+           (std::isalnum(static_cast<unsigned char>(line[at])) || line[at] == '_'))
+        ++at;
     if (at == 0 || line.compare(at, 2, "=\"") != 0) return "";
     const std::string name = line.substr(0, at);
     size_t pos = at + 2;
@@ -154,7 +166,8 @@ std::string DictionaryName(const std::string& line) {
 
 TEST(FuzzInputs, DictionaryParses) {
     EXPECT_EQ(DictionaryName(R"(a_1="x\\y\"z\x0A")"), "a_1");
-    for (const char* bad : {R"(a="")", R"(a="x)", R"(a="\q")", R"(a="\x1")", R"(="x")", R"(a="x"y")"}) {
+    for (const char* bad :
+         {R"(a="")", R"(a="x)", R"(a="\q")", R"(a="\x1")", R"(="x")", R"(a="x"y")"}) {
         EXPECT_EQ(DictionaryName(bad), "") << bad;
     }
     std::ifstream file(TAMBORIL_SOURCE_DIR "/fuzz/tamboril.dict");
@@ -170,7 +183,8 @@ TEST(FuzzInputs, DictionaryParses) {
         ++entries;
     }
     EXPECT_GE(entries, 40);
-    for (const char* word : {"gymx", "zip_local", "fm_dac_on", "ext_GYI", "section", "key_frequency"}) {
+    for (const char* word :
+         {"gymx", "zip_local", "fm_dac_on", "ext_GYI", "section", "key_frequency"}) {
         EXPECT_EQ(names.count(word), 1u) << word;
     }
 }

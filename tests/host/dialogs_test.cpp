@@ -27,8 +27,17 @@ using standin::Call;
 using uitest::UiThread;
 
 enum Control {
-    kPriority = 1001, kFrequency = 1002, kLoopSpin = 1012, kLoopCount = 1013, kFadeout = 1014,
-    kFadeoutSpin = 1015, kPcm = 1029, kPcmSpin = 1030, kSsg = 1034, kSsgSpin = 1035, kFm = 1044,
+    kPriority = 1001,
+    kFrequency = 1002,
+    kLoopSpin = 1012,
+    kLoopCount = 1013,
+    kFadeout = 1014,
+    kFadeoutSpin = 1015,
+    kPcm = 1029,
+    kPcmSpin = 1030,
+    kSsg = 1034,
+    kSsgSpin = 1035,
+    kFm = 1044,
     kFmSpin = 1045,
 };
 
@@ -36,12 +45,15 @@ enum Control {
 class Sheet {
 public:
     explicit Sheet(bool japanese)
-        : ui("Tamboril setting", japanese, [] { standin::Plugin().Config(nullptr); }), window(ui.Window()) {}
+        : ui("Tamboril setting", japanese, [] { standin::Plugin().Config(nullptr); }),
+          window(ui.Window()) {}
     ~Sheet() {
         if (window != nullptr && !closed) Close(false);
     }
     bool IsOpen() const { return window != nullptr; }
-    HWND Page() const { return reinterpret_cast<HWND>(SendMessageA(window, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+    HWND Page() const {
+        return reinterpret_cast<HWND>(SendMessageA(window, PSM_GETCURRENTPAGEHWND, 0, 0));
+    }
     HWND Item(int control) const { return GetDlgItem(Page(), control); }
     void ShowPage(int index) { SendMessageA(window, PSM_SETCURSEL, index, 0); }
 
@@ -49,9 +61,11 @@ public:
     // notification.
     void Select(int control, const char* text) {
         HWND list = Item(control);
-        const LRESULT index = SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
+        const LRESULT index = SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                           reinterpret_cast<LPARAM>(text));
         SendMessageA(list, CB_SETCURSEL, index, 0);
-        SendMessageA(Page(), WM_COMMAND, MAKEWPARAM(control, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+        SendMessageA(Page(), WM_COMMAND, MAKEWPARAM(control, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(list));
     }
     // Replaces the edit's text keystroke by keystroke, so the edit's own
     // filtering applies (a digits-only edit refuses letters).
@@ -59,7 +73,8 @@ public:
         HWND edit = Item(control);
         SendMessageA(edit, EM_SETSEL, 0, -1);
         SendMessageA(edit, WM_CHAR, VK_BACK, 0);
-        for (char c : text) SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
+        for (char c : text)
+            SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
     }
     // Arrow keys in the edit move its spin.
     void Spin(int control, int steps) {
@@ -92,7 +107,8 @@ private:
 class Dialogs : public shelltest::ShellTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(Dialogs, MainPageShowsAndStores) {
-    LoadWith(Ini("Frequency=96000\r\nPriority=Realtime\r\nLoopCount=7\r\nFadeoutTime=1234\r\n").c_str());
+    LoadWith(
+        Ini("Frequency=96000\r\nPriority=Realtime\r\nLoopCount=7\r\nFadeoutTime=1234\r\n").c_str());
     {
         Sheet sheet(GetParam());
         ASSERT_TRUE(sheet.IsOpen());
@@ -113,13 +129,13 @@ TEST_P(Dialogs, MainPageShowsAndStores) {
         const char* fade;
         const char* storedLoop;
         const char* storedFade;
-    } cases[] = {
-        {"300", "40000", "2", "5000"},
-        {"255", "32767", "255", "32767"},
-        {"0", "0", "0", "0"},
-        {"", "", "2", "5000"},
-        {"1x2", "9a", "12", "9"},  // letters are refused as they are typed
-    };
+    } cases
+        [] =
+            {
+                {"300", "40000", "2", "5000"}, {"255", "32767", "255", "32767"},
+                {"0", "0", "0", "0"},          {"", "", "2", "5000"},
+                {"1x2", "9a", "12", "9"},  // letters are refused as they are typed
+            };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.loop) + " / " + c.fade);
         Sheet sheet(GetParam());
@@ -162,7 +178,7 @@ TEST_P(Dialogs, MixerPage) {
         sheet.Type(kFm, "-45");   // outside the spins' range: taken as typed
         sheet.Type(kSsg, "abc");  // no digits: 0
         sheet.Type(kPcm, "58");
-        sheet.Spin(kPcm, 5);      // the spin stops at the top of its range
+        sheet.Spin(kPcm, 5);  // the spin stops at the top of its range
         // Away and back: the edits are filled again from the settings.
         sheet.ShowPage(0);
         sheet.ShowPage(1);
@@ -237,7 +253,7 @@ TEST_P(Dialogs, LiveMixer) {
 // templates put them; each edit and its spin share the edit's rectangle.
 TEST_P(Dialogs, ControlsWhereTheTemplatesPutThem) {
     struct Placed {
-        int id;        // -1: the label with this text
+        int id;  // -1: the label with this text
         const char* label;
         int x, y, cx, cy;
     };
@@ -247,8 +263,10 @@ TEST_P(Dialogs, ControlsWhereTheTemplatesPutThem) {
         {kPriority, nullptr, ja ? 166 : 185, 5, ja ? 53 : 83, 0},
         {kLoopCount, nullptr, 52, 25, ja ? 53 : 83, 14},
         {kFadeout, nullptr, ja ? 167 : 185, 25, ja ? 52 : 83, 15},
-        {-1, "Frequency", 5, 5, 42, 8}, {-1, "(Hz)", 5, 15, 42, 8},
-        {-1, "Loop", 5, 25, 42, 8},     {-1, "Count", 5, 35, 42, 8},
+        {-1, "Frequency", 5, 5, 42, 8},
+        {-1, "(Hz)", 5, 15, 42, 8},
+        {-1, "Loop", 5, 25, 42, 8},
+        {-1, "Count", 5, 35, 42, 8},
         {-1, "Thread", ja ? 115 : 145, 5, ja ? 42 : 28, 8},
         {-1, "Priority", ja ? 115 : 145, 15, ja ? 42 : 28, 8},
         {-1, "Fadeout", ja ? 115 : 145, 25, ja ? 42 : 28, 8},
@@ -256,8 +274,9 @@ TEST_P(Dialogs, ControlsWhereTheTemplatesPutThem) {
     };
     const int w = ja ? 30 : 25;
     const Placed mixerPage[] = {
-        {kFm, nullptr, 40, 5, w, 15}, {kSsg, nullptr, 40, 25, w, 15}, {kPcm, nullptr, 40, 45, w, 15},
-        {-1, "FM", 5, 5, 28, 15},     {-1, "SSG", 5, 25, 28, 15},     {-1, "PCM", 5, 45, 28, 15},
+        {kFm, nullptr, 40, 5, w, 15},   {kSsg, nullptr, 40, 25, w, 15},
+        {kPcm, nullptr, 40, 45, w, 15}, {-1, "FM", 5, 5, 28, 15},
+        {-1, "SSG", 5, 25, 28, 15},     {-1, "PCM", 5, 45, 28, 15},
     };
     Sheet sheet(ja);
     ASSERT_TRUE(sheet.IsOpen());
@@ -274,7 +293,8 @@ TEST_P(Dialogs, ControlsWhereTheTemplatesPutThem) {
             if (p.id > 0) {
                 control = GetDlgItem(page, p.id);
             } else {
-                for (HWND c = GetWindow(page, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+                for (HWND c = GetWindow(page, GW_CHILD); c != nullptr;
+                     c = GetWindow(c, GW_HWNDNEXT)) {
                     GetWindowTextA(c, caption, sizeof caption);
                     if (std::string(caption) == p.label) control = c;
                 }
@@ -284,7 +304,8 @@ TEST_P(Dialogs, ControlsWhereTheTemplatesPutThem) {
             RECT origin = {p.x, p.y, p.x, p.y}, size = {0, 0, p.cx, p.cy};
             MapDialogRect(page, &origin);
             MapDialogRect(page, &size);
-            const RECT want = {origin.left, origin.top, origin.left + size.right, origin.top + size.bottom};
+            const RECT want = {origin.left, origin.top, origin.left + size.right,
+                               origin.top + size.bottom};
             RECT got;
             GetWindowRect(control, &got);
             // An edit's spin sits on its right edge, over the edit's 2-pixel
@@ -336,7 +357,8 @@ TEST_P(Dialogs, RandomUserActions) {
             sheet.ShowPage(page);
             mixerSeen = mixerSeen || page == 1;
             std::string text;
-            for (unsigned n = random() % 6; n > 0; --n) text += typed[random() % typed.size()];
+            for (unsigned n = random() % 6; n > 0; --n)
+                text += typed[random() % typed.size()];
             switch (random() % 4) {
                 case 0:
                     if (page == 0) {
@@ -352,8 +374,15 @@ TEST_P(Dialogs, RandomUserActions) {
                         sheet.Spin(levels[random() % 3], static_cast<int>(random() % 7) - 3);
                     }
                     break;
-                case 2: sheet.Type(page == 0 ? (random() % 2 ? kLoopCount : kFadeout) : levels[random() % 3], text); break;
-                case 3: sheet.Spin(page == 0 ? kLoopCount : kFadeout, static_cast<int>(random() % 9) - 4); break;
+                case 2:
+                    sheet.Type(
+                        page == 0 ? (random() % 2 ? kLoopCount : kFadeout) : levels[random() % 3],
+                        text);
+                    break;
+                case 3:
+                    sheet.Spin(page == 0 ? kLoopCount : kFadeout,
+                               static_cast<int>(random() % 9) - 4);
+                    break;
             }
             if (page == 1) {
                 for (int l = 0; l < 3; ++l) {
@@ -380,7 +409,8 @@ TEST_P(Dialogs, RandomUserActions) {
         if (mixerSeen) {
             for (int l = 0; l < 3; ++l) {
                 if (levelShown[l].empty()) continue;
-                EXPECT_EQ(IniValue(levelKeys[l]), std::to_string(std::atoi(levelShown[l].c_str()))) << levelShown[l];
+                EXPECT_EQ(IniValue(levelKeys[l]), std::to_string(std::atoi(levelShown[l].c_str())))
+                    << levelShown[l];
             }
         }
     }
@@ -435,8 +465,10 @@ TEST(AboutBox, TitleTextAndButton) {
         char className[64], caption[1024];
         GetClassNameA(c, className, sizeof className);
         GetWindowTextA(c, caption, sizeof caption);
-        if (std::string(className) == "Button") ++buttons;
-        else text += caption;
+        if (std::string(className) == "Button")
+            ++buttons;
+        else
+            text += caption;
     }
     EXPECT_EQ(buttons, 1);
     EXPECT_NE(text.find(std::string("ZLIB ") + ZLIB_VERSION + "\n\t"), std::string::npos) << text;

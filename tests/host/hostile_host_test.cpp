@@ -86,9 +86,9 @@ TEST_F(ShellTest, WritesWithinTheOutputsLimit) {
         standin::Dsp dsp;
         int writesPerBlock;
     } cases[] = {
-        {"48000", standin::Dsp::twice, 2},    // 2880 frames: 2048 + 832
-        {"55467:FM", standin::Dsp::twice, 2}, // 2646 frames: 2048 + 598
-        {"24000", standin::Dsp::twice, 1},    // 1440 frames
+        {"48000", standin::Dsp::twice, 2},     // 2880 frames: 2048 + 832
+        {"55467:FM", standin::Dsp::twice, 2},  // 2646 frames: 2048 + 598
+        {"24000", standin::Dsp::twice, 1},     // 1440 frames
         {"48000", standin::Dsp::none, 1},
         {"48000", standin::Dsp::overrun, 2},  // cut to the buffer: 2880 frames
     };
@@ -114,7 +114,8 @@ TEST_F(ShellTest, WritesWithinTheOutputsLimit) {
         for (const std::vector<int16_t>& block : ref.blocks) {
             for (size_t i = 0; i < block.size(); i += 2) {
                 const int copies = c.dsp == standin::Dsp::twice ? 2 : 1;
-                for (int k = 0; k < copies; ++k) expected.insert(expected.end(), {block[i], block[i + 1]});
+                for (int k = 0; k < copies; ++k)
+                    expected.insert(expected.end(), {block[i], block[i + 1]});
             }
         }
         EXPECT_TRUE(standin::Pcm() == expected);
@@ -159,10 +160,12 @@ TEST_F(ShellTest, RateChangedDuringPlayWaitsForTheNextSong) {
     ASSERT_TRUE(PlayToTheEnd(song));
     EXPECT_EQ(settings.frequency, 11025);
     EXPECT_EQ(CallsOf(Call::open)[0].a, 44100);
-    for (const Record& r : CallsOf(Call::setInfo)) EXPECT_EQ(r.b, 44);
+    for (const Record& r : CallsOf(Call::setInfo))
+        EXPECT_EQ(r.b, 44);
     const Reference ref = RenderReference(song, [] {});
     std::vector<int16_t> expected;
-    for (const std::vector<int16_t>& block : ref.blocks) play::Append(expected, block);
+    for (const std::vector<int16_t>& block : ref.blocks)
+        play::Append(expected, block);
     EXPECT_EQ(standin::Pcm().size(), expected.size());
     EXPECT_TRUE(standin::Pcm() == expected);
 }
@@ -189,8 +192,10 @@ TEST_F(ShellTest, VisualisationSeesTheLatestFrames) {
         for (size_t b = 0; b < ref.blocks.size(); ++b) {
             play::Append(history, ref.blocks[b]);
             const std::vector<int16_t> expected =
-                lead > 0 ? std::vector<int16_t>(history.end() - 2 * standin::kVisFrames, history.end())
-                         : std::vector<int16_t>(ref.blocks[b].begin(), ref.blocks[b].begin() + 2 * standin::kVisFrames);
+                lead > 0
+                    ? std::vector<int16_t>(history.end() - 2 * standin::kVisFrames, history.end())
+                    : std::vector<int16_t>(ref.blocks[b].begin(),
+                                           ref.blocks[b].begin() + 2 * standin::kVisFrames);
             int32_t stamp = ref.positionsMs[b] - (lead > 0 ? lead * 1000 / ref.rate : 0);
             if (stamp < 0) stamp = 0;
             EXPECT_TRUE(seen[b] == expected) << "block " << b;
@@ -229,7 +234,8 @@ TEST_F(ShellTest, PlayStopQuitUnloadCycles) {
                 break;
             case 2:  // a song that ended by itself, no Stop
                 ASSERT_EQ(standin::Play(tiny), 0);
-                ended += standin::WaitUntil([] { return standin::EndOfFiles() == 1; }, 5000) ? 1 : 0;
+                ended +=
+                    standin::WaitUntil([] { return standin::EndOfFiles() == 1; }, 5000) ? 1 : 0;
                 break;
         }
 #ifndef _WIN32

@@ -53,7 +53,8 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& pcm, uint32_t
     le16(16);
     std::fwrite("data", 1, 4, file);
     le32(dataBytes);
-    for (int16_t s : pcm) le16(static_cast<uint16_t>(s));
+    for (int16_t s : pcm)
+        le16(static_cast<uint16_t>(s));
     return std::fclose(file) == 0;
 }
 
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
             ini = text.str();
             haveIni = true;
         } else if (arg == "--seek-at" && hasValue) {
-            if (std::sscanf(argv[++i], "%d:%d", &seekAt, &seekTarget) != 2 || seekAt < 0) return Usage();
+            if (std::sscanf(argv[++i], "%d:%d", &seekAt, &seekTarget) != 2 || seekAt < 0)
+                return Usage();
         } else if (arg == "--stop-at" && hasValue) {
             stopAt = std::atoi(argv[++i]);
         } else if (arg == "--realtime") {

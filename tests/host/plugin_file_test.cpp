@@ -51,7 +51,8 @@ TEST(PluginFile, VersionBlock) {
         {"PrivateBuild", ""},
         {"SpecialBuild", ""},
     };
-    for (const auto& s : strings) EXPECT_EQ(Value(block, s.name), s.value) << s.name;
+    for (const auto& s : strings)
+        EXPECT_EQ(Value(block, s.name), s.value) << s.name;
 
     // One translation: neutral language, Unicode.
     WORD* translation = nullptr;

@@ -31,7 +31,8 @@ constexpr size_t kSanitizedSongs = 6;
 #ifdef _WIN32
 // What the native tool writes for the song: the decode thread's blocks,
 // optionally with a seek made during the first one.
-std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int seekMs, bool* opens) {
+std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int seekMs,
+                               bool* opens) {
     play::ReadyAsTheLoaderLeavesIt();
     settings.frequency = frequency;
     play::PlayerPtr player = play::Open(path);
@@ -65,7 +66,8 @@ class SameBits : public SameBitsFixture, public ::testing::WithParamInterface<co
 // is asked for, made while the first block waits for room) and returns what
 // was written. `inTime` is false when the plug-in missed one of the waits:
 // then the other songs would only wait as long.
-std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* played, bool* inTime) {
+std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* played,
+                                      bool* inTime) {
     *inTime = true;
     standin::Clear();
     standin::Settings().canWriteBytes = seekMs >= 0 ? 0 : -1;
@@ -78,7 +80,8 @@ std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* 
         // Room comes only once the seek is taken: room given sooner can let
         // the thread write the first block when its poll just missed the
         // wake, and then the seek lands a block late.
-        const bool flushed = standin::WaitUntil([] { return standin::Count(Call::flush) >= 1; }, 5000);
+        const bool flushed =
+            standin::WaitUntil([] { return standin::Count(Call::flush) >= 1; }, 5000);
         EXPECT_TRUE(flushed) << "the seek flushed nothing";
         *inTime = *inTime && flushed;
         standin::Settings().canWriteBytes = -1;
@@ -102,7 +105,8 @@ std::vector<int16_t> ThroughThePlugin(const std::string& path, int seekMs, int* 
 // with a seek to seekMs made during the first block (-1: none).
 void SameBitsFixture::CompareEverySong(const char* frequency, int seekMs) {
     const int32_t code = LookupChoiceValue(frequencyChoices, frequency);
-    const std::string sweep = std::string("SameBits at ") + frequency + (seekMs >= 0 ? " with a seek" : "");
+    const std::string sweep =
+        std::string("SameBits at ") + frequency + (seekMs >= 0 ? " with a seek" : "");
     const std::vector<std::string> songs = support::SampleUnderSanitizers(
         support::OneFormEach(support::SharedSongs()), kSanitizedSongs, sweep,
         static_cast<uint32_t>(code + (seekMs >= 0 ? 1 : 0)));

@@ -27,10 +27,12 @@
 namespace {
 
 void PutBigEndian(std::vector<unsigned char>& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
-void PutChunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
+void PutChunk(std::vector<unsigned char>& out, const char* type,
+              const std::vector<unsigned char>& data) {
     PutBigEndian(out, static_cast<uint32_t>(data.size()));
     const size_t start = out.size();
     out.insert(out.end(), type, type + 4);
@@ -40,7 +42,8 @@ void PutChunk(std::vector<unsigned char>& out, const char* type, const std::vect
 }
 
 // An 8-bit RGB PNG of `rgb` (rows top to bottom, no padding).
-bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned char>& rgb) {
+bool WritePng(const std::string& path, int width, int height,
+              const std::vector<unsigned char>& rgb) {
     std::vector<unsigned char> rows;
     rows.reserve(static_cast<size_t>(height) * (width * 3 + 1));
     for (int y = 0; y < height; ++y) {
@@ -50,7 +53,8 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
     }
     uLongf packedSize = compressBound(static_cast<uLong>(rows.size()));
     std::vector<unsigned char> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()), 9) != Z_OK) {
+    if (compress2(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()), 9) !=
+        Z_OK) {
         return false;
     }
     packed.resize(packedSize);
@@ -58,7 +62,8 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
     std::vector<unsigned char> header;
     PutBigEndian(header, static_cast<uint32_t>(width));
     PutBigEndian(header, static_cast<uint32_t>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter kinds, no interlace
+    header.insert(header.end(),
+                  {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter kinds, no interlace
     std::vector<unsigned char> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     PutChunk(file, "IHDR", header);
     PutChunk(file, "IDAT", packed);
@@ -74,7 +79,8 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
 // been painted.
 bool Capture(HWND window, const std::string& path) {
     SetWindowPos(window, HWND_TOP, 16, 16, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     Sleep(700);
     RECT rect;
     GetWindowRect(window, &rect);
@@ -122,7 +128,8 @@ bool Capture(HWND window, const std::string& path) {
         return false;
     }
     const bool written = WritePng(path, width, height, rgb);
-    std::printf("%s %s (%dx%d)\n", written ? "wrote" : "could not write", path.c_str(), width, height);
+    std::printf("%s %s (%dx%d)\n", written ? "wrote" : "could not write", path.c_str(), width,
+                height);
     return written;
 }
 
@@ -144,7 +151,8 @@ bool ShootSheet(const std::string& folder, bool japanese) {
 }
 
 bool ShootAbout(const std::string& folder) {
-    uitest::UiThread ui(standin::Plugin().description, false, [] { standin::Plugin().About(nullptr); });
+    uitest::UiThread ui(standin::Plugin().description, false,
+                        [] { standin::Plugin().About(nullptr); });
     HWND box = ui.Window();
     if (box == nullptr) return false;
     const bool ok = Capture(box, folder + "/about.png");

@@ -21,8 +21,8 @@ std::string KeyIn(const std::string& text, const std::string& key) {
     return text.substr(start, text.find_first_of("\r\n", start) - start);
 }
 
-const char* const kAllKeysTable[] = {"Frequency", "Priority", "LoopCount", "FadeoutTime",
-                                     "VolumeFM", "VolumeSSG", "VolumePCM"};
+const char* const kAllKeysTable[] = {"Frequency", "Priority",  "LoopCount", "FadeoutTime",
+                                     "VolumeFM",  "VolumeSSG", "VolumePCM"};
 
 }  // namespace
 
@@ -49,7 +49,8 @@ std::string ReadText(const std::string& path) {
 // False when the folder can still be written.
 bool MakeReadOnly(const std::string& folder) {
     if (geteuid() == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
             mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
             return false;
@@ -73,8 +74,8 @@ TEST(SettingsHome, ReadOnlyPluginFolderKeepsChangesForTheUser) {
     const std::string beside = folder + "plugin.ini";
 
     // Writable: plugin.ini beside the library, nothing of the user's.
-    ASSERT_TRUE(WriteFileBytes(beside, {'[', 'T', 'a', 'm', 'b', 'o', 'r', 'i', 'l', ']', '\n', 'L', 'o', 'o', 'p',
-                                        'C', 'o', 'u', 'n', 't', '=', '5', '\n'}));
+    ASSERT_TRUE(WriteFileBytes(beside, {'[', 'T', 'a', 'm', 'b', 'o', 'r', 'i', 'l', ']', '\n', 'L',
+                                        'o', 'o', 'p', 'C', 'o', 'u', 'n', 't', '=', '5', '\n'}));
     LoadSettings(module.data());
     EXPECT_EQ(std::string(iniPath), beside);
     EXPECT_EQ(settings.loopCount, 5);
@@ -88,7 +89,8 @@ TEST(SettingsHome, ReadOnlyPluginFolderKeepsChangesForTheUser) {
     EXPECT_EQ(std::string(iniPath), userFile);
     EXPECT_EQ(settings.loopCount, 5);
     const std::string moved = ReadText(userFile);
-    for (const char* key : kAllKeysTable) EXPECT_NE(KeyIn(moved, key), "(none)") << key;
+    for (const char* key : kAllKeysTable)
+        EXPECT_NE(KeyIn(moved, key), "(none)") << key;
     EXPECT_EQ(KeyIn(moved, "LoopCount"), "5");
 
     // A change on the property sheet, then a restart: still there.
@@ -115,14 +117,15 @@ namespace {
 
 std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
     std::wstring wide(text.size() + 1, L'\0');
-    const int length = MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    const int length =
+        MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
     wide.resize(length > 0 ? length - 1 : 0);
     return wide;
 }
 
 std::string ReadWide(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "";
     std::string text(65536, '\0');
     DWORD got = 0;
@@ -133,10 +136,12 @@ std::string ReadWide(const std::wstring& path) {
 }
 
 bool WriteWide(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD put = 0;
-    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
+    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+                    put == text.size();
     CloseHandle(file);
     return ok;
 }
@@ -145,7 +150,9 @@ bool WriteWide(const std::wstring& path, const std::string& text) {
 // Init on load, Quit and FreeLibrary on Restart and at the end.
 class PluginInFolder {
 public:
-    PluginInFolder(const std::wstring& folder, HWND host) : folder_(folder), host_(host) { Start(); }
+    PluginInFolder(const std::wstring& folder, HWND host) : folder_(folder), host_(host) {
+        Start();
+    }
     ~PluginInFolder() { Stop(); }
     bool Loaded() const { return module_ != nullptr; }
     void Restart() {
@@ -192,14 +199,15 @@ HWND MakeHostWindow() {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"TamborilSettingsHost";
     RegisterClassW(&windowClass);
-    return CreateWindowW(L"TamborilSettingsHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                         windowClass.hInstance, nullptr);
+    return CreateWindowW(L"TamborilSettingsHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                         nullptr, nullptr, windowClass.hInstance, nullptr);
 }
 
 std::wstring FreshFolder(const std::wstring& name) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + name + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    std::wstring folder =
+        std::wstring(temp) + name + std::to_wstring(GetCurrentProcessId()) + L"\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
@@ -207,8 +215,10 @@ std::wstring FreshFolder(const std::wstring& name) {
 // A folder named in Greek and Japanese, outside any one ANSI code page: the
 // plug-in finds itself there and writes its plugin.ini beside itself.
 TEST(SettingsHome, FolderNamedOutsideTheCodePage) {
-    const std::wstring folder = FreshFolder(L"tamboril-\u03a9\u03bc\u03ad\u03b3\u03b1-\u65e5\u672c-");
-    ASSERT_TRUE(CopyFileW(Wide(TAMBORIL_PLUGIN_DLL, CP_ACP).c_str(), (folder + L"in_dru.dll").c_str(), FALSE));
+    const std::wstring folder =
+        FreshFolder(L"tamboril-\u03a9\u03bc\u03ad\u03b3\u03b1-\u65e5\u672c-");
+    ASSERT_TRUE(CopyFileW(Wide(TAMBORIL_PLUGIN_DLL, CP_ACP).c_str(),
+                          (folder + L"in_dru.dll").c_str(), FALSE));
     ASSERT_TRUE(WriteWide(folder + L"plugin.ini", "[Tamboril]\r\nLoopCount=7\r\n"));
     {
         PluginInFolder plugin(folder, nullptr);
@@ -216,7 +226,8 @@ TEST(SettingsHome, FolderNamedOutsideTheCodePage) {
     }
     const std::string text = ReadWide(folder + L"plugin.ini");
     EXPECT_EQ(KeyIn(text, "LoopCount"), "7") << text;
-    for (const char* key : kAllKeysTable) EXPECT_NE(KeyIn(text, key), "(none)") << key;
+    for (const char* key : kAllKeysTable)
+        EXPECT_NE(KeyIn(text, key), "(none)") << key;
 }
 
 // The plug-in's folder mounted read-only (scripts: readonly-folder.sh, which
@@ -226,7 +237,8 @@ TEST(SettingsHome, FolderNamedOutsideTheCodePage) {
 // there is what the next start reads.
 TEST(SettingsHome, ReadOnlyPluginFolderKeepsChangesForTheUser) {
     const char* readOnly = std::getenv("TAMBORIL_READONLY_FOLDER");
-    if (readOnly == nullptr) GTEST_SKIP() << "run by readonly-folder.sh, which mounts the folder read-only";
+    if (readOnly == nullptr)
+        GTEST_SKIP() << "run by readonly-folder.sh, which mounts the folder read-only";
     std::string unixFolder = readOnly;
     std::wstring folder = L"Z:" + Wide(unixFolder) + L"\\";
     for (wchar_t& c : folder)
@@ -253,7 +265,8 @@ TEST(SettingsHome, ReadOnlyPluginFolderKeepsChangesForTheUser) {
         ASSERT_TRUE(plugin.Loaded());
         const std::string moved = ReadWide(c.userFile);
         EXPECT_EQ(KeyIn(moved, "LoopCount"), "5") << "moved from the read-only file: " << moved;
-        for (const char* key : kAllKeysTable) EXPECT_NE(KeyIn(moved, key), "(none)") << key;
+        for (const char* key : kAllKeysTable)
+            EXPECT_NE(KeyIn(moved, key), "(none)") << key;
 
         // A change saved there is what the next start reads (and writes
         // back): a start that read the read-only file again would put 5 back.

@@ -24,7 +24,7 @@ TEST_F(ShellTest, FirstStartWritesEveryKey) {
 
 TEST_F(ShellTest, LoadedValuesAndTheirWriteBack) {
     const struct {
-        const char* line;   // the key as the file has it before Init
+        const char* line;  // the key as the file has it before Init
         const char* key;
         const char* after;  // the key's value after Init
     } cases[] = {
@@ -63,8 +63,8 @@ TEST_F(ShellTest, FrequencyReachesTheOutput) {
     const struct {
         const char* frequency;
         int rate;
-    } cases[] = {{"55467:FM", 44100}, {"48000", 48000}, {"44100", 44100},
-                 {"24000", 24000},    {"22050", 22050}, {"11025", 11025}, {"8000", 44100}};
+    } cases[] = {{"55467:FM", 44100}, {"48000", 48000}, {"44100", 44100}, {"24000", 24000},
+                 {"22050", 22050},    {"11025", 11025}, {"8000", 44100}};
     for (const auto& c : cases) {
         LoadWith(Ini(std::string("Frequency=") + c.frequency + "\r\n").c_str());
         ASSERT_EQ(standin::Play(shelltest::ShortSong()), 0);
@@ -93,7 +93,8 @@ TEST_F(ShellTest, OtherSectionsLeftAlone) {
 // section behind.
 TEST_F(ShellTest, JunkSettingsFile) {
     std::string junk = "[Tamboril]\r\nFrequency=" + std::string(5000, 'x') + "\r\n";
-    for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 131 + 7) & 0xFF);
+    for (int i = 0; i < 4096; ++i)
+        junk += static_cast<char>((i * 131 + 7) & 0xFF);
     junk += "\r\n[Tamboril\r\n=\r\n==\r\nLoopCount\r\n";
     LoadWith(junk.c_str());
     EXPECT_EQ(IniValue("Priority"), "Normal");
@@ -106,7 +107,8 @@ TEST_F(ShellTest, JunkSettingsFile) {
 // file is read or written anywhere.
 TEST(SettingsStore, PathTooLongGivesDefaults) {
     for (size_t length : {240u, 249u, 250u, 258u, 300u}) {
-        std::string folder = TempDir() + std::string(length > TempDir().size() ? length - TempDir().size() : 1, 'd');
+        std::string folder =
+            TempDir() + std::string(length > TempDir().size() ? length - TempDir().size() : 1, 'd');
         std::string module = folder + "/m.so";
         settings.loopCount = 99;
         LoadSettings(const_cast<char*>(module.c_str()));

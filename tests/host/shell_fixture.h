@@ -21,7 +21,8 @@ constexpr int kReturnMs = 1000;  // every entry point is back within this
 inline std::vector<uint8_t> ToneStream(int frames) {
     SongBuilder song;
     song.Psg(0x8E).Psg(0x0F).Psg(0x90).Fm(0x28, 0x00);
-    for (int i = 0; i < frames; ++i) song.Psg(static_cast<uint8_t>(0x80 | (i & 0x0F))).Frame();
+    for (int i = 0; i < frames; ++i)
+        song.Psg(static_cast<uint8_t>(0x80 | (i & 0x0F))).Frame();
     return song.Bytes();
 }
 
@@ -32,14 +33,18 @@ inline std::string SongFile(const std::string& name, const std::vector<uint8_t>&
     return path;
 }
 
-inline std::string ShortSong() { return SongFile("short.gym", ToneStream(60)); }
+inline std::string ShortSong() {
+    return SongFile("short.gym", ToneStream(60));
+}
 
 // Loops from frame 1 back over its 30 frames for as long as LoopCount allows.
 inline std::string LoopingSong() {
     return SongFile("looping.gym", MakeGymx(ToneStream(30), "Looping", "", 1, false));
 }
 
-inline std::string Ini(const std::string& body) { return "[Tamboril]\r\n" + body; }
+inline std::string Ini(const std::string& body) {
+    return "[Tamboril]\r\n" + body;
+}
 
 // The value of `key` in the plug-in's plugin.ini section, or "(none)".
 inline std::string IniValue(const std::string& key) {
@@ -47,7 +52,8 @@ inline std::string IniValue(const std::string& key) {
     size_t section = text.find("[Tamboril]");
     if (section == std::string::npos) return "(none)";
     size_t end = text.find("\n[", section + 1);
-    const std::string body = text.substr(section, end == std::string::npos ? std::string::npos : end - section);
+    const std::string body =
+        text.substr(section, end == std::string::npos ? std::string::npos : end - section);
     size_t at = body.find("\n" + key + "=");
     if (at == std::string::npos) return "(none)";
     at += key.size() + 2;

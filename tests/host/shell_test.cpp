@@ -55,10 +55,12 @@ TEST_F(ShellTest, RecordAndFileEntryPoints) {
     const struct {
         const char* name;
         int ours;
-    } names[] = {{"song.gym.zip", 1}, {"C:\\music\\SONG.GYM.ZIP", 1}, {".gym.zip", 1},
-                 {"song.zip", 0},     {"song.gym", 0},              {"gym.zip", 0},
+    } names[] = {{"song.gym.zip", 1}, {"C:\\music\\SONG.GYM.ZIP", 1},
+                 {".gym.zip", 1},     {"song.zip", 0},
+                 {"song.gym", 0},     {"gym.zip", 0},
                  {nullptr, 0}};
-    for (const auto& n : names) EXPECT_EQ(m.IsOurFile(n.name), n.ours) << (n.name ? n.name : "null");
+    for (const auto& n : names)
+        EXPECT_EQ(m.IsOurFile(n.name), n.ours) << (n.name ? n.name : "null");
     EXPECT_EQ(m.InfoBox(shelltest::ShortSong().c_str(), nullptr), 0);
 
     // Title and length of a file; the file's name and length 0 for one that
@@ -122,7 +124,8 @@ TEST_F(ShellTest, NaturalEndPlaysOutThenPostsOnce) {
     // silent once the song has ended within the block).
     std::vector<Record> writes = CallsOf(Call::write);
     ASSERT_EQ(writes.size(), 34u);
-    for (const Record& w : writes) EXPECT_EQ(w.a, 1323 * 4);
+    for (const Record& w : writes)
+        EXPECT_EQ(w.a, 1323 * 4);
     EXPECT_EQ(standin::Pcm().size(), 34u * 1323 * 2);
     // The message comes after the output has played out.
     EXPECT_GE(LastTime(Call::endOfFile) - writes.back().us, 140000);
@@ -205,12 +208,14 @@ TEST_F(ShellTest, RequestsBeforeTheThreadLooks) {
         standin::Settings().holdHooks = true;
         ASSERT_TRUE(standin::WaitUntil([] { return standin::Settings().hookHeld.load(); }, 5000));
         standin::Clear();
-        for (int target : c.seeks) standin::Plugin().SetOutputTime(target);
+        for (int target : c.seeks)
+            standin::Plugin().SetOutputTime(target);
         standin::Settings().holdHooks = false;
         if (c.stop) standin::Stop();
         if (!c.stop) {
             ASSERT_TRUE(WaitFor(Call::flush, 1));
-            ASSERT_TRUE(standin::WaitUntil([] { return LastTime(Call::saAddPcm) > LastTime(Call::flush); }, 5000));
+            ASSERT_TRUE(standin::WaitUntil(
+                [] { return LastTime(Call::saAddPcm) > LastTime(Call::flush); }, 5000));
         }
         standin::Stop();  // the test's own player shares the chips natively
         std::vector<Record> flushes = CallsOf(Call::flush);
@@ -345,7 +350,9 @@ TEST_F(ShellTest, BlocksPrioritiesAndDsp) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.frequency) + " " + c.priority);
-        LoadWith(Ini(std::string("Frequency=") + c.frequency + "\r\nPriority=" + c.priority + "\r\n").c_str());
+        LoadWith(
+            Ini(std::string("Frequency=") + c.frequency + "\r\nPriority=" + c.priority + "\r\n")
+                .c_str());
         standin::Settings().dsp = c.dsp;
         ASSERT_EQ(standin::Play(shelltest::ShortSong()), 0);
         ASSERT_TRUE(WaitFor(Call::write, 2));
@@ -387,7 +394,8 @@ std::vector<uint8_t> ThreePartStream() {
     song.Psg(0x8E).Psg(0x0F).Psg(0x90);
     song.Fm(0x2B, 0x80);
     for (int frame = 0; frame < 30; ++frame) {
-        for (int i = 0; i < 40; ++i) song.Fm(0x2A, static_cast<uint8_t>(i & 8 ? 0xE0 : 0x20));
+        for (int i = 0; i < 40; ++i)
+            song.Fm(0x2A, static_cast<uint8_t>(i & 8 ? 0xE0 : 0x20));
         song.Frame();
     }
     return song.Bytes();
@@ -403,9 +411,11 @@ TEST_F(ShellTest, LevelsReachTheirParts) {
     } cases[] = {{0, 0, 0}, {24, 0, 0}, {0, 24, 0}, {0, 0, 24}, {6, 40, 12}};
     std::vector<std::vector<int16_t>> heard;
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.fm) + " " + std::to_string(c.ssg) + " " + std::to_string(c.pcm));
+        SCOPED_TRACE(std::to_string(c.fm) + " " + std::to_string(c.ssg) + " " +
+                     std::to_string(c.pcm));
         LoadWith(Ini("VolumeFM=" + std::to_string(c.fm) + "\r\nVolumeSSG=" + std::to_string(c.ssg) +
-                     "\r\nVolumePCM=" + std::to_string(c.pcm) + "\r\n").c_str());
+                     "\r\nVolumePCM=" + std::to_string(c.pcm) + "\r\n")
+                     .c_str());
         ASSERT_EQ(standin::Play(song), 0);
         ASSERT_TRUE(standin::WaitUntil([] { return standin::EndOfFiles() == 1; }, 5000));
         standin::Stop();
@@ -419,7 +429,8 @@ TEST_F(ShellTest, LevelsReachTheirParts) {
         EXPECT_TRUE(heard.back() == play::RenderToEnd(reference.get(), block));
         standin::Unload();
     }
-    for (size_t i = 1; i < heard.size(); ++i) EXPECT_FALSE(heard[i] == heard[0]) << i;
+    for (size_t i = 1; i < heard.size(); ++i)
+        EXPECT_FALSE(heard[i] == heard[0]) << i;
 }
 
 // The host's bitrate field counts the jumps back to the loop point.
@@ -428,7 +439,8 @@ TEST_F(ShellTest, LoopsShownInTheBitrateField) {
     ASSERT_EQ(standin::Play(shelltest::LoopingSong()), 0);
     ASSERT_TRUE(standin::WaitUntil([] { return standin::EndOfFiles() == 1; }, 5000));
     std::vector<int> shown;
-    for (const Record& r : CallsOf(Call::setInfo)) shown.push_back(r.a);
+    for (const Record& r : CallsOf(Call::setInfo))
+        shown.push_back(r.a);
     EXPECT_EQ(shown, (std::vector<int>{0, 0, 1, 2, 3}));  // Play's, then the thread's
 }
 
@@ -482,7 +494,8 @@ std::vector<std::string> SplitText(const std::string& text, char separator) {
     size_t start = 0;
     for (;;) {
         const size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (end == std::string::npos) return parts;
         start = end + 1;
     }
@@ -519,7 +532,8 @@ TEST_F(ShellTest, DamagedSongsThroughThePlugin) {
         standin::Plugin().GetFileInfo(song.c_str(), title, &length);
         standin::Clear();
         const int result = standin::Play(song);
-        const bool mayFail = std::find(row.frames.begin(), row.frames.end(), "fail") != row.frames.end();
+        const bool mayFail =
+            std::find(row.frames.begin(), row.frames.end(), "fail") != row.frames.end();
         if (result == -1) {
             ++refused;
             EXPECT_TRUE(mayFail);
@@ -534,7 +548,8 @@ TEST_F(ShellTest, DamagedSongsThroughThePlugin) {
         size_t outcome = row.frames.size();
         for (size_t k = 0; k < row.frames.size(); ++k) {
             if (row.frames[k] == "fail") continue;
-            const std::string& expectedTitle = row.titles.size() == 1 ? row.titles[0] : row.titles[k];
+            const std::string& expectedTitle =
+                row.titles.size() == 1 ? row.titles[0] : row.titles[k];
             if (length == std::stoi(row.frames[k]) * 100 / 6 && title == expectedTitle) outcome = k;
         }
         EXPECT_LT(outcome, row.frames.size()) << "title " << title << ", length " << length;

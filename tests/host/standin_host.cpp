@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBufferMs = 500;         // what a real-time output holds
 constexpr int kInstantRoom = 1 << 20;  // "always enough" for any block
 
-std::mutex lock;                       // guards everything below
+std::mutex lock;  // guards everything below
 Clock::time_point loadTime = Clock::now();
 std::vector<Record> calls;
 std::vector<int16_t> pcm;
@@ -32,8 +32,8 @@ bool stopReturned = false;
 
 // The output's state.
 int outputRate = 44100;
-int64_t writtenBytes = 0;      // since Open or the last Flush
-Clock::time_point playStart;   // when the bytes since the last Flush began to play
+int64_t writtenBytes = 0;     // since Open or the last Flush
+Clock::time_point playStart;  // when the bytes since the last Flush began to play
 Clock::time_point lastWrite;
 int flushBaseMs = 0;
 
@@ -55,12 +55,15 @@ void Log(Call call, int a = 0, int b = 0, int c = 0, int d = 0) {
     calls.push_back({call, SinceLoadUs(Clock::now()), a, b, c, d, priority});
 }
 
-int64_t BytesPerSecond() { return int64_t{4} * outputRate; }
+int64_t BytesPerSecond() {
+    return int64_t{4} * outputRate;
+}
 
 // Bytes of the current stretch that have been heard (call with the lock).
 int64_t PlayedBytes(Clock::time_point now) {
     if (!knobs.realtime.load()) return writtenBytes;
-    const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(now - playStart).count();
+    const int64_t us =
+        std::chrono::duration_cast<std::chrono::microseconds>(now - playStart).count();
     const int64_t played = us * BytesPerSecond() / 1000000 / 4 * 4;
     return played < writtenBytes ? played : writtenBytes;
 }
@@ -79,7 +82,9 @@ int OutOpen(int rate, int channels, int bits, int bufferLenMs, int prebufferMs) 
     return knobs.latencyMs.load();
 }
 
-void OutClose() { Log(Call::close); }
+void OutClose() {
+    Log(Call::close);
+}
 
 int OutWrite(char* buffer, int bytes) {
     Log(Call::write, bytes);
@@ -138,8 +143,12 @@ int OutPause(int pause) {
     return 0;
 }
 
-void OutSetVolume(int volume) { Log(Call::outSetVolume, volume); }
-void OutSetPan(int pan) { Log(Call::outSetPan, pan); }
+void OutSetVolume(int volume) {
+    Log(Call::outSetVolume, volume);
+}
+void OutSetPan(int pan) {
+    Log(Call::outSetPan, pan);
+}
 
 void OutFlush(int ms) {
     Log(Call::flush, ms);
@@ -163,9 +172,10 @@ void OutNothing(HostWindow) {}
 void OutNoCall() {}
 
 Out_Module output = {
-    kOutModuleVersion, "stand-in output", 1, nullptr, nullptr, OutNothing, OutNothing,
-    OutNoCall, OutNoCall, OutOpen, OutClose, OutWrite, OutCanWrite, OutIsPlaying, OutPause,
-    OutSetVolume, OutSetPan, OutFlush, OutGetOutputTime, OutGetWrittenTime,
+    kOutModuleVersion, "stand-in output", 1,           nullptr,          nullptr,
+    OutNothing,        OutNothing,        OutNoCall,   OutNoCall,        OutOpen,
+    OutClose,          OutWrite,          OutCanWrite, OutIsPlaying,     OutPause,
+    OutSetVolume,      OutSetPan,         OutFlush,    OutGetOutputTime, OutGetWrittenTime,
 };
 
 // --- the host's hooks ----------------------------------------------------------
@@ -173,8 +183,12 @@ Out_Module output = {
 void HookSetInfo(int bitrate, int kHz, int channels, int synched) {
     Log(Call::setInfo, bitrate, kHz, channels, synched);
 }
-void HookSAVSAInit(int latency, int rate) { Log(Call::savsaInit, latency, rate); }
-void HookSAVSADeInit() { Log(Call::savsaDeInit); }
+void HookSAVSAInit(int latency, int rate) {
+    Log(Call::savsaInit, latency, rate);
+}
+void HookSAVSADeInit() {
+    Log(Call::savsaDeInit);
+}
 void HookSAAddPCMData(void* data, int channels, int bits, int timestamp) {
     Log(Call::saAddPcm, channels, bits, timestamp);
     {
@@ -191,20 +205,31 @@ void HookSAAddPCMData(void* data, int channels, int bits, int timestamp) {
 void HookVSAAddPCMData(void*, int channels, int bits, int timestamp) {
     Log(Call::vsaAddPcm, channels, bits, timestamp);
 }
-void HookVSASetInfo(int rate, int channels) { Log(Call::vsaSetInfo, rate, channels); }
-int HookSAGetMode() { return 0; }
-int HookSAAdd(void*, int, int) { return 0; }
+void HookVSASetInfo(int rate, int channels) {
+    Log(Call::vsaSetInfo, rate, channels);
+}
+int HookSAGetMode() {
+    return 0;
+}
+int HookSAAdd(void*, int, int) {
+    return 0;
+}
 int HookVSAGetMode(int* spectrum, int* wave) {
     *spectrum = *wave = 0;
     return 0;
 }
-int HookVSAAdd(void*, int) { return 0; }
-int HookDspIsActive() { return knobs.dsp.load() != Dsp::none ? 1 : 0; }
+int HookVSAAdd(void*, int) {
+    return 0;
+}
+int HookDspIsActive() {
+    return knobs.dsp.load() != Dsp::none ? 1 : 0;
+}
 
 int HookDspDoSamples(short* samples, int frames, int bits, int channels, int rate) {
     Log(Call::dspDoSamples, frames, bits, channels, rate);
     switch (knobs.dsp.load()) {
-        case Dsp::halve: return frames / 2;
+        case Dsp::halve:
+            return frames / 2;
         case Dsp::twice:
             for (int i = frames - 1; i >= 0; --i) {
                 for (int side = 0; side < 2; ++side) {
@@ -212,9 +237,12 @@ int HookDspDoSamples(short* samples, int frames, int bits, int channels, int rat
                 }
             }
             return 2 * frames;
-        case Dsp::overrun: return 100 * frames;
-        case Dsp::negative: return -5;
-        case Dsp::none: break;
+        case Dsp::overrun:
+            return 100 * frames;
+        case Dsp::negative:
+            return -5;
+        case Dsp::none:
+            break;
     }
     return frames;
 }
@@ -282,11 +310,21 @@ void UnloadModule() {
     moduleInstance = nullptr;
 }
 
-In_Module& Plugin() { return *plugin; }
-bool Loaded() { return plugin != nullptr; }
-HostWindow MainWindow() { return mainWindow; }
-Knobs& Settings() { return knobs; }
-std::string IniPath() { return iniPath; }
+In_Module& Plugin() {
+    return *plugin;
+}
+bool Loaded() {
+    return plugin != nullptr;
+}
+HostWindow MainWindow() {
+    return mainWindow;
+}
+Knobs& Settings() {
+    return knobs;
+}
+std::string IniPath() {
+    return iniPath;
+}
 
 std::string ReadIni() {
     std::ifstream file(iniPath, std::ios::binary);
@@ -354,7 +392,9 @@ int WritesAfterStop() {
     return writesAfterStop;
 }
 
-int64_t NowUs() { return SinceLoadUs(Clock::now()); }
+int64_t NowUs() {
+    return SinceLoadUs(Clock::now());
+}
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -368,7 +408,8 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 int Count(Call call) {
     std::lock_guard<std::mutex> hold(lock);
     int count = 0;
-    for (const Record& record : calls) count += record.call == call ? 1 : 0;
+    for (const Record& record : calls)
+        count += record.call == call ? 1 : 0;
     return count;
 }
 

@@ -62,8 +62,20 @@ constexpr int kMaxWriteBytes = 8192;  // what the output interface promises
 constexpr int kVisFrames = 576;       // what the visualisation hooks read
 
 enum class Call {
-    open, close, write, flush, outPause, outSetVolume, outSetPan,
-    setInfo, savsaInit, savsaDeInit, saAddPcm, vsaAddPcm, vsaSetInfo, dspDoSamples,
+    open,
+    close,
+    write,
+    flush,
+    outPause,
+    outSetVolume,
+    outSetPan,
+    setInfo,
+    savsaInit,
+    savsaDeInit,
+    saAddPcm,
+    vsaAddPcm,
+    vsaSetInfo,
+    dspDoSamples,
     endOfFile,
     playedOut,  // IsPlaying answered 0 after a Write: the output has played everything
 };
@@ -91,8 +103,8 @@ In_Module& Plugin();
 bool Loaded();            // the module is loaded (false after UnloadModule)
 HostWindow MainWindow();  // the host's main window, the record's hMainWindow
 Knobs& Settings();
-std::string IniPath();       // the plug-in's plugin.ini
-std::string ReadIni();       // its text, empty when there is none
+std::string IniPath();  // the plug-in's plugin.ini
+std::string ReadIni();  // its text, empty when there is none
 void WriteIni(const std::string& text);
 
 // Play and Stop as the player calls them; the host notes when a Stop has
@@ -101,13 +113,13 @@ int Play(const std::string& path);
 void Stop();
 
 std::vector<Record> Calls();
-std::vector<int16_t> Pcm();       // every sample written since the last Clear
+std::vector<int16_t> Pcm();  // every sample written since the last Clear
 // The kVisFrames frames SAAddPCMData was given, one entry per call since the
 // last Clear.
 std::vector<std::vector<int16_t>> VisPcm();
-int OversizeWrites();             // Writes refused in strict mode since the last Clear
-void Clear();                     // forgets calls, PCM and end-of-file messages
-int EndOfFiles();                 // end-of-file messages the main window got
+int OversizeWrites();  // Writes refused in strict mode since the last Clear
+void Clear();          // forgets calls, PCM and end-of-file messages
+int EndOfFiles();      // end-of-file messages the main window got
 int WritesAfterStop();
 int64_t NowUs();
 

@@ -39,11 +39,14 @@ HostWindow StartMainWindow(MessageCounter counter) {
     return &mainWindow;
 }
 
-int CurrentThreadPriority() { return platform::GetThreadPriority(); }
+int CurrentThreadPriority() {
+    return platform::GetThreadPriority();
+}
 
 std::string PreparePluginFolder() {
-    std::string folder = (std::filesystem::temp_directory_path() /
-                          ("tamboril-host-" + std::to_string(getpid()))).string();
+    std::string folder =
+        (std::filesystem::temp_directory_path() / ("tamboril-host-" + std::to_string(getpid())))
+            .string();
     std::filesystem::create_directories(folder);
     return folder + "/in_dru.so";
 }

@@ -49,7 +49,9 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
         reinterpret_cast<void*>(GetProcAddress(module, "winampGetInModule2")));
 }
 
-void ReleaseModule(HostInstance instance) { FreeLibrary(static_cast<HMODULE>(instance)); }
+void ReleaseModule(HostInstance instance) {
+    FreeLibrary(static_cast<HMODULE>(instance));
+}
 
 HostWindow StartMainWindow(MessageCounter counter) {
     messageCounter = counter;
@@ -61,12 +63,15 @@ HostWindow StartMainWindow(MessageCounter counter) {
     return mainWindow;
 }
 
-int CurrentThreadPriority() { return GetThreadPriority(GetCurrentThread()); }
+int CurrentThreadPriority() {
+    return GetThreadPriority(GetCurrentThread());
+}
 
 std::string PreparePluginFolder() {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
-    std::string folder = std::string(temp) + "tamboril-host-" + std::to_string(GetCurrentProcessId());
+    std::string folder =
+        std::string(temp) + "tamboril-host-" + std::to_string(GetCurrentProcessId());
     std::filesystem::create_directories(folder);
     std::string module = folder + "\\in_dru.dll";
     CopyFileA(TAMBORIL_PLUGIN_DLL, module.c_str(), FALSE);

@@ -53,24 +53,43 @@ void HostThread(uint32_t seed, int steps, const Songs& songs, std::atomic<int64_
         const auto before = std::chrono::steady_clock::now();
         const std::string& song = songs.paths[random() % songs.paths.size()];
         switch (random() % 9) {
-            case 0: case 1: *started += standin::Play(song) == 0 ? 1 : 0; break;
-            case 2: m.Stop(); break;
-            case 3: m.Pause(); break;
-            case 4: m.UnPause(); break;
-            case 5: m.SetOutputTime(static_cast<int>(random() % 3000)); break;
+            case 0:
+            case 1:
+                *started += standin::Play(song) == 0 ? 1 : 0;
+                break;
+            case 2:
+                m.Stop();
+                break;
+            case 3:
+                m.Pause();
+                break;
+            case 4:
+                m.UnPause();
+                break;
+            case 5:
+                m.SetOutputTime(static_cast<int>(random() % 3000));
+                break;
             case 6: {
                 char title[2048];
                 int length = 0;
                 m.GetFileInfo(random() % 2 ? song.c_str() : "", title, &length);
                 break;
             }
-            case 7: m.IsPaused(); m.GetLength(); m.GetOutputTime(); break;
-            case 8: std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40)); break;
+            case 7:
+                m.IsPaused();
+                m.GetLength();
+                m.GetOutputTime();
+                break;
+            case 8:
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
+                break;
         }
         const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - before).count();
+                               std::chrono::steady_clock::now() - before)
+                               .count();
         int64_t seen = slowest->load();
-        while (ms > seen && !slowest->compare_exchange_weak(seen, ms)) {}
+        while (ms > seen && !slowest->compare_exchange_weak(seen, ms)) {
+        }
     }
 }
 
@@ -88,10 +107,11 @@ TEST_F(ShellTest, RandomHostCallsFromSeveralThreads) {
         standin::Settings().drainMs = s % 4 * 10;
         std::vector<std::thread> threads;
         for (int t = 0; t < 3; ++t) {
-            threads.emplace_back(HostThread, static_cast<uint32_t>(s * 7919 + t), 12, std::cref(songs),
-                                 &slowest, &started);
+            threads.emplace_back(HostThread, static_cast<uint32_t>(s * 7919 + t), 12,
+                                 std::cref(songs), &slowest, &started);
         }
-        for (std::thread& t : threads) t.join();
+        for (std::thread& t : threads)
+            t.join();
         // The last word: a stop (the only one that marks the host's side),
         // after which nothing is written. Messages are posted, so they may
         // arrive a little later (win32); none may come beyond one per end.
@@ -109,8 +129,9 @@ TEST_F(ShellTest, RandomHostCallsFromSeveralThreads) {
     // The tiny song among the choices ends by itself in every run.
     EXPECT_GT(naturalEnds, 0);
     EXPECT_LE(naturalEnds, started.load());
-    std::printf("%d sequences, %d songs started, %d natural ends, %d messages, slowest call %lld ms\n",
-                sequences, started.load(), naturalEnds, messages, static_cast<long long>(slowest.load()));
+    std::printf(
+        "%d sequences, %d songs started, %d natural ends, %d messages, slowest call %lld ms\n",
+        sequences, started.load(), naturalEnds, messages, static_cast<long long>(slowest.load()));
 }
 
 // A natural end posts exactly one message, whatever other threads ask about
@@ -122,9 +143,11 @@ TEST_F(ShellTest, OneMessagePerNaturalEnd) {
         std::thread asker([&] {
             char title[2048];
             int length;
-            for (int i = 0; i < 5; ++i) standin::Plugin().GetFileInfo(song.c_str(), title, &length);
+            for (int i = 0; i < 5; ++i)
+                standin::Plugin().GetFileInfo(song.c_str(), title, &length);
         });
-        const bool ended = standin::WaitUntil([&] { return standin::EndOfFiles() == round + 1; }, 5000);
+        const bool ended =
+            standin::WaitUntil([&] { return standin::EndOfFiles() == round + 1; }, 5000);
         asker.join();
         ASSERT_TRUE(ended);
         standin::Stop();

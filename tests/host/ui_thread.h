@@ -46,8 +46,11 @@ public:
             if (japanese) SetThreadLocale(kJapanese);
             show();
         });
-        standin::WaitUntil([&] { return threadId != 0 && (window = FindThreadWindow(threadId, caption)) != nullptr; },
-                           10000);
+        standin::WaitUntil(
+            [&] {
+                return threadId != 0 && (window = FindThreadWindow(threadId, caption)) != nullptr;
+            },
+            10000);
         // A window that never came leaves the thread to the process's end
         // rather than hanging the test.
         if (window == nullptr) ui.detach();

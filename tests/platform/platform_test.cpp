@@ -18,7 +18,8 @@ TEST(PlatformText, CharNextStepsAndStopsAtTheEnd) {
     EXPECT_EQ(platform::CharNextA(text), text + 1);
     EXPECT_EQ(platform::CharNextA(text + 1), text + 2);
     EXPECT_EQ(platform::CharNextA(text + 2), text + 2);
-    for (int byte = 0; byte < 0x80; ++byte) EXPECT_EQ(platform::IsDBCSLeadByte(static_cast<uint8_t>(byte)), 0) << byte;
+    for (int byte = 0; byte < 0x80; ++byte)
+        EXPECT_EQ(platform::IsDBCSLeadByte(static_cast<uint8_t>(byte)), 0) << byte;
 }
 
 TEST(PlatformText, CompareIgnoresCaseOnly) {
@@ -42,7 +43,8 @@ TEST(PlatformFile, WholeFileWithZeroedSpareBytes) {
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(size, 5u);
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 5), bytes);
-    for (int i = 5; i < 13; ++i) EXPECT_EQ(buffer[i], 0) << i;
+    for (int i = 5; i < 13; ++i)
+        EXPECT_EQ(buffer[i], 0) << i;
     std::free(buffer);
 
     std::string empty = TempPath("empty.bin");
@@ -81,7 +83,8 @@ TEST(PlatformFile, FilesOverTheLimitAreNotRead) {
 
 TEST(PlatformFile, FoldersAndMissingFilesDoNotRead) {
     std::string dir = TempDir();
-    for (const std::string& path : {dir, dir.substr(0, dir.size() - 1), dir + "missing", std::string()}) {
+    for (const std::string& path :
+         {dir, dir.substr(0, dir.size() - 1), dir + "missing", std::string()}) {
         uint32_t size = 99;
         EXPECT_EQ(platform::ReadWholeFile(path.c_str(), 1, UINT32_MAX, &size), nullptr) << path;
         EXPECT_EQ(size, 99u) << path;
@@ -93,13 +96,15 @@ TEST(PlatformFile, FoldersAndMissingFilesDoNotRead) {
 TEST(PlatformFile, StartOfFileIsBounded) {
     std::string path = TempPath("start.bin");
     std::vector<uint8_t> bytes(300);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7);
     ASSERT_TRUE(WriteFileBytes(path, bytes));
 
     uint8_t buffer[280];
     buffer[272] = 0xAA;
     EXPECT_EQ(platform::ReadFileStart(path.c_str(), buffer, 272), 272);
-    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 272), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 272));
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 272),
+              std::vector<uint8_t>(bytes.begin(), bytes.begin() + 272));
     EXPECT_EQ(buffer[272], 0xAA);
 
     ASSERT_TRUE(WriteFileBytes(path, {9, 8, 7}));

@@ -46,13 +46,15 @@ const GoldenTable& Goldens() {
 
 std::vector<std::string> GoldenSongs() {
     std::vector<std::string> songs;
-    for (const auto& entry : Goldens()) songs.push_back(entry.first);
+    for (const auto& entry : Goldens())
+        songs.push_back(entry.first);
     return songs;
 }
 
 std::string TestName(const testing::TestParamInfo<std::string>& info) {
     std::string name;
-    for (char c : info.param) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    for (char c : info.param)
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 }
 
@@ -72,11 +74,13 @@ TEST_P(GoldenRenderTest, MatchesChecksums) {
         const std::vector<int16_t> samples = play::RenderToEnd(player.get(), BlockFrames(rate));
         EXPECT_EQ(player->ops.isRunning(player.get()), 0);
         char hash[17];
-        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(play::Fnv1a(samples)));
+        std::snprintf(hash, sizeof hash, "%016llx",
+                      static_cast<unsigned long long>(play::Fnv1a(samples)));
         char expected[17];
-        std::snprintf(expected, sizeof expected, "%016llx", static_cast<unsigned long long>(golden.hash));
-        EXPECT_STREQ(hash, expected) << GetParam() << " at " << golden.frequency << ", "
-                                     << samples.size() / 2 << " frames";
+        std::snprintf(expected, sizeof expected, "%016llx",
+                      static_cast<unsigned long long>(golden.hash));
+        EXPECT_STREQ(hash, expected)
+            << GetParam() << " at " << golden.frequency << ", " << samples.size() / 2 << " frames";
     }
 }
 

@@ -25,7 +25,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::string part;
     std::istringstream stream(text);
-    while (std::getline(stream, part, separator)) parts.push_back(part);
+    while (std::getline(stream, part, separator))
+        parts.push_back(part);
     if (!text.empty() && text.back() == separator) parts.push_back("");
     return parts;
 }
@@ -79,7 +80,8 @@ TEST(SharedSongs, LoadAsTheManifestSays) {
         int32_t length = SongLengthMs(player);
         bool lengthMatches = false;
         for (const std::string& frames : Split(row.frames, '|'))
-            if (frames != "fail" && length == std::atoi(frames.c_str()) * 100 / 6) lengthMatches = true;
+            if (frames != "fail" && length == std::atoi(frames.c_str()) * 100 / 6)
+                lengthMatches = true;
         EXPECT_TRUE(lengthMatches) << "length " << length << " ms, manifest frames " << row.frames;
 
         bool loopMatches = false;
@@ -115,8 +117,10 @@ namespace {
 // The command stream a player was loaded with, its end byte included.
 std::string CommandStream(const GymPlayer* player) {
     const uint8_t* pos = player->image;
-    for (uint32_t length = CommandLength(*pos); length != 0; length = CommandLength(*pos)) pos += length;
-    return std::string(reinterpret_cast<const char*>(player->image), static_cast<size_t>(pos - player->image) + 1);
+    for (uint32_t length = CommandLength(*pos); length != 0; length = CommandLength(*pos))
+        pos += length;
+    return std::string(reinterpret_cast<const char*>(player->image),
+                       static_cast<size_t>(pos - player->image) + 1);
 }
 
 }  // namespace
@@ -135,7 +139,8 @@ TEST(SongForms, EveryContainerLoadsTheSameSong) {
             SCOPED_TRACE(row[form]);
             GymPlayer* player = OpenSong(support::SharedPath(row[form]).c_str());
             ASSERT_NE(player, nullptr);
-            EXPECT_TRUE(CommandStream(player) == stream) << "another command stream than " << row[0];
+            EXPECT_TRUE(CommandStream(player) == stream)
+                << "another command stream than " << row[0];
             EXPECT_EQ(player->loopFrame, first->loopFrame) << "another loop than " << row[0];
             DestroyPlayer(player);
         }

@@ -51,10 +51,13 @@ inline void ReadyAsTheLoaderLeavesIt() {
     ResetSettingsToDefaults();
 }
 
-inline PlayerPtr Open(const std::string& path) { return PlayerPtr(OpenSong(path.c_str())); }
+inline PlayerPtr Open(const std::string& path) {
+    return PlayerPtr(OpenSong(path.c_str()));
+}
 
 // Writes `bytes` to a fresh temp file called `name` and opens it.
-inline PlayerPtr OpenBytes(const std::vector<uint8_t>& bytes, const std::string& name = "song.gym") {
+inline PlayerPtr OpenBytes(const std::vector<uint8_t>& bytes,
+                           const std::string& name = "song.gym") {
     std::string path = TempDir() + name;
     if (!WriteFileBytes(path, bytes)) return nullptr;
     return Open(path);
@@ -87,7 +90,8 @@ inline void Append(std::vector<int16_t>& to, const std::vector<int16_t>& more) {
 
 // Renders in blocks of `blockFrames` until the player stops; every block is
 // kept, as the decode thread writes every block. Stops after `maxBlocks`.
-inline std::vector<int16_t> RenderToEnd(GymPlayer* player, int32_t blockFrames, int64_t maxBlocks = 100000) {
+inline std::vector<int16_t> RenderToEnd(GymPlayer* player, int32_t blockFrames,
+                                        int64_t maxBlocks = 100000) {
     std::vector<int16_t> all;
     for (int64_t b = 0; b < maxBlocks && player->ops.isRunning(player); ++b) {
         Append(all, Render(player, blockFrames));

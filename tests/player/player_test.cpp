@@ -37,7 +37,9 @@ SongBuilder& SteadyTone(SongBuilder& song) {
     return song.Psg(kTonePeriodLatch).Psg(kTonePeriodData);
 }
 
-int32_t Frames(const std::vector<int16_t>& samples) { return static_cast<int32_t>(samples.size() / 2); }
+int32_t Frames(const std::vector<int16_t>& samples) {
+    return static_cast<int32_t>(samples.size() / 2);
+}
 
 // Index of the first frame whose left sample is 0 (or the frame count).
 int32_t FirstSilentFrame(const std::vector<int16_t>& s, int32_t from = 0) {
@@ -55,7 +57,8 @@ int32_t FirstSoundingFrame(const std::vector<int16_t>& s, int32_t from = 0) {
 // Mean of |left| over frames [from, from + count).
 double MeanLevel(const std::vector<int16_t>& s, int32_t from, int32_t count) {
     double total = 0;
-    for (int32_t i = from; i < from + count; ++i) total += std::abs(s[2 * i]);
+    for (int32_t i = from; i < from + count; ++i)
+        total += std::abs(s[2 * i]);
     return total / count;
 }
 
@@ -98,8 +101,10 @@ TEST_F(PlayerTest, ThreeMarkersRenderThreeFramesThenEnd) {
     EXPECT_EQ(player->ops.isRunning(player.get()), 0) << "the stream ended inside the second block";
     play::Append(first, second);
     EXPECT_EQ(FirstSilentFrame(first), 2205);
-    EXPECT_EQ(FirstSoundingFrame(first, 2205), 2646) << "after the end the block is filled with silence";
-    for (int32_t i = 0; i < 2205; ++i) ASSERT_EQ(first[2 * i], first[2 * i + 1]) << "PSG goes to both sides";
+    EXPECT_EQ(FirstSoundingFrame(first, 2205), 2646)
+        << "after the end the block is filled with silence";
+    for (int32_t i = 0; i < 2205; ++i)
+        ASSERT_EQ(first[2 * i], first[2 * i + 1]) << "PSG goes to both sides";
 
     // Position: the first release comes at the second marker; the third is
     // read once the first frame is done.
@@ -134,7 +139,8 @@ TEST_F(PlayerTest, LeftoverSixtiethsAddASampleAt22050) {
     // right there, one marker earlier.
     SongBuilder timed;
     SteadyTone(timed).Psg(kVoiceFull);
-    for (int i = 0; i < 8; ++i) timed.Frame().Fm(0x27, 0x15);
+    for (int i = 0; i < 8; ++i)
+        timed.Frame().Fm(0x27, 0x15);
     player = play::OpenBytes(timed.Bytes());
     play::Begin(player.get());
     runs = RunLengths(FrameCountPerSample(player.get(), 3000));
@@ -166,7 +172,8 @@ TEST_F(PlayerTest, TimerResetBitsReleaseTheHeldFrame) {
 TEST_F(PlayerTest, StreamsWithoutFramesEndAtOnce) {
     SongBuilder writes;
     SteadyTone(writes).Psg(kVoiceFull).Fm(0x28, 0xF0).Fm(0x1A4, 0x22);
-    for (const std::vector<uint8_t>& bytes : {writes.Bytes(), std::vector<uint8_t>{0x04, 0x00, 0x00}}) {
+    for (const std::vector<uint8_t>& bytes :
+         {writes.Bytes(), std::vector<uint8_t>{0x04, 0x00, 0x00}}) {
         PlayerPtr player = play::OpenBytes(bytes);
         ASSERT_TRUE(player);
         play::Begin(player.get());
@@ -244,7 +251,8 @@ FadeTrace TraceFade(int32_t fadeMs) {
     play::Begin(player.get());
     FadeTrace trace;
     int16_t frame[2];
-    while (player->fadeAcc == 0 && player->ops.isRunning(player.get())) player->ops.render(player.get(), frame, 1);
+    while (player->fadeAcc == 0 && player->ops.isRunning(player.get()))
+        player->ops.render(player.get(), frame, 1);
     trace.fadeStep = player->fadeStep;
     int32_t lastFrameCount = player->frameCount;
     int32_t lastAcc = player->fadeAcc;
@@ -291,9 +299,11 @@ TEST_F(PlayerTest, FadeOutLengths) {
     EXPECT_EQ(exact.markers, 5);
 
     // The gains go down step by step, about 32 dB in all.
-    for (size_t i = 1; i < five.factors.size(); ++i) ASSERT_LE(five.factors[i], five.factors[i - 1]);
+    for (size_t i = 1; i < five.factors.size(); ++i)
+        ASSERT_LE(five.factors[i], five.factors[i - 1]);
     EXPECT_LT(five.factors.back(), 4095 / 30);
-    EXPECT_GT(MeanLevel(five.samples, 0, 735), 30 * MeanLevel(five.samples, Frames(five.samples) - 735, 735));
+    EXPECT_GT(MeanLevel(five.samples, 0, 735),
+              30 * MeanLevel(five.samples, Frames(five.samples) - 735, 735));
 }
 
 TEST_F(PlayerTest, LevelChangesApplyAtTheNextRenderAndAddToTheFade) {
@@ -311,7 +321,8 @@ TEST_F(PlayerTest, LevelChangesApplyAtTheNextRenderAndAddToTheFade) {
     EXPECT_NEAR(fmChip.PsgGainFactor(), 4095 / 2, 60);
     EXPECT_NEAR(MeanLevel(quiet, 0, 100), MeanLevel(loud, 0, 600) / 2, 150);
 
-    while (player->fadeAtten < 10 && player->ops.isRunning(player.get())) play::Render(player.get(), 100);
+    while (player->fadeAtten < 10 && player->ops.isRunning(player.get()))
+        play::Render(player.get(), 100);
     ASSERT_EQ(player->ops.isRunning(player.get()), 1);
     const int32_t atten = player->fadeAtten;
     const int32_t psgFactor = fmChip.PsgGainFactor();
@@ -341,7 +352,8 @@ TEST_F(PlayerTest, LoopPointsThatCannotLoop) {
     SteadyTone(tail).Psg(kVoiceFull).Frame(5).Psg(kVoiceQuiet).Fm(0x28, 0x00);
     SongBuilder bare;
     SteadyTone(bare).Psg(kVoiceFull).Frame(5);
-    for (const Case& c : {Case{tail.Bytes(), 5}, Case{bare.Bytes(), 5}, Case{bare.Bytes(), 6}, Case{bare.Bytes(), 900}}) {
+    for (const Case& c : {Case{tail.Bytes(), 5}, Case{bare.Bytes(), 5}, Case{bare.Bytes(), 6},
+                          Case{bare.Bytes(), 900}}) {
         PlayerPtr player = play::OpenLooped(c.stream, c.loopFrame);
         play::Begin(player.get());
         std::vector<int16_t> s = play::RenderToEnd(player.get(), 1323, 50);
@@ -349,8 +361,9 @@ TEST_F(PlayerTest, LoopPointsThatCannotLoop) {
         EXPECT_EQ(FirstSilentFrame(s), 5 * 735);
     }
     TAMBORIL_NEED_SHARED_SONGS();
-    for (const char* name : {"songs/probe_loop_region_empty.gym", "songs/probe_loop_region_no_marker.gym",
-                             "songs/probe_loop_beyond_end.gym"}) {
+    for (const char* name :
+         {"songs/probe_loop_region_empty.gym", "songs/probe_loop_region_no_marker.gym",
+          "songs/probe_loop_beyond_end.gym"}) {
         PlayerPtr player = play::Open(play::SharedPath(name));
         ASSERT_TRUE(player) << name;
         play::Begin(player.get());
@@ -400,7 +413,7 @@ TEST_F(PlayerTest, RatesAndInterpolation) {
     const struct {
         int32_t frequency, rate;
         bool interpolating;
-    } cases[] = {{kFrequencyFmCode, 44100, true}, {48000, 48000, true}, {44100, 44100, false},
+    } cases[] = {{kFrequencyFmCode, 44100, true}, {48000, 48000, true},  {44100, 44100, false},
                  {24000, 24000, false},           {22050, 22050, false}, {11025, 11025, false}};
     SongBuilder song;
     song.Frame(2);
@@ -428,8 +441,12 @@ std::vector<uint8_t> LateStartSong() {
     SongBuilder song;
     song.Fm(0xB0, 0x07).Fm(0xB4, 0xC0);  // channel 0: algorithm 7, both sides
     for (uint32_t op : {0x0u, 0x4u, 0x8u, 0xCu}) {
-        song.Fm(0x30 + op, 0x01).Fm(0x40 + op, 0x20).Fm(0x50 + op, 0x1F).Fm(0x60 + op, 0x05)
-            .Fm(0x70 + op, 0x02).Fm(0x80 + op, 0x27);
+        song.Fm(0x30 + op, 0x01)
+            .Fm(0x40 + op, 0x20)
+            .Fm(0x50 + op, 0x1F)
+            .Fm(0x60 + op, 0x05)
+            .Fm(0x70 + op, 0x02)
+            .Fm(0x80 + op, 0x27);
     }
     song.Psg(0xA5).Psg(0x0A).Psg(0xC8).Psg(0x12).Psg(0xE4);
     for (int f = 0; f < 40; ++f) {
@@ -437,8 +454,13 @@ std::vector<uint8_t> LateStartSong() {
         song.Frame();
     }
     for (int f = 0; f < 80; ++f) {
-        if (f % 6 == 0) song.Fm(0x28, 0x00).Fm(0xA4, 0x22).Fm(0xA0, static_cast<uint8_t>(0x40 + f)).Fm(0x28, 0xF0);
-        if (f % 4 == 0) song.Psg(0xB0 | (f / 4 % 8)).Psg(0xA3).Psg(static_cast<uint8_t>(0x08 + f / 4));
+        if (f % 6 == 0)
+            song.Fm(0x28, 0x00)
+                .Fm(0xA4, 0x22)
+                .Fm(0xA0, static_cast<uint8_t>(0x40 + f))
+                .Fm(0x28, 0xF0);
+        if (f % 4 == 0)
+            song.Psg(0xB0 | (f / 4 % 8)).Psg(0xA3).Psg(static_cast<uint8_t>(0x08 + f / 4));
         if (f % 8 == 4) song.Psg(0xF2).Psg(0xE5);
         if (f % 8 == 6) song.Psg(0xFF);
         song.Frame();
@@ -451,7 +473,8 @@ std::vector<uint8_t> LateStartSong() {
 int32_t ReleaseStart(GymPlayer* player, int32_t marker) {
     player->ops.start(player);
     std::vector<int32_t> counts = FrameCountPerSample(player, 1000000);
-    auto at = std::find_if(counts.begin(), counts.end(), [marker](int32_t c) { return c >= marker; });
+    auto at =
+        std::find_if(counts.begin(), counts.end(), [marker](int32_t c) { return c >= marker; });
     return static_cast<int32_t>(at - counts.begin());
 }
 
@@ -482,12 +505,15 @@ TEST_F(PlayerTest, SeekAgreesWithPlayingThrough) {
             EXPECT_EQ(player->ops.positionMs(player.get()), (marker - 1) * 100 / 6) << ms;
             std::vector<int16_t> sought = play::RenderToEnd(player.get(), 1, 1000000);
             // Both end with the song, then fill their last block with silence.
-            const size_t common = std::min(through.size() - 2 * static_cast<size_t>(skipped), sought.size());
+            const size_t common =
+                std::min(through.size() - 2 * static_cast<size_t>(skipped), sought.size());
             ASSERT_GE(common, 2u * 80 * static_cast<size_t>(player->samplesPerFrame));
-            ASSERT_TRUE(std::equal(sought.begin(), sought.begin() + common, through.begin() + 2 * skipped))
+            ASSERT_TRUE(
+                std::equal(sought.begin(), sought.begin() + common, through.begin() + 2 * skipped))
                 << "seek to " << ms << " ms at " << frequency;
         }
-        EXPECT_GT(MeanLevel(through, FirstSoundingFrame(through), 20000), 500) << "the fixture makes sound";
+        EXPECT_GT(MeanLevel(through, FirstSoundingFrame(through), 20000), 500)
+            << "the fixture makes sound";
     }
 }
 
@@ -592,14 +618,16 @@ TEST_F(PlayerTest, DemoSongPlaysThroughItsLoopsWithoutGapsOrClipping) {
     }
     EXPECT_EQ(loops, 2);
     // One pass, one more of the loop, five seconds of fade.
-    EXPECT_NEAR(Frames(s) / 44100.0, lengthMs / 1000.0 + (lengthMs - 448 * 100 / 6) / 1000.0 + 5.0, 0.1);
+    EXPECT_NEAR(Frames(s) / 44100.0, lengthMs / 1000.0 + (lengthMs - 448 * 100 / 6) / 1000.0 + 5.0,
+                0.1);
     auto [low, high] = std::minmax_element(s.begin(), s.end());
     EXPECT_LT(*high, 32767);
     EXPECT_GT(*low, -32768);
     EXPECT_GT(std::max(*high, static_cast<int16_t>(-*low)), 16000);
     // Every half second up to the fade carries sound.
     const int32_t beforeFade = Frames(s) - 5 * 44100;
-    for (int32_t at = 0; at + 22050 <= beforeFade; at += 22050) ASSERT_GT(MeanLevel(s, at, 22050), 1000) << at;
+    for (int32_t at = 0; at + 22050 <= beforeFade; at += 22050)
+        ASSERT_GT(MeanLevel(s, at, 22050), 1000) << at;
 }
 
 // ---------------------------------------------------------------------------

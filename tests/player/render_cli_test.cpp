@@ -16,7 +16,8 @@ namespace {
 
 // Runs the tool with `arguments` in `folder`; standard error joins the output.
 ToolRun Tool(const std::string& arguments, const std::string& folder = ".") {
-    return RunCommand("cd '" + folder + "' && " + std::string(TAMBORIL_TOOL) + " " + arguments + " 2>&1");
+    return RunCommand("cd '" + folder + "' && " + std::string(TAMBORIL_TOOL) + " " + arguments +
+                      " 2>&1");
 }
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
@@ -55,9 +56,11 @@ TEST(RenderCommand, OutputsByExtension) {
     EXPECT_EQ(run.out, std::string(raw.begin(), raw.end()));
 
     std::vector<int16_t> samples(raw.size() / 2);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
     char hash[32];
-    std::snprintf(hash, sizeof hash, "%016llx\n", static_cast<unsigned long long>(play::Fnv1a(samples)));
+    std::snprintf(hash, sizeof hash, "%016llx\n",
+                  static_cast<unsigned long long>(play::Fnv1a(samples)));
     EXPECT_EQ(Tool("render --quiet --checksum " + song, dir).out, hash);
 
     ASSERT_EQ(Tool("render --quiet -o out.flac --frequency 22050 " + song, dir).status, 0);
@@ -95,7 +98,8 @@ TEST(RenderCommand, PeakAndChecksumDescribeTheSamplesWritten) {
     }
     ASSERT_GT(peak, highest) << "the song no longer peaks below zero";
     char hash[32];
-    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(play::Fnv1a(samples)));
+    std::snprintf(hash, sizeof hash, "%016llx",
+                  static_cast<unsigned long long>(play::Fnv1a(samples)));
     EXPECT_NE(run.out.find(hash), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(", peak " + std::to_string(peak) + " ("), std::string::npos) << run.out;
     EXPECT_EQ(Tool("render --quiet --checksum " + song, dir).out, std::string(hash) + "\n");
@@ -127,12 +131,13 @@ TEST(RenderCommand, PlaylistBlocksAndSeekAfter) {
     // Half a second played, then back to 0: as a seek to 0 right away.
     EXPECT_EQ(Tool("render --quiet --checksum --seek 0 --seek-after 22050 " + dac, dir).out,
               Tool("render --quiet --checksum --seek 0 " + dac, dir).out);
-    for (const char* bad : {"--block-frames 0", "--block-frames 441001", "--seek-after 441001 --seek 0",
-                            "--seek-after 100", "-o - " }) {
+    for (const char* bad : {"--block-frames 0", "--block-frames 441001",
+                            "--seek-after 441001 --seek 0", "--seek-after 100", "-o - "}) {
         run = Tool(std::string("render --quiet ") + bad + " " + tone + " " + tone, dir);
         EXPECT_EQ(run.status, 2) << bad;
     }
-    EXPECT_EQ(Tool("render --quiet --checksum --seek 0 --seek-after 441000 " + tone, dir).status, 0);
+    EXPECT_EQ(Tool("render --quiet --checksum --seek 0 --seek-after 441000 " + tone, dir).status,
+              0);
 }
 
 TEST(RenderCommand, ExitStatusForBadInput) {
@@ -143,16 +148,19 @@ TEST(RenderCommand, ExitStatusForBadInput) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("missing.gym"), std::string::npos) << "the message names the file";
 
-    for (const char* bad : {"--frequency 96000", "--frequency 44.1", "--loops 256", "--loops -1", "--fade 32768",
-                            "--fade -1", "--volume-fm 193", "--volume-ssg -21", "--volume-pcm 193",
-                            "-o out.mp3", "--checksum -o -", "--seek -5"}) {
+    for (const char* bad : {"--frequency 96000", "--frequency 44.1", "--loops 256", "--loops -1",
+                            "--fade 32768", "--fade -1", "--volume-fm 193", "--volume-ssg -21",
+                            "--volume-pcm 193", "-o out.mp3", "--checksum -o -", "--seek -5"}) {
         run = Tool(std::string("render --quiet ") + bad + " " + song, dir);
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_FALSE(run.out.empty()) << bad << ": says why";
     }
-    for (const char* good : {"--frequency 55467:FM", "--frequency 55555", "--frequency 11025", "--loops 255",
-                             "--fade 0", "--fade 32767", "--volume-fm -20", "--volume-pcm 60", "--volume-fm 192"}) {
-        EXPECT_EQ(Tool(std::string("render --quiet --checksum ") + good + " " + song, dir).status, 0) << good;
+    for (const char* good :
+         {"--frequency 55467:FM", "--frequency 55555", "--frequency 11025", "--loops 255",
+          "--fade 0", "--fade 32767", "--volume-fm -20", "--volume-pcm 60", "--volume-fm 192"}) {
+        EXPECT_EQ(Tool(std::string("render --quiet --checksum ") + good + " " + song, dir).status,
+                  0)
+            << good;
     }
 }
 

@@ -19,7 +19,8 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TAMBORIL_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
 #define TAMBORIL_SANITIZED 1
 #endif
 #endif
@@ -130,9 +131,10 @@ TEST(SongSizeLimit, BombsAreRefusedAtOnce) {
         // A refusal by stated size reads the file (at most a few hundred KiB
         // here) and nothing more; a lie costs at most what it states, and the
         // one stating the limit at most the limit.
-        const int64_t bound = bomb.what.find("stating the limit") != std::string::npos ? kSongSizeLimit + 2 * kMiB
-                              : bomb.refused                                          ? 2 * kMiB
-                                                                                      : 4 * kMiB;
+        const int64_t bound = bomb.what.find("stating the limit") != std::string::npos
+                                  ? kSongSizeLimit + 2 * kMiB
+                              : bomb.refused ? 2 * kMiB
+                                             : 4 * kMiB;
         if (cost.peakBytes >= 0) {
             EXPECT_LE(cost.peakBytes, bound) << cost.peakBytes / kMiB << " MiB";
         }
@@ -146,7 +148,8 @@ TEST(SongSizeLimit, BombsAreRefusedAtOnce) {
 // states a size.
 TEST(SongSizeLimit, TheLimitItselfLoads) {
     const std::string dir = TempDir();
-    for (uint32_t size : {static_cast<uint32_t>(kSongSizeLimit), static_cast<uint32_t>(kSongSizeLimit + 1)}) {
+    for (uint32_t size :
+         {static_cast<uint32_t>(kSongSizeLimit), static_cast<uint32_t>(kSongSizeLimit + 1)}) {
         const bool fits = size <= kSongSizeLimit;
         const std::string gymx = dir + "gymx_" + std::to_string(size) + ".gym";
         ASSERT_TRUE(WriteFileBytes(gymx, MakeGymxOfZeros(size, size)));

@@ -39,7 +39,8 @@ void ExpectImage(const GymPlayer* player, const std::vector<uint8_t>& data) {
 
 std::vector<uint8_t> Song(int frames) {
     SongBuilder song;
-    for (int i = 0; i < frames; ++i) song.Fm(0x28, 0xF0).Psg(0x90).Fm(0x1A4, 0x22).Frame();
+    for (int i = 0; i < frames; ++i)
+        song.Fm(0x28, 0xF0).Psg(0x90).Fm(0x1A4, 0x22).Frame();
     return song.Bytes();
 }
 
@@ -112,7 +113,8 @@ TEST(SongForms, GymxStoredAndZlibGiveTheBodyTitleAndLoop) {
     std::vector<uint8_t> body = Song(90);
     for (bool compress : {false, true}) {
         std::vector<uint8_t> file = MakeGymx(body, "Alpha", "Beta", 500, compress);
-        for (size_t i = 68; i < 420; ++i) file[i] = 0x01;  // unused header bytes have no effect
+        for (size_t i = 68; i < 420; ++i)
+            file[i] = 0x01;  // unused header bytes have no effect
         SongForm form = SongForm::plain;
         PlayerPtr player = Open(Fixture("x.gym", file), &form);
         ASSERT_TRUE(player) << compress;
@@ -132,7 +134,8 @@ TEST(SongForms, GymxTitleShapes) {
         {"", "Beta", "[ Beta ]"},
         {"Alpha", "", "Alpha"},
         {"", "", ""},
-        {std::string(32, 'G'), std::string(32, 'S'), std::string(32, 'G') + " [ " + std::string(32, 'S') + " ]"},
+        {std::string(32, 'G'), std::string(32, 'S'),
+         std::string(32, 'G') + " [ " + std::string(32, 'S') + " ]"},
         {std::string(40, 'G'), "", std::string(32, 'G')},
     };
     for (const Case& c : cases) {
@@ -146,11 +149,13 @@ TEST(SongForms, GymxTitleShapes) {
 
 TEST(SongForms, ArchivesInEveryNameAndMethod) {
     std::vector<uint8_t> body = Song(120);
-    for (const char* name : {"a.dru", "a.gym_zip", "a.gym.zip", "a.GYM.ZIP", "a.gym", "noextension"}) {
+    for (const char* name :
+         {"a.dru", "a.gym_zip", "a.gym.zip", "a.GYM.ZIP", "a.gym", "noextension"}) {
         for (bool deflate : {false, true}) {
-            std::vector<uint8_t> zip = MakeZip({{"readme.txt", {'h', 'i'}, deflate},
-                                                {"TUNE.GyM", body, deflate},
-                                                {"tune.GYI", MakeGyi("Mixed Case", "30"), deflate}});
+            std::vector<uint8_t> zip =
+                MakeZip({{"readme.txt", {'h', 'i'}, deflate},
+                         {"TUNE.GyM", body, deflate},
+                         {"tune.GYI", MakeGyi("Mixed Case", "30"), deflate}});
             SongForm form = SongForm::plain;
             PlayerPtr player = Open(Fixture(name, zip), &form);
             ASSERT_TRUE(player) << name;
@@ -185,7 +190,8 @@ TEST(SongForms, ArchiveEntryChoice) {
     EXPECT_EQ(gymx->loopFrame, 7u);
 
     // An empty song entry still gives an archive song, with its info.
-    PlayerPtr empty = Open(Fixture("e.gym.zip", MakeZip({{"s.gym", {}}, {"s.gyi", MakeGyi("Empty Entry", "5")}})));
+    PlayerPtr empty = Open(
+        Fixture("e.gym.zip", MakeZip({{"s.gym", {}}, {"s.gyi", MakeGyi("Empty Entry", "5")}})));
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->image[0], 0xFF);
     EXPECT_STREQ(empty->title, "Empty Entry");
@@ -226,8 +232,8 @@ TEST(SongSources, SidecarOverArchiveOverHeader) {
     EXPECT_EQ(player->loopFrame, 100u);
 
     // Archive info over the header of the GYMX inside it.
-    std::vector<uint8_t> zipped = MakeZip({{"s.gym", MakeGymx(Song(10), "Head", "", 9, true)},
-                                           {"s.gyi", MakeGyi("Inner", "")}});
+    std::vector<uint8_t> zipped = MakeZip(
+        {{"s.gym", MakeGymx(Song(10), "Head", "", 9, true)}, {"s.gyi", MakeGyi("Inner", "")}});
     player = Open(Fixture("y.gym.zip", zipped));
     EXPECT_STREQ(player->title, "Inner");
     EXPECT_EQ(player->loopFrame, 9u);
@@ -257,7 +263,6 @@ TEST(SongSources, SidecarNamesAndPaths) {
     ASSERT_TRUE(player);
     EXPECT_STREQ(player->title, "Head");
     EXPECT_EQ(player->loopFrame, 6u);
-
 }
 
 #ifndef _WIN32
@@ -284,7 +289,8 @@ TEST(SongSources, SidecarPathMustFitItsBuffer) {
 #endif
 
 TEST(SongCuts, CommandRunningPastTheEndIsCutAtItsStart) {
-    const std::vector<std::vector<uint8_t>> cuts = {{0x01}, {0x01, 0x28}, {0x02}, {0x02, 0x28}, {0x03}};
+    const std::vector<std::vector<uint8_t>> cuts = {
+        {0x01}, {0x01, 0x28}, {0x02}, {0x02, 0x28}, {0x03}};
     for (const std::vector<uint8_t>& cut : cuts) {
         std::vector<uint8_t> whole = Song(60);
         std::vector<uint8_t> file = whole;
@@ -317,7 +323,9 @@ TEST(SongDamage, GymxFilesThatDoNotLoad) {
     ASSERT_TRUE(Open(Fixture("good.gym", good)));
     // A header cut short: magic only, 200 bytes, one byte short.
     for (size_t length : {size_t(4), size_t(200), size_t(427)})
-        EXPECT_FALSE(Open(Fixture("short.gym", std::vector<uint8_t>(good.begin(), good.begin() + length)))) << length;
+        EXPECT_FALSE(
+            Open(Fixture("short.gym", std::vector<uint8_t>(good.begin(), good.begin() + length))))
+            << length;
 
     std::vector<uint8_t> beyond = good;
     PutLe32(beyond, 424, static_cast<uint32_t>(body.size() - 1));
@@ -400,7 +408,8 @@ TEST(SongDamage, ArchivesThatFallBackToTheRawFile) {
         {"stored size mismatch", MakeZip(storedClaimsMore)},
         {"delivers less than stated", MakeZip(deflatedClaimsMore)},
         {"damaged deflate data", corrupt},
-        {"cut before its directory", std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() * 6 / 10)},
+        {"cut before its directory",
+         std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() * 6 / 10)},
     };
     for (const Case& c : cases) {
         SongForm form = SongForm::archive;
@@ -457,13 +466,14 @@ TEST(SongNames, HasExtension) {
         const char* extension;
         int expected;
     } cases[] = {
-        {"dir/tune.gym", "GYM", 1},  {"TUNE.GyM", "gym", 1},    {"tune.gym.bak", "GYM", 0},
-        {"tune", "GYM", 0},          {"a.b/tune", "b", 0},      {"a.b\\tune", "b", 0},
-        {"c:tune", "GYM", 0},        {"x.gym:", "GYM", 0},      {"tune.", "GYM", 0},
-        {"tune.", "", 1},            {"", "GYM", 0},            {".gym", "GYM", 1},
-        {"tune.gymx", "GYM", 0},     {"tune.gy", "GYM", 0},     {"dir.gym/", "GYM", 0},
+        {"dir/tune.gym", "GYM", 1}, {"TUNE.GyM", "gym", 1}, {"tune.gym.bak", "GYM", 0},
+        {"tune", "GYM", 0},         {"a.b/tune", "b", 0},   {"a.b\\tune", "b", 0},
+        {"c:tune", "GYM", 0},       {"x.gym:", "GYM", 0},   {"tune.", "GYM", 0},
+        {"tune.", "", 1},           {"", "GYM", 0},         {".gym", "GYM", 1},
+        {"tune.gymx", "GYM", 0},    {"tune.gy", "GYM", 0},  {"dir.gym/", "GYM", 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(HasExtension(c.name, c.extension), c.expected) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(HasExtension(c.name, c.extension), c.expected) << c.name;
 }
 
 TEST(SongNames, StripExtension) {
@@ -523,8 +533,8 @@ TEST(SongInfoText, LinesAndNumbers) {
         {"My Song\r\n 1234\r\n", "My Song", 999},
         {"My Song\r\n+12\r\n", "My Song", 999},
         {"\r\n42\r\n", "", 42},
-        {"My Song\n\r42", "My Song", 999},    // LF then CR: the CR is no line end
-        {"My Song\r\n\r\n42", "My Song", 999},  // a blank line before the number
+        {"My Song\n\r42", "My Song", 999},             // LF then CR: the CR is no line end
+        {"My Song\r\n\r\n42", "My Song", 999},         // a blank line before the number
         {std::string("Ti\0tle\r\n5", 10), "Ti", 999},  // a NUL ends the title, no number follows
         {"Just A Title", "Just A Title", 999},
         {"", "", 999},
@@ -538,7 +548,8 @@ TEST(SongInfoText, LinesAndNumbers) {
     for (const Case& c : cases) {
         char title[kTitleSize] = "old";
         uint32_t loop = 999;
-        ParseInfoText(reinterpret_cast<const uint8_t*>(c.text.data()), static_cast<int32_t>(c.text.size()), &loop, title);
+        ParseInfoText(reinterpret_cast<const uint8_t*>(c.text.data()),
+                      static_cast<int32_t>(c.text.size()), &loop, title);
         EXPECT_EQ(std::string(title), c.title) << c.text;
         EXPECT_EQ(loop, c.loop) << c.text;
     }
@@ -562,7 +573,8 @@ TEST(SongInfoText, OnlyTheFirst272BytesCount) {
     EXPECT_EQ(player->loopFrame, 60u);
 
     // The same cut inside an archive's info entry.
-    std::vector<uint8_t> zip = MakeZip({{"s.gym", Song(1)}, {"s.gyi", MakeGyi(std::string(268, 'C'), "6012")}});
+    std::vector<uint8_t> zip =
+        MakeZip({{"s.gym", Song(1)}, {"s.gyi", MakeGyi(std::string(268, 'C'), "6012")}});
     player = Open(Fixture("s.dru", zip));
     EXPECT_EQ(player->loopFrame, 60u);
     EXPECT_EQ(std::strlen(player->title), size_t(kTitleSize - 1));

@@ -69,7 +69,9 @@ std::vector<std::string> SweptSongs() {
 }
 
 // The host's block: 30 ms.
-int32_t HostBlock(int32_t rate) { return BlockFrames(rate); }
+int32_t HostBlock(int32_t rate) {
+    return BlockFrames(rate);
+}
 
 // Sets the settings for a render at the Frequency choice `name`, defaults
 // otherwise.
@@ -96,7 +98,9 @@ std::vector<int16_t> RenderPlan(GymPlayer* player, const std::function<int32_t(i
 int64_t FirstDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
     const size_t n = std::min(a.size(), b.size());
     auto where = std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
-    return where.first == a.begin() + static_cast<std::ptrdiff_t>(n) ? -1 : (where.first - a.begin()) / 2;
+    return where.first == a.begin() + static_cast<std::ptrdiff_t>(n)
+               ? -1
+               : (where.first - a.begin()) / 2;
 }
 
 std::string HashText(uint64_t hash) {
@@ -108,7 +112,8 @@ std::string HashText(uint64_t hash) {
 // golden/stretch_renders.tsv: song, Frequency choice, hash.
 std::map<std::string, std::string> LoadStretchGoldens() {
     std::map<std::string, std::string> table;
-    std::ifstream file(std::string(TAMBORIL_SOURCE_DIR) + "/tests/player/golden/stretch_renders.tsv");
+    std::ifstream file(std::string(TAMBORIL_SOURCE_DIR) +
+                       "/tests/player/golden/stretch_renders.tsv");
     std::string line;
     std::getline(file, line);  // column names
     while (std::getline(file, line)) {
@@ -123,7 +128,8 @@ std::map<std::string, std::string> LoadStretchGoldens() {
 
 std::string TestName(const testing::TestParamInfo<std::string>& info) {
     std::string name;
-    for (char c : info.param) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    for (char c : info.param)
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 }
 
@@ -143,14 +149,15 @@ TEST_P(SplittingTest, WholeStretchCallsKeepTheirSound) {
         play::PlayerPtr player = play::Open(path);
         ASSERT_TRUE(player) << GetParam();
         const int32_t rate = play::Begin(player.get());
-        const std::string hash =
-            HashText(play::Fnv1a(play::RenderStretches(player.get(), lengths, kStretchGoldenSeconds * rate)));
+        const std::string hash = HashText(play::Fnv1a(
+            play::RenderStretches(player.get(), lengths, kStretchGoldenSeconds * rate)));
         if (update) {
             std::printf("%s\t%s\t%s\n", GetParam().c_str(), choice->name, hash.c_str());
             continue;
         }
         auto golden = goldens.find(GetParam() + "\t" + choice->name);
-        ASSERT_NE(golden, goldens.end()) << GetParam() << " at " << choice->name << " has no golden";
+        ASSERT_NE(golden, goldens.end())
+            << GetParam() << " at " << choice->name << " has no golden";
         EXPECT_EQ(hash, golden->second) << GetParam() << " at " << choice->name;
     }
 }
@@ -166,7 +173,8 @@ TEST_P(SplittingTest, PcmAloneIsTheSameInAnyBlocks) {
     };
     std::mt19937 random(8);
     std::vector<int32_t> randomSizes(4096);
-    for (int32_t& n : randomSizes) n = 1 + static_cast<int32_t>(random() % 5000);
+    for (int32_t& n : randomSizes)
+        n = 1 + static_cast<int32_t>(random() % 5000);
     const Plan plans[] = {
         {"1", [](int64_t) { return 1; }},
         {"7", [](int64_t) { return 7; }},
@@ -174,7 +182,10 @@ TEST_P(SplittingTest, PcmAloneIsTheSameInAnyBlocks) {
         {"735", [](int64_t) { return 735; }},
         {"1323", [](int64_t) { return 1323; }},
         {"4096", [](int64_t) { return 4096; }},
-        {"random", [&randomSizes](int64_t i) { return randomSizes[static_cast<size_t>(i) % randomSizes.size()]; }},
+        {"random",
+         [&randomSizes](int64_t i) {
+             return randomSizes[static_cast<size_t>(i) % randomSizes.size()];
+         }},
     };
     const std::string path = play::SharedPath(GetParam());
     for (const SettingChoice* choice = frequencyChoices; choice->name != nullptr; ++choice) {
@@ -188,7 +199,8 @@ TEST_P(SplittingTest, PcmAloneIsTheSameInAnyBlocks) {
             play::PlayerPtr player = play::Open(path);
             ASSERT_TRUE(player) << GetParam();
             const int32_t rate = play::Begin(player.get());
-            const int64_t ms = std::min<int64_t>(SongLengthMs(player.get()) + 1000, kFullMixSeconds * 1000);
+            const int64_t ms =
+                std::min<int64_t>(SongLengthMs(player.get()) + 1000, kFullMixSeconds * 1000);
             const int64_t frames = ms * rate / 1000;
             const std::vector<int16_t> pcm = RenderPlan(player.get(), plan.blocks, frames);
             if (first.empty()) {
@@ -198,7 +210,8 @@ TEST_P(SplittingTest, PcmAloneIsTheSameInAnyBlocks) {
             // Longer blocks only add the silence after the end.
             ASSERT_GE(pcm.size(), first.size()) << plan.name;
             EXPECT_EQ(FirstDifference(first, pcm), -1)
-                << GetParam() << " at " << choice->name << ": blocks of " << plan.name << " against 1";
+                << GetParam() << " at " << choice->name << ": blocks of " << plan.name
+                << " against 1";
         }
     }
 }
@@ -217,7 +230,8 @@ TEST_P(SplittingTest, AfterAnotherSongSoundsAlone) {
             EXPECT_TRUE(player) << song;
             if (!player) return std::vector<int16_t>();
             const int32_t rate = play::Begin(player.get());
-            return RenderPlan(player.get(), [rate](int64_t) { return HostBlock(rate); }, seconds * rate);
+            return RenderPlan(
+                player.get(), [rate](int64_t) { return HostBlock(rate); }, seconds * rate);
         };
         play::PowerOnChips();
         const std::vector<int16_t> alone = play(path, kPlaylistSeconds);
@@ -226,7 +240,8 @@ TEST_P(SplittingTest, AfterAnotherSongSoundsAlone) {
         play(before, 2);  // stopped after 2 s, maybe with notes held
         const std::vector<int16_t> after = play(path, kPlaylistSeconds);
         EXPECT_EQ(after.size(), alone.size());
-        EXPECT_EQ(FirstDifference(alone, after), -1) << GetParam() << " at " << choice->name << " after " << before;
+        EXPECT_EQ(FirstDifference(alone, after), -1)
+            << GetParam() << " at " << choice->name << " after " << before;
     }
 }
 
@@ -248,7 +263,8 @@ TEST_P(SplittingTest, SeekBackReplaysTheStart) {
             const int64_t blocks = static_cast<int64_t>(ms) * rate / 1000 / HostBlock(rate);
             RenderPlan(player.get(), host, blocks * HostBlock(rate));
             player->ops.seek(player.get(), 0);
-            return RenderPlan(player.get(), host, static_cast<int64_t>(kPlayBeforeSeekMs) * rate / 1000);
+            return RenderPlan(player.get(), host,
+                              static_cast<int64_t>(kPlayBeforeSeekMs) * rate / 1000);
         };
         play::PowerOnChips();
         const std::vector<int16_t> straight = playAfterSeek(0);

@@ -17,7 +17,8 @@ std::vector<int16_t> Mix(int32_t count) {
 }
 
 void Write(std::initializer_list<uint8_t> bytes) {
-    for (uint8_t b : bytes) PsgWrite(b);
+    for (uint8_t b : bytes)
+        PsgWrite(b);
 }
 
 // The noise output bit after each of `shifts` register shifts, read by mixing
@@ -41,10 +42,12 @@ TEST(PsgTables, LevelsAndTicks) {
     const int32_t expected[kPsgLevels] = {10922, 8675, 6891, 5473, 4348, 3453, 2743, 2179,
                                           1731,  1374, 1092, 867,  689,  547,  434,  0};
     PsgInit(kClock, 44100);
-    for (int k = 0; k < kPsgLevels; ++k) EXPECT_EQ(psgChip.levels[k], expected[k]) << "attenuation " << k;
+    for (int k = 0; k < kPsgLevels; ++k)
+        EXPECT_EQ(psgChip.levels[k], expected[k]) << "attenuation " << k;
 
-    const struct { int32_t rate, tick; } ticks[] = {
-        {44100, 12918}, {48000, 14060}, {24000, 7030}, {22050, 6459}, {11025, 3229}};
+    const struct {
+        int32_t rate, tick;
+    } ticks[] = {{44100, 12918}, {48000, 14060}, {24000, 7030}, {22050, 6459}, {11025, 3229}};
     for (auto t : ticks) {
         PsgInit(kClock, t.rate);
         EXPECT_EQ(psgChip.tick, t.tick) << t.rate;
@@ -62,7 +65,8 @@ TEST(PsgInitState, SilencesVoicesAndClearsFeedback) {
     PsgInit(kClock, 44100);
     EXPECT_EQ(psgChip.feedback, 0) << "a new song starts without the last noise feedback";
     EXPECT_EQ(psgChip.shiftRegister, 0xF35);
-    for (int16_t s : Mix(2000)) ASSERT_EQ(s, 0) << "every voice is silent after init";
+    for (int16_t s : Mix(2000))
+        ASSERT_EQ(s, 0) << "every voice is silent after init";
 }
 
 TEST(PsgTone, SquareWaveAt440Hz) {
@@ -74,9 +78,11 @@ TEST(PsgTone, SquareWaveAt440Hz) {
         s.insert(s.end(), piece.begin(), piece.end());
     }
     EXPECT_EQ(s[0], 6576);  // turns high 12918 time units into the sample
-    for (int i = 1; i < 50; ++i) ASSERT_EQ(s[i], 8191) << i;
+    for (int i = 1; i < 50; ++i)
+        ASSERT_EQ(s[i], 8191) << i;
     EXPECT_EQ(s[50], 2160);
-    for (int i = 51; i < 90; ++i) ASSERT_EQ(s[i], 0) << i;
+    for (int i = 51; i < 90; ++i)
+        ASSERT_EQ(s[i], 0) << i;
 
     // Only 0, 8191 and single edge values; about 440 rising edges a second.
     int rises = 0;
@@ -122,7 +128,8 @@ TEST(PsgTone, PeriodChangeFinishesTheRunningHalfCycle) {
     EXPECT_EQ(psgChip.period[0], 12918);
     std::vector<int16_t> s = Mix(45);
     // The long half-cycle still runs to sample 50 (40 more samples at 8191).
-    for (int i = 0; i < 39; ++i) ASSERT_EQ(s[i], 8191) << i;
+    for (int i = 0; i < 39; ++i)
+        ASSERT_EQ(s[i], 8191) << i;
     EXPECT_NE(s[41], 8191);
 }
 
@@ -131,7 +138,8 @@ TEST(PsgTone, DataBytesAfterOtherLatchesAreIgnored) {
     Write({0x80, 0x10, 0x9F, 0x05});  // tone 0 period 256, silent, then a stray data byte
     EXPECT_EQ(psgChip.registers[1], 15);
     EXPECT_EQ(psgChip.registers[0], 256);
-    for (int16_t v : Mix(2000)) ASSERT_EQ(v, 0);
+    for (int16_t v : Mix(2000))
+        ASSERT_EQ(v, 0);
 
     Write({0xE5, 0x3F});  // noise control latch then a data byte
     EXPECT_EQ(psgChip.registers[6], 5);
@@ -172,7 +180,8 @@ TEST(PsgNoise, ShiftRegisterSequences) {
     Write({0xE4, 0xF0});
     std::vector<int16_t> s = Mix(8);
     const int16_t expected[] = {1614, 0, 0, 0, 0, 0, 4056, 8191};
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(s[i], expected[i]) << i;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(s[i], expected[i]) << i;
 
     PsgInit(kClock, 44100);
     Write({0xE4, 0xF0});
@@ -234,7 +243,8 @@ TEST(PsgMixing, SilentVoiceRestsThroughTheCall) {
     EXPECT_EQ(psgChip.counter[0], counter - 100 * 65536);
     // One that would run out inside the call, even the longest call, stays.
     const int32_t rested = psgChip.counter[0];
-    for (int16_t v : Mix(kPsgMaxMix)) ASSERT_EQ(v, 0);
+    for (int16_t v : Mix(kPsgMaxMix))
+        ASSERT_EQ(v, 0);
     EXPECT_EQ(psgChip.counter[0], rested);
     EXPECT_EQ(psgChip.output[0], output);
 }

@@ -54,10 +54,10 @@ std::vector<uint8_t> DeflateZeros(uint64_t zeros, int windowBits, uint32_t* crc)
 
 void AppendEntryFields(std::vector<uint8_t>& bytes, uint32_t crc, uint32_t packed, uint32_t size,
                        const std::string& name) {
-    AppendLe16(bytes, 20);  // version needed
-    AppendLe16(bytes, 0);   // flags
-    AppendLe16(bytes, 8);   // deflated
-    AppendLe16(bytes, 0);   // time
+    AppendLe16(bytes, 20);    // version needed
+    AppendLe16(bytes, 0);     // flags
+    AppendLe16(bytes, 8);     // deflated
+    AppendLe16(bytes, 0);     // time
     AppendLe16(bytes, 0x21);  // date: 1980-01-01
     AppendLe32(bytes, crc);
     AppendLe32(bytes, packed);

@@ -22,7 +22,7 @@ std::vector<uint8_t> MakeGymxOfZeros(uint64_t zeros, uint32_t statedSize);
 struct BombFile {
     std::string what;
     std::string path;
-    bool refused;         // the load must fail
-    uint32_t songBytes;   // otherwise: the command bytes it loads
+    bool refused;        // the load must fail
+    uint32_t songBytes;  // otherwise: the command bytes it loads
 };
 std::vector<BombFile> WriteBombFiles(const std::string& folder);

@@ -32,7 +32,8 @@ struct TamborilPrivateUserSettings {
 #else
         const long id = static_cast<long>(getpid());
 #endif
-        folder = std::filesystem::temp_directory_path(error) / ("tamboril-user-" + std::to_string(id));
+        folder =
+            std::filesystem::temp_directory_path(error) / ("tamboril-user-" + std::to_string(id));
         std::filesystem::create_directories(folder, error);
 #ifdef _WIN32
         _wputenv((L"APPDATA=" + folder.wstring()).c_str());

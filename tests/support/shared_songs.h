@@ -10,10 +10,11 @@
 
 // The words "needs the shared test songs" are what scripts/run-all-tests
 // counts for its closing skip line.
-#define TAMBORIL_NEED_SHARED_SONGS()                                                  \
-    do {                                                                              \
-        std::error_code sharedError;                                                  \
-        if (!std::filesystem::is_directory(std::filesystem::path(TAMBORIL_SHARED_DIR) / "songs", sharedError)) { \
-            GTEST_SKIP() << "needs the shared test songs in " << TAMBORIL_SHARED_DIR;                              \
-        }                                                                                                           \
+#define TAMBORIL_NEED_SHARED_SONGS()                                                             \
+    do {                                                                                         \
+        std::error_code sharedError;                                                             \
+        if (!std::filesystem::is_directory(std::filesystem::path(TAMBORIL_SHARED_DIR) / "songs", \
+                                           sharedError)) {                                       \
+            GTEST_SKIP() << "needs the shared test songs in " << TAMBORIL_SHARED_DIR;            \
+        }                                                                                        \
     } while (false)

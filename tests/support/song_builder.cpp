@@ -26,11 +26,11 @@ constexpr size_t kGymxSizeOffset = 424;
 constexpr uint32_t kZipLocalSignature = 0x04034B50;
 constexpr uint32_t kZipCentralSignature = 0x02014B50;
 constexpr uint32_t kZipEndSignature = 0x06054B50;
-constexpr uint16_t kZipVersion = 20;     // 2.0: deflate
+constexpr uint16_t kZipVersion = 20;  // 2.0: deflate
 constexpr uint16_t kZipStored = 0;
 constexpr uint16_t kZipDeflated = 8;
-constexpr uint16_t kZipDosTime = 0;      // 00:00:00
-constexpr uint16_t kZipDosDate = 0x5021; // 2020-01-01
+constexpr uint16_t kZipDosTime = 0;       // 00:00:00
+constexpr uint16_t kZipDosDate = 0x5021;  // 2020-01-01
 
 void AppendLe16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value));
@@ -38,13 +38,14 @@ void AppendLe16(std::vector<uint8_t>& out, uint16_t value) {
 }
 
 void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 // The fields the local header and the central directory record share, from
 // "version needed" to the extra field's length.
-void AppendEntryFields(std::vector<uint8_t>& out, uint16_t method, uint32_t crc, uint32_t packedSize,
-                       uint32_t size, const std::string& name) {
+void AppendEntryFields(std::vector<uint8_t>& out, uint16_t method, uint32_t crc,
+                       uint32_t packedSize, uint32_t size, const std::string& name) {
     AppendLe16(out, kZipVersion);  // needed
     AppendLe16(out, 0);            // flags
     AppendLe16(out, method);
@@ -58,13 +59,15 @@ void AppendEntryFields(std::vector<uint8_t>& out, uint16_t method, uint32_t crc,
 }
 
 void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text) {
-    for (size_t i = 0; i < text.size() && i < kGymxTextSize; ++i) out[offset + i] = static_cast<uint8_t>(text[i]);
+    for (size_t i = 0; i < text.size() && i < kGymxTextSize; ++i)
+        out[offset + i] = static_cast<uint8_t>(text[i]);
 }
 
 std::vector<uint8_t> ZlibStream(const std::vector<uint8_t>& data) {
     uLongf packedSize = compressBound(static_cast<uLong>(data.size()));
     std::vector<uint8_t> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK)
+    if (compress2(packed.data(), &packedSize, data.data(), static_cast<uLong>(data.size()),
+                  Z_BEST_COMPRESSION) != Z_OK)
         return {};
     packed.resize(packedSize);
     return packed;
@@ -73,7 +76,9 @@ std::vector<uint8_t> ZlibStream(const std::vector<uint8_t>& data) {
 // Raw deflate (no zlib header or trailer), as a ZIP entry holds it.
 std::vector<uint8_t> RawDeflate(const std::vector<uint8_t>& data) {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        return {};
     std::vector<uint8_t> packed(deflateBound(&stream, static_cast<uLong>(data.size())) + 16);
     stream.next_in = const_cast<Bytef*>(data.data());
     stream.avail_in = static_cast<uInt>(data.size());
@@ -96,7 +101,8 @@ public:
         folder = base;  // when no folder can be made, files go straight into base
         for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
             std::filesystem::path candidate =
-                base / ("tamboril-" + std::to_string(TAMBORIL_GETPID()) + "-" + std::to_string(attempt));
+                base /
+                ("tamboril-" + std::to_string(TAMBORIL_GETPID()) + "-" + std::to_string(attempt));
             if (std::filesystem::create_directory(candidate, error) && !error) {
                 folder = candidate;
                 owned = true;
@@ -114,7 +120,7 @@ public:
     static constexpr int kMaxAttempts = 1000;
 
     std::filesystem::path folder;
-    std::string path;  // folder with '/' separators and a trailing '/'
+    std::string path;    // folder with '/' separators and a trailing '/'
     bool owned = false;  // the folder was made here and is removed at exit
     int dirCount = 0;    // folders handed out by TempDir
 };
@@ -127,7 +133,8 @@ TempFolder& ProcessTempFolder() {
 }  // namespace
 
 SongBuilder& SongBuilder::Frame(int count) {
-    for (int i = 0; i < count; ++i) bytes.push_back(0x00);
+    for (int i = 0; i < count; ++i)
+        bytes.push_back(0x00);
     return *this;
 }
 
@@ -154,7 +161,9 @@ SongBuilder& SongBuilder::Raw(const std::vector<uint8_t>& more) {
     return *this;
 }
 
-const std::vector<uint8_t>& SongBuilder::Bytes() const { return bytes; }
+const std::vector<uint8_t>& SongBuilder::Bytes() const {
+    return bytes;
+}
 
 std::vector<uint8_t> MakeGymx(const std::vector<uint8_t>& body, const std::string& shownFirst,
                               const std::string& inBrackets, uint32_t loopFrame, bool compress) {
@@ -176,7 +185,8 @@ std::vector<uint8_t> MakeGymx(const std::vector<uint8_t>& body, const std::strin
     return file;
 }
 
-std::vector<uint8_t> MakeGyi(const std::string& title, const std::string& loopLine, const std::string& lineEnd) {
+std::vector<uint8_t> MakeGyi(const std::string& title, const std::string& loopLine,
+                             const std::string& lineEnd) {
     std::string text = title + lineEnd;
     if (!loopLine.empty()) text += loopLine + lineEnd;
     return std::vector<uint8_t>(text.begin(), text.end());
@@ -190,7 +200,8 @@ std::vector<uint8_t> MakeZip(const std::vector<ZipEntry>& entries) {
         uint32_t crc = static_cast<uint32_t>(
             crc32(crc32(0L, Z_NULL, 0), entry.data.data(), static_cast<uInt>(entry.data.size())));
         if (entry.claimedCrc) crc = *entry.claimedCrc;
-        uint32_t size = entry.claimedSize ? *entry.claimedSize : static_cast<uint32_t>(entry.data.size());
+        uint32_t size =
+            entry.claimedSize ? *entry.claimedSize : static_cast<uint32_t>(entry.data.size());
         uint32_t packed = entry.claimedPackedSize ? *entry.claimedPackedSize
                                                   : static_cast<uint32_t>(stored.size());
         uint16_t method = entry.deflate ? kZipDeflated : kZipStored;
@@ -238,24 +249,29 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     if (!file) return bytes;
     uint8_t chunk[4096];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     std::fclose(file);
     return bytes;
 }
 
 void PutLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     if (bytes.size() < offset + 4) bytes.resize(offset + 4, 0);
-    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::string TempPath(const std::string& name) { return ProcessTempFolder().path + name; }
+std::string TempPath(const std::string& name) {
+    return ProcessTempFolder().path + name;
+}
 
 std::string TempDir() {
     TempFolder& temp = ProcessTempFolder();
     std::error_code error;
     for (int attempt = 0; attempt < TempFolder::kMaxAttempts; ++attempt) {
         std::string dir = temp.path + "d" + std::to_string(temp.dirCount++);
-        if (std::filesystem::create_directory(std::filesystem::path(dir), error) && !error) return dir + "/";
+        if (std::filesystem::create_directory(std::filesystem::path(dir), error) && !error)
+            return dir + "/";
     }
     return temp.path;
 }

@@ -50,8 +50,8 @@ private:
 // since a size of 0 means "stored".
 std::vector<uint8_t> MakeGymx(const std::vector<uint8_t>& body,
                               const std::string& shownFirst /* at 36 */,
-                              const std::string& inBrackets /* at 4 */,
-                              uint32_t loopFrame, bool compress);
+                              const std::string& inBrackets /* at 4 */, uint32_t loopFrame,
+                              bool compress);
 
 // An info file: title + lineEnd, then, when loopLine is not empty,
 // loopLine + lineEnd. The texts are taken byte for byte (NULs included).
@@ -63,8 +63,8 @@ struct ZipEntry {
     std::vector<uint8_t> data;  // uncompressed contents
     bool deflate = true;        // raw deflate (method 8), else stored (method 0)
     // Damage on request: written into both headers instead of the true value.
-    std::optional<uint32_t> claimedSize{};  // uncompressed size, bytes
-    std::optional<uint32_t> claimedCrc{};   // CRC-32 of the contents
+    std::optional<uint32_t> claimedSize{};        // uncompressed size, bytes
+    std::optional<uint32_t> claimedCrc{};         // CRC-32 of the contents
     std::optional<uint32_t> claimedPackedSize{};  // compressed size, bytes
 };
 

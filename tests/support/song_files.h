@@ -16,13 +16,15 @@ namespace support {
 // `root` is the shared folder the tests read; a sweep that names its tests
 // after the songs lists the configured one, so that the names stay the same
 // when the environment points the tests elsewhere.
-inline std::string SharedPath(const std::string& relative, const std::string& root = TAMBORIL_SHARED_DIR) {
+inline std::string SharedPath(const std::string& relative,
+                              const std::string& root = TAMBORIL_SHARED_DIR) {
     return root + "/" + relative;
 }
 
 // A listed path as it stands below the shared folder ("songs/a.gym"), as
 // the golden tables name songs.
-inline std::string BelowShared(const std::string& path, const std::string& root = TAMBORIL_SHARED_DIR) {
+inline std::string BelowShared(const std::string& path,
+                               const std::string& root = TAMBORIL_SHARED_DIR) {
     const std::string shared = root + "/";
     return path.compare(0, shared.size(), shared) == 0 ? path.substr(shared.size()) : path;
 }
@@ -31,10 +33,12 @@ inline std::string BelowShared(const std::string& path, const std::string& root 
 // .dru, in any case. Info files (.GYI), the manifest and notes are not.
 inline bool IsSongName(const std::string& name) {
     std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (const char* suffix : {".gym", ".gym.zip", ".gym_zip", ".dru"}) {
         const std::string ending(suffix);
-        if (lower.size() > ending.size() && lower.compare(lower.size() - ending.size(), ending.size(), ending) == 0) {
+        if (lower.size() > ending.size() &&
+            lower.compare(lower.size() - ending.size(), ending.size(), ending) == 0) {
             return true;
         }
     }
@@ -46,7 +50,8 @@ inline std::vector<std::string> FilesIn(const std::string& relativeFolder, bool 
                                         const std::string& root = TAMBORIL_SHARED_DIR) {
     std::vector<std::string> files;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(SharedPath(relativeFolder, root), error)) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(SharedPath(relativeFolder, root), error)) {
         if (!entry.is_regular_file()) continue;
         if (songsOnly && !IsSongName(entry.path().filename().string())) continue;
         // Joined with '/' on every system, so that paths compare as written.
@@ -73,10 +78,12 @@ inline std::vector<std::string> SharedSongs(const std::string& root = TAMBORIL_S
 // an info file has no loop: another song to the player.)
 constexpr int kContainerForms = 5;
 constexpr const char* kContainerFormsTable[][kContainerForms] = {
-    {"songs/song_coral_ascent.dru", "songs/song_coral_ascent.gym.zip", "songs/song_coral_ascent_gymx.gym",
-     "songs/song_coral_ascent_gymx_zlib.gym", "songs/song_coral_ascent_sidecar.gym"},
-    {"songs/song_neon_harbor.dru", "songs/song_neon_harbor.gym.zip", "songs/song_neon_harbor_gymx.gym",
-     "songs/song_neon_harbor_gymx_zlib.gym", "songs/song_neon_harbor_sidecar.gym"},
+    {"songs/song_coral_ascent.dru", "songs/song_coral_ascent.gym.zip",
+     "songs/song_coral_ascent_gymx.gym", "songs/song_coral_ascent_gymx_zlib.gym",
+     "songs/song_coral_ascent_sidecar.gym"},
+    {"songs/song_neon_harbor.dru", "songs/song_neon_harbor.gym.zip",
+     "songs/song_neon_harbor_gymx.gym", "songs/song_neon_harbor_gymx_zlib.gym",
+     "songs/song_neon_harbor_sidecar.gym"},
 };
 
 // `songs` without the forms after the first of each row above.
@@ -96,10 +103,14 @@ inline std::vector<std::string> OneFormEach(const std::vector<std::string>& song
 }
 
 // The damaged songs of songs/bad.
-inline std::vector<std::string> DamagedSongs() { return FilesIn("songs/bad", true); }
+inline std::vector<std::string> DamagedSongs() {
+    return FilesIn("songs/bad", true);
+}
 
 // Every file of songs/bad, info files included, for what opens anything a
 // host may hand it.
-inline std::vector<std::string> DamagedFiles() { return FilesIn("songs/bad", false); }
+inline std::vector<std::string> DamagedFiles() {
+    return FilesIn("songs/bad", false);
+}
 
 }  // namespace support

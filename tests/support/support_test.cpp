@@ -34,12 +34,13 @@ TEST(SongFiles, SongNames) {
         const char* name;
         bool song;
     } cases[] = {
-        {"a.gym", true},       {"A.GYM", true},     {"a.gym.zip", true},  {"a.GYM.ZIP", true},
-        {"a.gym_zip", true},   {"a.dru", true},     {"a.Dru", true},      {"a.GYI", false},
-        {"a.gyi", false},      {"MANIFEST.tsv", false}, {"SOURCES.md", false}, {"a.zip", false},
-        {"a.gymx", false},     {".gym", false},     {"gym", false},
+        {"a.gym", true},     {"A.GYM", true},         {"a.gym.zip", true},   {"a.GYM.ZIP", true},
+        {"a.gym_zip", true}, {"a.dru", true},         {"a.Dru", true},       {"a.GYI", false},
+        {"a.gyi", false},    {"MANIFEST.tsv", false}, {"SOURCES.md", false}, {"a.zip", false},
+        {"a.gymx", false},   {".gym", false},         {"gym", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(support::IsSongName(c.name), c.song) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(support::IsSongName(c.name), c.song) << c.name;
     // Listed paths as the golden tables name them.
     EXPECT_EQ(support::BelowShared(support::SharedPath("songs/a.gym")), "songs/a.gym");
 }

@@ -18,7 +18,8 @@ inline ToolRun RunCommand(const std::string& command) {
     if (!pipe) return run;
     char chunk[4096];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.out.append(chunk, got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        run.out.append(chunk, got);
     int wait = pclose(pipe);
     run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
     return run;
