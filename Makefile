@@ -5,6 +5,8 @@
 #   make test     the same, then every test: native, sanitizers, and the
 #                 Windows build under Wine; fails if any test fails
 #   make play     build the native tool and render the demo song to demo.wav
+#   make format   lay out the product's C++ files as .clang-format says
+#                 (make test checks them; make check-format alone)
 #   make dist     the Windows plug-in as dist/tamboril-VERSION-win32.zip and
 #                 the web page as dist/tamboril-VERSION-web.zip
 #   make screenshots
@@ -53,7 +55,7 @@ CTEST_FLAGS := -j$(JOBS) --output-on-failure --no-tests=error --timeout 1800
 
 .NOTPARALLEL:
 .PHONY: all build bootstrap bootstrap-native bootstrap-windows bootstrap-extras bootstrap-fuzz bootstrap-web \
-        web serve-web test-web screenshot-web measure-web \
+        web serve-web test-web screenshot-web measure-web format check-format \
         $(PRESETS) test $(addprefix test-,$(PRESETS)) test-audacious install-audacious \
         screenshot-audacious screenshots \
         play dist fuzz clean distclean
@@ -86,6 +88,13 @@ tsan: build/tsan/build.ninja
 
 test: build
 	@bash scripts/run-all-tests
+
+# The product's code laid out as .clang-format says; make test checks it.
+format: bootstrap-native
+	@sh scripts/check-format --fix
+
+check-format: bootstrap-native
+	@sh scripts/check-format
 
 test-native: native
 	ctest --test-dir build/native $(CTEST_FLAGS)
