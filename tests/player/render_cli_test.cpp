@@ -83,6 +83,7 @@ TEST(RenderCommand, OutputsByExtension) {
 // or not a file is written beside the checksum. The song's loudest samples
 // are negative, so a peak that forgot their sign would come out short.
 TEST(RenderCommand, PeakAndChecksumDescribeTheSamplesWritten) {
+    TAMBORIL_NEED_SHARED_SONGS();
     const std::string dir = TempDir();
     const std::string song = play::SharedPath("songs/probe_dac_pan.gym");
     ToolRun run = Tool("render --checksum -o out.raw " + song, dir);
