@@ -281,14 +281,16 @@ int Play(const char* file) {
     platform::AtomicExchange(&requestBits, 0);
     platform::ResetEvent(wakeEvent);
     songRate = rate;
+    // The handle is stored before anyone can look for it: a short song's
+    // thread may give playFree back at once, and the next Play (from another
+    // of the host's threads) must find this thread to reap, not an empty slot
+    // that this Play fills later over its own thread's handle.
+    TakeWord(&threadFree);
     platform::ThreadHandle thread =
         wakeEvent != nullptr ? platform::StartThread(DecodeThread, player) : nullptr;
-    if (thread != nullptr) {
-        TakeWord(&threadFree);
-        decodeThread = thread;
-        GiveWord(&threadFree);
-        return 0;
-    }
+    decodeThread = thread;
+    GiveWord(&threadFree);
+    if (thread != nullptr) return 0;
     // No thread can run: undo everything, as if the song had never started.
     player->ops.destroy(player);
     out->Close();
