@@ -564,7 +564,9 @@ async function PageTests(browser, errors) {
         try {
             await page.goto(pageUrl);
             await page.evaluate(() => window.tamboril.ready.then(() => true));
+            // Silence until Play has connected the worklet and with it the tap.
             const loudness = () => page.evaluate(() => {
+                if (window.tap === undefined) return 0;
                 const samples = new Float32Array(window.tap.fftSize);
                 window.tap.getFloatTimeDomainData(samples);
                 return samples.reduce((peak, x) => Math.max(peak, Math.abs(x)), 0);
