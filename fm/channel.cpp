@@ -25,7 +25,8 @@ void FmChannel::SetFeedback(int fb) {
 }
 
 void FmChannel::SetAlgorithm(int a) {
-    const uint8_t* row = AlgorithmRoutingTable[a & 7];
+    algorithm = a & 7;
+    const uint8_t* row = AlgorithmRoutingTable[algorithm];
     for (int k = 0; k < 3; ++k) {
         operatorInput[k] = row[2 * k];
         operatorOutput[k] = row[2 * k + 1];

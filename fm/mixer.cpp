@@ -51,32 +51,24 @@ struct Resampler {
 };
 
 // How many of the next `frames` output frames the internal samples of one
-// render chunk cover, and how many samples those are. An internal sample is
-// more than half a frame long, so a frame takes at most two.
+// render chunk cover, and how many samples those are. A frame ends with the
+// sample that brings the phase to 0 or below, so the first n frames take the
+// fewest samples s with s x step >= phase + (n - 1) x 16384.
 uint32_t FramesInChunk(const Resampler& rs, uint32_t frames, uint32_t& samples) {
-    int32_t phase = rs.phase;
-    uint32_t n = 0;
-    samples = 0;
-    while (n < frames) {
-        uint32_t k = 0;
-        int32_t p = phase;
-        do {
-            ++k;
-            p -= rs.step;
-        } while (p > 0);
-        if (samples + k > FmChip::kRenderChunk) {
-            break;
-        }
-        samples += k;
-        phase = p + kResampleUnit;
-        ++n;
-    }
+    const int32_t chunkLength = static_cast<int32_t>(FmChip::kRenderChunk) * rs.step;
+    const uint32_t fit = static_cast<uint32_t>((chunkLength - rs.phase) / kResampleUnit) + 1;
+    const uint32_t n = frames < fit ? frames : fit;
+    const int32_t covered = rs.phase + static_cast<int32_t>(n - 1) * kResampleUnit;
+    samples = static_cast<uint32_t>((covered + rs.step - 1) / rs.step);
     return n;
 }
 
 // Each output frame is covered by one or two internal samples, each weighted
 // by how much of the frame it covers; the last one's remainder, 16384 - w,
-// carries into the next frame.
+// carries into the next frame. A sample is longer than half a frame, so the
+// second sample, when there is one, covers the frame's rest (the phase left
+// after the first); without one it adds 0 and the first stays the last. The
+// count decides no branch.
 void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t* out,
                    uint32_t frames) {
     int32_t phase = rs.phase;
@@ -84,15 +76,20 @@ void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t*
     int32_t right = rs.right;
     const int32_t step = rs.step;
     for (uint32_t f = 0; f < frames; ++f, out += 2) {
-        int32_t weight, xL, xR;
-        do {
-            xL = *xl++;
-            xR = *xr++;
-            weight = step < phase ? step : phase;
-            phase -= step;
-            left = WrapAdd(left, WrapMul(weight, xL));
-            right = WrapAdd(right, WrapMul(weight, xR));
-        } while (phase > 0);
+        int32_t weight = step < phase ? step : phase;
+        phase -= step;
+        left = WrapAdd(left, WrapMul(weight, xl[0]));
+        right = WrapAdd(right, WrapMul(weight, xr[0]));
+        const int32_t second = phase > 0 ? 1 : 0;
+        const int32_t rest = phase & -second;
+        const int32_t xL = xl[second];
+        const int32_t xR = xr[second];
+        left = WrapAdd(left, WrapMul(rest, xL));
+        right = WrapAdd(right, WrapMul(rest, xR));
+        weight = second != 0 ? rest : weight;
+        phase -= step & -second;
+        xl += 1 + second;
+        xr += 1 + second;
         out[0] = WrapAdd(out[0], left >> kResampleShift);
         out[1] = WrapAdd(out[1], right >> kResampleShift);
         phase += kResampleUnit;
@@ -111,13 +108,16 @@ void ResampledLoopEqualPan(const int32_t* xs, Resampler& rs, int32_t* out, uint3
     int32_t sum = WrapAdd(rs.left, rs.right) / 2;
     const int32_t step = rs.step;
     for (uint32_t f = 0; f < frames; ++f, out += 2) {
-        int32_t weight, x;
-        do {
-            x = *xs++;
-            weight = step < phase ? step : phase;
-            phase -= step;
-            sum = WrapAdd(sum, WrapMul(weight, x));
-        } while (phase > 0);
+        int32_t weight = step < phase ? step : phase;
+        phase -= step;
+        sum = WrapAdd(sum, WrapMul(weight, xs[0]));
+        const int32_t second = phase > 0 ? 1 : 0;
+        const int32_t rest = phase & -second;
+        const int32_t x = xs[second];
+        sum = WrapAdd(sum, WrapMul(rest, x));
+        weight = second != 0 ? rest : weight;
+        phase -= step & -second;
+        xs += 1 + second;
         out[0] = WrapAdd(out[0], sum >> kResampleShift);
         out[1] = WrapAdd(out[1], sum >> kResampleShift);
         phase += kResampleUnit;

@@ -15,9 +15,6 @@ constexpr uint32_t kEnvelopeFloor = 1024;
 // release to silence.
 constexpr uint32_t kInstantRate = 62;
 
-// Added to the envelope countdown on every step: 3 * 2^27.
-constexpr uint32_t kEnvelopeCounterReload = 402653184u;
-
 }  // namespace
 
 FmOperator::FmOperator() {
@@ -221,24 +218,6 @@ void FmOperator::AdvanceEnvelopePhase() {
             EnterEnvelopePhase(EnvelopePhase::Off);
             break;
     }
-}
-
-void FmOperator::StepEnvelope() {
-    envCounter += kEnvelopeCounterReload;
-    if (envPhase == EnvelopePhase::Attack) {
-        // Exponential approach to full level: the step shrinks with the level.
-        envLevel = envLevel - 1 - (envLevel >> attackShift);
-        if (envLevel <= 0) {
-            AdvanceEnvelopePhase();
-        }
-    } else {
-        envLevel += envIncrement;
-        if (static_cast<uint32_t>(envLevel) >= envEnd) {
-            AdvanceEnvelopePhase();
-        }
-    }
-    uint32_t attenuation = static_cast<uint32_t>(envLevel + totalLevelOut) * 2u;
-    envOutput = attenuation >= 2048u ? 2046 : static_cast<int32_t>(attenuation);
 }
 
 void FmOperator::KeyOn() {

@@ -27,8 +27,9 @@
 // outside the per-sample path.
 //
 // The per-sample path (envelope tick, phase, log-sine and level lookups) is
-// in fm/render.cpp; the envelope steps at most once per sample, and the step
-// itself (StepEnvelope) is the rare path and lives out of line.
+// in fm/render.cpp; the envelope steps at most once per sample. The step
+// itself (StepEnvelope) is inline for the renderer; only a phase's end goes
+// out of line.
 //
 // All run-time arithmetic is 32-bit and wraps; right shifts of signed values
 // are arithmetic.
@@ -134,8 +135,12 @@ struct FmOperator {
     // One envelope step, taken by the renderer on the tick that finds the
     // envelope counter at most its step: the counter is reloaded, the level
     // moves (down in the attack, up otherwise), the phase advances when the
-    // level reaches the phase's end, and envOutput follows.
+    // level reaches the phase's end, and envOutput follows. Inline, for the
+    // renderer: only the phase's end goes out of line.
     void StepEnvelope();
+
+    // Added to the envelope countdown on every step: 3 * 2^27.
+    static constexpr uint32_t kEnvelopeCounterReload = 402653184u;
 
 private:
     // Tests walk the envelope's phases through tests/fm/chip_probe.h.
@@ -149,3 +154,21 @@ private:
     // at most 63.
     uint32_t ScaledRate(uint32_t rate) const;
 };
+
+inline void FmOperator::StepEnvelope() {
+    envCounter += kEnvelopeCounterReload;
+    if (envPhase == EnvelopePhase::Attack) {
+        // Exponential approach to full level: the step shrinks with the level.
+        envLevel = envLevel - 1 - (envLevel >> attackShift);
+        if (envLevel <= 0) {
+            AdvanceEnvelopePhase();
+        }
+    } else {
+        envLevel += envIncrement;
+        if (static_cast<uint32_t>(envLevel) >= envEnd) {
+            AdvanceEnvelopePhase();
+        }
+    }
+    uint32_t attenuation = static_cast<uint32_t>(envLevel + totalLevelOut) * 2u;
+    envOutput = attenuation >= 2048u ? 2046 : static_cast<int32_t>(attenuation);
+}

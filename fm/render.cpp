@@ -2,27 +2,26 @@
 // mixer resamples, top to bottom in the order the chip works:
 //
 //   1. the LFO step: the LFO position of this sample, then the counter moves;
-//   2. per channel, the envelope ticks of its four operators (at most one
+//   2. the envelope ticks of the channel's four operators (at most one
 //      envelope step per operator and sample; one compare per sample, against
-//      the first sample on which any channel's next step falls, counted
+//      the first sample on which the channel's next step falls, counted
 //      ahead, finds whether any envelope steps here);
-//      then per operator in routing order (0, 1, 2, 3), for each channel:
-//        the phase (step plus pitch modulation),
-//        the log-sine lookup at phase plus modulation input,
-//        the level lookup at log-sine plus envelope plus amplitude modulation;
+//      then per operator in routing order: the phase (step plus pitch
+//      modulation), the log-sine lookup at phase plus modulation input, the
+//      level lookup at log-sine plus envelope plus amplitude modulation;
 //      operator 0 takes its own last two samples as input (feedback);
-//   3. the routing: each of operators 1-3 reads one node and operators 1 and
-//      2 add to one, by the channel's algorithm row;
-//   4. the channel sum: operator 3's sample plus its node;
+//   3. the routing: which operator's sample modulates which, and which are
+//      summed, by the channel's algorithm;
+//   4. the channel sum;
 //   5. the pan: the sum joins the accumulator of its pan setting;
 //   6. the gain: left and right are both-sides plus one side, scaled.
 //
-// Within a sample the channels go side by side, operator by operator:
-// operator 0 of every channel, then operator 1 of every channel, and so on.
-// A channel's operators wait on each other, but the channels do not, so
-// neighbouring instructions are independent and the processor overlaps
-// them. The order changes no bit: the channels share nothing but the LFO
-// position, which each works out from the same counter.
+// Channels are rendered two at a time over the whole stretch, sample by
+// sample. Operator 0 of a channel waits on its own last sample, but not on
+// the other channel's, so the processor overlaps the two; the algorithm,
+// fixed for the stretch, costs one well-predicted branch per channel and
+// sample. The channels share nothing but the LFO position, which each pair
+// works out from the same counter, so their order changes no bit.
 //
 // Everything wraps at 32 bits; right shifts of signed values are arithmetic.
 #include "fm/render.h"
@@ -42,7 +41,8 @@ constexpr uint32_t kLfoPositions = 256;
 // The phase's bits 19-28 index the log-sine table.
 constexpr uint32_t kPhaseIndexShift = 19;
 constexpr uint32_t kPhaseIndexMask = 1023;
-// A node's sample becomes a modulation input in phase units times 8.
+// An operator's sample (or a sum of them) becomes a modulation input in
+// phase units times 8.
 constexpr uint32_t kModulationShift = 3;
 // Channel sums are on the operators' 28-bit scale; dropping 15 bits leaves
 // room for the gain multiplier (16384 = 0 dB).
@@ -139,7 +139,7 @@ inline uint32_t FeedbackInput(int32_t output, int32_t previousOutput, int32_t sh
 }
 
 // One channel's state over a stretch: its operators' per-sample state, the
-// feedback history, its routing row and its feedback shift.
+// feedback history and its feedback shift.
 struct ChannelState {
     OperatorState op[4];
     uint32_t
@@ -148,8 +148,6 @@ struct ChannelState {
     int32_t output;             // operator 0's last sample
     int32_t previousOutput;     // operator 0's sample before that
     int32_t feedbackShift;      // right shift of operator 0's feedback sum
-    int32_t input[3];           // node read by operators 1, 2, 3
-    int32_t target[3];          // node operators 1 and 2 add to; node added to operator 3
 };
 
 // The first sample of the stretch at which one of the channel's envelopes
@@ -167,9 +165,6 @@ uint32_t NextStep(const ChannelState& c) {
 // independent of each other and of the samples, so they step together
 // before the channel's first operator sounds.
 inline void TickEnvelopes(ChannelState& c, FmChannel& channel, uint32_t i) {
-    if (c.nextStep != i) {
-        return;
-    }
     for (int k = 0; k < 4; ++k) {
         if (c.op[k].nextStep == i) {
             StepEnvelope(channel.op[k], c.op[k], c.lfoAttenuation[k], i);
@@ -178,7 +173,7 @@ inline void TickEnvelopes(ChannelState& c, FmChannel& channel, uint32_t i) {
     c.nextStep = NextStep(c);
 }
 
-void Load(ChannelState& c, const FmChannel& channel) {
+inline void Load(ChannelState& c, const FmChannel& channel) {
     for (int k = 0; k < 4; ++k) {
         const FmOperator& op = channel.op[k];
         c.op[k].phase = op.phase;
@@ -192,15 +187,11 @@ void Load(ChannelState& c, const FmChannel& channel) {
     c.previousOutput = channel.op[0].previousOutput;
     c.feedbackShift = channel.feedbackShift;
     c.nextStep = NextStep(c);
-    for (int k = 0; k < 3; ++k) {
-        c.input[k] = channel.operatorInput[k];
-        c.target[k] = channel.operatorOutput[k];
-    }
 }
 
 // The envelope writes its own fields as it steps; phase, counter and the
 // feedback history go back here.
-void Store(const ChannelState& c, FmChannel& channel, uint32_t count) {
+inline void Store(const ChannelState& c, FmChannel& channel, uint32_t count) {
     for (int k = 0; k < 4; ++k) {
         channel.op[k].phase = c.op[k].phase;
         channel.op[k].envCounter = EnvelopeCounter(c.op[k], count);
@@ -220,26 +211,73 @@ inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position
     }
 }
 
-// `count` samples of n channels (a compile-time count, so that the loops
-// over the channels unroll and the channels' work interleaves).
-template <bool withLfo, int n>
-void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCount,
-                 uint32_t lfoStep, uint32_t count) {
-    ChannelState c[n];
-    for (int j = 0; j < n; ++j) {
-        Load(c[j], *channel[j]);
+// Operator k's sample modulated by `input`, a sample of another operator of
+// the channel, or a sum of them (times 8 in phase units).
+[[gnu::always_inline]] inline int32_t Modulated(ChannelState& c, int k, int32_t input) {
+    return OperatorOutput(c.op[k], static_cast<uint32_t>(input) << kModulationShift);
+}
+
+// Operator k's sample unmodulated.
+[[gnu::always_inline]] inline int32_t Alone(ChannelState& c, int k) {
+    return OperatorOutput(c.op[k], 0);
+}
+
+// The channel's sample from operator 0's (o0) and the other three, by the
+// algorithm: "a -> b" a modulates b, "+" a sum. Operator 3 is always a
+// carrier. These are the graphs of the channel's routing table (the node
+// references SetAlgorithm sets), written out.
+[[gnu::always_inline]] inline int32_t Route(ChannelState& c, int algorithm, int32_t o0) {
+    switch (algorithm & 7) {
+        case 0:  // 0 -> 1 -> 2 -> 3
+            return Modulated(c, 3, Modulated(c, 2, Modulated(c, 1, o0)));
+        case 1:  // (0 + 1) -> 2 -> 3
+            return Modulated(c, 3, Modulated(c, 2, WrapAdd(o0, Alone(c, 1))));
+        case 2:  // (0 + (1 -> 2)) -> 3
+            return Modulated(c, 3, WrapAdd(o0, Modulated(c, 2, Alone(c, 1))));
+        case 3:  // ((0 -> 1) + 2) -> 3
+            return Modulated(c, 3, WrapAdd(Modulated(c, 1, o0), Alone(c, 2)));
+        case 4:  // (0 -> 1) + (2 -> 3)
+            return WrapAdd(Modulated(c, 1, o0), Modulated(c, 3, Alone(c, 2)));
+        case 5:  // 0 -> each of 1, 2, 3; out 1 + 2 + 3
+            return WrapAdd(WrapAdd(Modulated(c, 1, o0), Modulated(c, 2, o0)), Modulated(c, 3, o0));
+        case 6:  // (0 -> 1) + 2 + 3
+            return WrapAdd(WrapAdd(Modulated(c, 1, o0), Alone(c, 2)), Alone(c, 3));
+        case 7:  // 0 + 1 + 2 + 3
+            return WrapAdd(WrapAdd(WrapAdd(o0, Alone(c, 1)), Alone(c, 2)), Alone(c, 3));
+        default:  // no other (algorithm is 0 ... 7)
+            __builtin_unreachable();
     }
+}
+
+// One sample of one channel: its envelope ticks, operator 0 with its
+// feedback, then operators 1-3 by the routing. Sample i of the stretch.
+[[gnu::always_inline]] inline int32_t ChannelSample(ChannelState& c, FmChannel& channel,
+                                                    int algorithm, uint32_t i) {
+    // 2. The envelope ticks, on the few samples where some envelope steps;
+    // then operator 0, fed back from its own last two samples.
+    if (i == c.nextStep) {
+        TickEnvelopes(c, channel, i);
+    }
+    const uint32_t feedback = FeedbackInput(c.output, c.previousOutput, c.feedbackShift);
+    c.previousOutput = c.output;
+    c.output = OperatorOutput(c.op[0], feedback);
+    // 3. and 4. Operators 1-3 by the routing, into the channel's sum.
+    return Route(c, algorithm, c.output);
+}
+
+// `count` samples of a pair of channels, each added to its accumulator.
+template <bool withLfo>
+void RenderPair(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCount,
+                uint32_t lfoStep, uint32_t count) {
+    ChannelState a;
+    ChannelState b;
+    Load(a, *channel[0]);
+    Load(b, *channel[1]);
+    const int algorithmA = channel[0]->algorithm;
+    const int algorithmB = channel[1]->algorithm;
+    int32_t* sumA = sums[0];
+    int32_t* sumB = sums[1];
     uint32_t lastPosition = kLfoPositions;  // none yet
-    uint32_t nextStep = kNoStep;            // first sample at which some channel's envelope steps
-    for (int j = 0; j < n; ++j) {
-        nextStep = c[j].nextStep < nextStep ? c[j].nextStep : nextStep;
-    }
-    int32_t nodes[n][4];  // per channel; live for one sample
-    // Node 3 is only ever read (by algorithm 0, as the node added to operator
-    // 3); no operator adds to it, so it stays 0 for the whole stretch.
-    for (int j = 0; j < n; ++j) {
-        nodes[j][3] = 0;
-    }
 
     for (uint32_t i = 0; i < count; ++i) {
         // 1. The LFO: its values change only when the position moves.
@@ -248,78 +286,18 @@ void RenderGroup(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCo
             lfoCount += lfoStep;
             if (position != lastPosition) {
                 lastPosition = position;
-                for (int j = 0; j < n; ++j) {
-                    MoveLfo(c[j], *channel[j], position);
-                }
+                MoveLfo(a, *channel[0], position);
+                MoveLfo(b, *channel[1], position);
             }
         }
-
-        // 2. The envelope ticks, on the few samples where some envelope
-        // steps; then operator 0, fed back from its own last two samples,
-        // into node 0; nodes 1 and 2 start every sample at 0.
-        if (i == nextStep) {
-            nextStep = kNoStep;
-            for (int j = 0; j < n; ++j) {
-                TickEnvelopes(c[j], *channel[j], i);
-                nextStep = c[j].nextStep < nextStep ? c[j].nextStep : nextStep;
-            }
-        }
-#pragma GCC unroll 6
-        for (int j = 0; j < n; ++j) {
-            ChannelState& cj = c[j];
-            const uint32_t feedback = FeedbackInput(cj.output, cj.previousOutput, cj.feedbackShift);
-            cj.previousOutput = cj.output;
-            cj.output = OperatorOutput(cj.op[0], feedback);
-            nodes[j][0] = cj.output;
-            nodes[j][1] = nodes[j][2] = 0;
-        }
-
-        // 3. Operators 1 and 2, each reading one node and adding to one.
-#pragma GCC unroll 6
-        for (int j = 0; j < n; ++j) {
-            ChannelState& cj = c[j];
-            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[0]])
-                                        << kModulationShift;
-            nodes[j][cj.target[0]] =
-                WrapAdd(nodes[j][cj.target[0]], OperatorOutput(cj.op[1], modulation));
-        }
-#pragma GCC unroll 6
-        for (int j = 0; j < n; ++j) {
-            ChannelState& cj = c[j];
-            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[1]])
-                                        << kModulationShift;
-            nodes[j][cj.target[1]] =
-                WrapAdd(nodes[j][cj.target[1]], OperatorOutput(cj.op[2], modulation));
-        }
-
-        // 4. Operator 3, always a carrier: the channel's sum is its sample
-        // plus one node. 5. The sum joins the accumulator of its pan.
-#pragma GCC unroll 6
-        for (int j = 0; j < n; ++j) {
-            ChannelState& cj = c[j];
-            const uint32_t modulation = static_cast<uint32_t>(nodes[j][cj.input[2]])
-                                        << kModulationShift;
-            const int32_t sum =
-                WrapAdd(OperatorOutput(cj.op[3], modulation), nodes[j][cj.target[2]]);
-            sums[j][i] = WrapAdd(sums[j][i], sum);
-        }
+        // 2.-4. The channels' samples. 5. Each joins the accumulator of its
+        // pan.
+        sumA[i] = WrapAdd(sumA[i], ChannelSample(a, *channel[0], algorithmA, i));
+        sumB[i] = WrapAdd(sumB[i], ChannelSample(b, *channel[1], algorithmB, i));
     }
 
-    for (int j = 0; j < n; ++j) {
-        Store(c[j], *channel[j], count);
-    }
-}
-
-template <bool withLfo>
-void RenderWidth(FmChannel* const* channels, int32_t* const* sums, int n, uint32_t lfoCount,
-                 uint32_t lfoStep, uint32_t count) {
-    if (n == 6) {
-        RenderGroup<withLfo, 6>(channels, sums, lfoCount, lfoStep, count);
-    } else if (n == 4) {
-        RenderGroup<withLfo, 4>(channels, sums, lfoCount, lfoStep, count);
-    } else if (n == 2) {
-        RenderGroup<withLfo, 2>(channels, sums, lfoCount, lfoStep, count);
-    }
+    Store(a, *channel[0], count);
+    Store(b, *channel[1], count);
 }
 
 // 6. Pan and gain.
@@ -331,10 +309,12 @@ inline int32_t ApplyFmGain(int32_t channelSum, int32_t gain) {
 
 void RenderChannels(FmChannel* const* channels, int32_t* const* sums, int n, bool withLfo,
                     uint32_t lfoCount, uint32_t lfoStep, uint32_t count) {
-    if (withLfo) {
-        RenderWidth<true>(channels, sums, n, lfoCount, lfoStep, count);
-    } else {
-        RenderWidth<false>(channels, sums, n, lfoCount, lfoStep, count);
+    for (int j = 0; j + 1 < n; j += 2) {
+        if (withLfo) {
+            RenderPair<true>(channels + j, sums + j, lfoCount, lfoStep, count);
+        } else {
+            RenderPair<false>(channels + j, sums + j, lfoCount, lfoStep, count);
+        }
     }
 }
 

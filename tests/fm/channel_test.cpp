@@ -1,5 +1,5 @@
-// Channel: the renderer's routing of all eight algorithms against a direct
-// evaluation of each graph on the plain operator model, the envelope tick,
+// Channel: the renderer's routing of all eight algorithms against the
+// channel's node references evaluated on the plain operator model, the envelope tick,
 // feedback, key bits and activity flags.
 #include "fm/channel.h"
 
@@ -67,49 +67,21 @@ protected:
         ch.ApplyParameters();
     }
 
-    // One sample of one channel, evaluated straight from the algorithm's
-    // graph on stand-alone operators.
-    static int32_t Expected(int algorithm, FmOperator ops[4], int32_t feedbackShift, bool lfo,
-                            int32_t position) {
-        auto sample = [&](int k, int32_t input) {
-            return opmodel::Sample(ops[k], static_cast<uint32_t>(input) << 3, position, lfo);
+    // One sample of one channel on stand-alone operators, routed the way the
+    // channel's node references say (the renderer follows the algorithm's
+    // graph instead): node 0 starts with operator 0's sample, the others at
+    // 0; operators 1 and 2 read one node and add to one; the channel's
+    // sample is operator 3's plus one node.
+    static int32_t Expected(const FmChannel& ch, FmOperator ops[4], bool lfo, int32_t position) {
+        int32_t nodes[4] = {opmodel::FeedbackSample(ops[0], ch.feedbackShift, position, lfo), 0, 0,
+                            0};
+        auto sample = [&](int k) {
+            const uint32_t input = static_cast<uint32_t>(nodes[ch.operatorInput[k - 1]]) << 3;
+            return opmodel::Sample(ops[k], input, position, lfo);
         };
-        int32_t s0 = opmodel::FeedbackSample(ops[0], feedbackShift, position, lfo);
-        int32_t s1, s2;
-        switch (algorithm) {
-            case 0:  // 0 -> 1 -> 2 -> 3
-                s1 = sample(1, s0);
-                s2 = sample(2, s1);
-                return sample(3, s2);
-            case 1:  // (0 + 1) -> 2 -> 3
-                s1 = sample(1, 0);
-                s2 = sample(2, s0 + s1);
-                return sample(3, s2);
-            case 2:  // (0 + (1 -> 2)) -> 3
-                s1 = sample(1, 0);
-                s2 = sample(2, s1);
-                return sample(3, s0 + s2);
-            case 3:  // ((0 -> 1) + 2) -> 3
-                s1 = sample(1, s0);
-                s2 = sample(2, 0);
-                return sample(3, s1 + s2);
-            case 4:  // (0 -> 1) + (2 -> 3)
-                s1 = sample(1, s0);
-                s2 = sample(2, 0);
-                return s1 + sample(3, s2);
-            case 5:  // 0 -> each of 1, 2, 3
-                s1 = sample(1, s0);
-                s2 = sample(2, s0);
-                return s1 + s2 + sample(3, s0);
-            case 6:  // (0 -> 1) + 2 + 3
-                s1 = sample(1, s0);
-                s2 = sample(2, 0);
-                return s1 + s2 + sample(3, 0);
-            default:  // 0 + 1 + 2 + 3
-                s1 = sample(1, 0);
-                s2 = sample(2, 0);
-                return s0 + s1 + s2 + sample(3, 0);
-        }
+        nodes[ch.operatorOutput[0]] += sample(1);
+        nodes[ch.operatorOutput[1]] += sample(2);
+        return sample(3) + nodes[ch.operatorOutput[2]];
     }
 };
 
@@ -137,7 +109,7 @@ TEST_F(Channel, EveryAlgorithmRoutesAsDrawn) {
                 for (uint32_t i = 0; i < StretchTable[s]; ++i) {
                     const int32_t position = static_cast<int32_t>((lfoCount >> 20) & 255);
                     lfoCount += lfoStep;
-                    ASSERT_EQ(a[i], Expected(algorithm, ops, pair[0].feedbackShift, lfo, position))
+                    ASSERT_EQ(a[i], Expected(pair[0], ops, lfo, position))
                         << "algorithm " << algorithm << " lfo " << lfo << " stretch " << s
                         << " sample " << i;
                     samples.push_back(a[i]);
