@@ -81,18 +81,17 @@ void ResampledLoop(const int32_t* xl, const int32_t* xr, Resampler& rs, int32_t*
         left = WrapAdd(left, WrapMul(weight, xl[0]));
         right = WrapAdd(right, WrapMul(weight, xr[0]));
         const int32_t second = phase > 0 ? 1 : 0;
-        const int32_t rest = phase & -second;
+        const int32_t rest = second != 0 ? phase : 0;
         const int32_t xL = xl[second];
         const int32_t xR = xr[second];
         left = WrapAdd(left, WrapMul(rest, xL));
         right = WrapAdd(right, WrapMul(rest, xR));
         weight = second != 0 ? rest : weight;
-        phase -= step & -second;
+        phase = (second != 0 ? phase - step : phase) + kResampleUnit;
         xl += 1 + second;
         xr += 1 + second;
         out[0] = WrapAdd(out[0], left >> kResampleShift);
         out[1] = WrapAdd(out[1], right >> kResampleShift);
-        phase += kResampleUnit;
         left = WrapMul(kResampleUnit - weight, xL);
         right = WrapMul(kResampleUnit - weight, xR);
     }
@@ -112,15 +111,14 @@ void ResampledLoopEqualPan(const int32_t* xs, Resampler& rs, int32_t* out, uint3
         phase -= step;
         sum = WrapAdd(sum, WrapMul(weight, xs[0]));
         const int32_t second = phase > 0 ? 1 : 0;
-        const int32_t rest = phase & -second;
+        const int32_t rest = second != 0 ? phase : 0;
         const int32_t x = xs[second];
         sum = WrapAdd(sum, WrapMul(rest, x));
         weight = second != 0 ? rest : weight;
-        phase -= step & -second;
+        phase = (second != 0 ? phase - step : phase) + kResampleUnit;
         xs += 1 + second;
         out[0] = WrapAdd(out[0], sum >> kResampleShift);
         out[1] = WrapAdd(out[1], sum >> kResampleShift);
-        phase += kResampleUnit;
         sum = WrapMul(kResampleUnit - weight, x);
     }
     rs.phase = phase;
