@@ -112,9 +112,11 @@ public:
     void SetMutedChannels(uint32_t mask);
     void DiscardPcmQueue();
 
+    // PCM queue bytes: byte 0 carries over from the last stretch, 1-8192 are
+    // queued.
     static constexpr uint32_t kPcmQueueSize = 8193;
-    static constexpr uint32_t kRenderChunk =
-        512;  // internal samples computed at a time  // byte 0 carries over, 1-8192 queued
+    // Internal samples computed at a time.
+    static constexpr uint32_t kRenderChunk = 512;
 
 private:
     // The tests read the private state through tests/fm/chip_probe.h.
