@@ -18,18 +18,11 @@
 
 namespace {
 
+using shelltest::CallsOf;
 using shelltest::Ini;
 using shelltest::ShellTest;
 using standin::Call;
 using standin::Record;
-
-std::vector<Record> CallsOf(Call call) {
-    std::vector<Record> out;
-    for (const Record& r : standin::Calls()) {
-        if (r.call == call) out.push_back(r);
-    }
-    return out;
-}
 
 // What the decode thread should make of a song, rendered by a player of the
 // test's own: each block and the position before it. `adjust` changes the

@@ -17,6 +17,15 @@ namespace shelltest {
 
 constexpr int kReturnMs = 1000;  // every entry point is back within this
 
+// The stand-in host's records of one call, in order.
+inline std::vector<standin::Record> CallsOf(standin::Call call) {
+    std::vector<standin::Record> out;
+    for (const standin::Record& r : standin::Calls()) {
+        if (r.call == call) out.push_back(r);
+    }
+    return out;
+}
+
 // A PSG tone held for `frames` frames (1/60 s each), ending by itself.
 inline std::vector<uint8_t> ToneStream(int frames) {
     SongBuilder song;

@@ -19,18 +19,11 @@
 
 namespace {
 
+using shelltest::CallsOf;
 using shelltest::Ini;
 using shelltest::ShellTest;
 using standin::Call;
 using standin::Record;
-
-std::vector<Record> CallsOf(Call call) {
-    std::vector<Record> out;
-    for (const Record& r : standin::Calls()) {
-        if (r.call == call) out.push_back(r);
-    }
-    return out;
-}
 
 int64_t LastTime(Call call) {
     std::vector<Record> all = CallsOf(call);
