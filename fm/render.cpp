@@ -3,9 +3,9 @@
 //
 //   1. the LFO step: the LFO position of this sample, then the counter moves;
 //   2. the envelope ticks of the channel's four operators (at most one
-//      envelope step per operator and sample; one compare per sample, against
-//      the first sample on which the channel's next step falls, counted
-//      ahead, finds whether any envelope steps here);
+//      envelope step per operator and sample; one compare per sample and
+//      pair of channels, against the first sample on which the pair's next
+//      step falls, counted ahead, finds whether any envelope steps here);
 //      then per operator in routing order: the phase (step plus pitch
 //      modulation), the log-sine lookup at phase plus modulation input, the
 //      level lookup at log-sine plus envelope plus amplitude modulation;
@@ -249,15 +249,10 @@ inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position
     }
 }
 
-// One sample of one channel: its envelope ticks, operator 0 with its
-// feedback, then operators 1-3 by the routing. Sample i of the stretch.
-[[gnu::always_inline]] inline int32_t ChannelSample(ChannelState& c, FmChannel& channel,
-                                                    int algorithm, uint32_t i) {
-    // 2. The envelope ticks, on the few samples where some envelope steps;
-    // then operator 0, fed back from its own last two samples.
-    if (i == c.nextStep) {
-        TickEnvelopes(c, channel, i);
-    }
+// One sample of one channel, its envelope ticks taken: operator 0 with its
+// feedback, then operators 1-3 by the routing.
+[[gnu::always_inline]] inline int32_t ChannelSample(ChannelState& c, int algorithm) {
+    // Operator 0, fed back from its own last two samples.
     const uint32_t feedback = FeedbackInput(c.output, c.previousOutput, c.feedbackShift);
     c.previousOutput = c.output;
     c.output = OperatorOutput(c.op[0], feedback);
@@ -265,7 +260,8 @@ inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position
     return Route(c, algorithm, c.output);
 }
 
-// `count` samples of a pair of channels, each added to its accumulator.
+// `count` samples of a pair of channels, each added to its accumulator
+// (oneSum: both go to the same one, in one addition).
 template <bool withLfo>
 void RenderPair(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCount,
                 uint32_t lfoStep, uint32_t count) {
@@ -278,6 +274,8 @@ void RenderPair(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCou
     int32_t* sumA = sums[0];
     int32_t* sumB = sums[1];
     uint32_t lastPosition = kLfoPositions;  // none yet
+    // The first sample at which an envelope of either channel steps.
+    uint32_t nextStep = a.nextStep < b.nextStep ? a.nextStep : b.nextStep;
 
     for (uint32_t i = 0; i < count; ++i) {
         // 1. The LFO: its values change only when the position moves.
@@ -290,10 +288,23 @@ void RenderPair(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCou
                 MoveLfo(b, *channel[1], position);
             }
         }
-        // 2.-4. The channels' samples. 5. Each joins the accumulator of its
+        // 2. The envelope ticks, on the few samples where some envelope
+        // steps.
+        if (i == nextStep) {
+            if (i == a.nextStep) {
+                TickEnvelopes(a, *channel[0], i);
+            }
+            if (i == b.nextStep) {
+                TickEnvelopes(b, *channel[1], i);
+            }
+            nextStep = a.nextStep < b.nextStep ? a.nextStep : b.nextStep;
+        }
+        // 3.-4. The channels' samples. 5. Each joins the accumulator of its
         // pan.
-        sumA[i] = WrapAdd(sumA[i], ChannelSample(a, *channel[0], algorithmA, i));
-        sumB[i] = WrapAdd(sumB[i], ChannelSample(b, *channel[1], algorithmB, i));
+        const int32_t sampleA = ChannelSample(a, algorithmA);
+        const int32_t sampleB = ChannelSample(b, algorithmB);
+        sumA[i] = WrapAdd(sumA[i], sampleA);
+        sumB[i] = WrapAdd(sumB[i], sampleB);
     }
 
     Store(a, *channel[0], count);
