@@ -260,8 +260,7 @@ inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position
     return Route(c, algorithm, c.output);
 }
 
-// `count` samples of a pair of channels, each added to its accumulator
-// (oneSum: both go to the same one, in one addition).
+// `count` samples of a pair of channels, each added to its accumulator.
 template <bool withLfo>
 void RenderPair(FmChannel* const* channel, int32_t* const* sums, uint32_t lfoCount,
                 uint32_t lfoStep, uint32_t count) {
