@@ -4,6 +4,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <string>
 
 // The tool's exit statuses.
 constexpr int kExitDone = 0;
@@ -17,3 +18,6 @@ void AddInfoCommand(CLI::App& app, int& status);
 // tamboril render FILE [options]: plays a song as the plug-in does and writes
 // WAV, FLAC or raw PCM, or prints a checksum of it.
 void AddRenderCommand(CLI::App& app, int& status);
+
+// The song files the tool reads, as its help names them: ".gym, .dru, ...".
+std::string SongFileTypes();

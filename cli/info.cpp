@@ -8,10 +8,12 @@
 // stays on one line. Exit status 1 when any file could not be opened.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "player/session.h"
 #include "player/song.h"
 
 namespace {
@@ -20,20 +22,6 @@ struct InfoOptions {
     bool tsv = false;
     std::vector<std::string> files;
 };
-
-const char* FormName(SongForm form) {
-    switch (form) {
-        case SongForm::plain:
-            return "plain";
-        case SongForm::gymx:
-            return "GYMX";
-        case SongForm::gymxZlib:
-            return "GYMX zlib";
-        case SongForm::archive:
-            return "archive";
-    }
-    return "?";
-}
 
 std::string OneLine(std::string text) {
     for (char& c : text)
@@ -51,30 +39,24 @@ std::string Clock(int32_t ms) {
 
 // Prints one file; false when it cannot be opened. The file is loaded once.
 bool PrintInfo(const std::string& path, bool tsv) {
-    SongForm form = SongForm::plain;
-    GymPlayer* player = OpenSongWithForm(path.c_str(), &form);
-    char title[kTitleSize];
-    int32_t lengthMs = 0;
-    uint32_t loopFrame = 0;
-    if (!player) {
+    std::unique_ptr<SongSession> song = SongSession::Open(path.c_str());
+    if (!song) {
         std::fprintf(stderr,
                      "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
                      path.c_str(), kSongSizeLimit >> 20);
         if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
         return false;
     }
-    loopFrame = player->loopFrame;
-    DescribeSong(player, path.c_str(), title, &lengthMs);
-    DestroyPlayer(player);
+    const SongFacts facts = song->Facts();
     if (tsv) {
-        std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(title).c_str(), lengthMs,
-                    loopFrame);
+        std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(song->Title()).c_str(),
+                    facts.lengthMs, facts.loop);
     } else {
         std::printf("%s\n", path.c_str());
-        std::printf("  title   %s\n", title);
-        std::printf("  length  %d ms (%s)\n", lengthMs, Clock(lengthMs).c_str());
-        std::printf("  loop    %u\n", loopFrame);
-        std::printf("  form    %s\n", FormName(form));
+        std::printf("  title   %s\n", song->Title());
+        std::printf("  length  %d ms (%s)\n", facts.lengthMs, Clock(facts.lengthMs).c_str());
+        std::printf("  loop    %u\n", facts.loop);
+        std::printf("  form    %s\n", facts.form);
     }
     return true;
 }
@@ -86,7 +68,7 @@ void AddInfoCommand(CLI::App& app, int& status) {
     CLI::App* info = app.add_subcommand("info", "Show title, length, loop frame and form of songs");
     info->add_flag("--tsv", options->tsv,
                    "One tab-separated line per file: PATH, TITLE, LENGTH_MS, LOOP_FRAME");
-    info->add_option("FILE", options->files, "Song files (.gym, .dru, .gym_zip, .gym.zip)")
+    info->add_option("FILE", options->files, "Song files (" + SongFileTypes() + ")")
         ->required();
     info->callback([options, &status]() {
         bool allOpened = true;

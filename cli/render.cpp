@@ -35,6 +35,7 @@
 #include <chrono>
 #include <filesystem>
 #include <set>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -46,7 +47,7 @@
 #include "commands.h"
 #include "platform/text.h"
 #include "player/engine.h"
-#include "player/player.h"
+#include "player/session.h"
 #include "player/settings.h"
 #include "player/song.h"
 
@@ -74,16 +75,6 @@ struct RenderOptions {
     bool quiet = false;
 };
 
-// The Frequency setting's value for one of its names, or for 55555; 0 for
-// anything else.
-int32_t FrequencyFromName(const std::string& name) {
-    if (name == "55555") return kFrequencyFmCode;
-    for (const SettingChoice* c = frequencyChoices; c->name != nullptr; ++c) {
-        if (platform::lstrcmpiA(c->name, name.c_str()) == 0) return c->value;
-    }
-    return 0;
-}
-
 std::string FrequencyNames() {
     std::string names;
     for (const SettingChoice* c = frequencyChoices; c->name != nullptr; ++c) {
@@ -98,14 +89,18 @@ bool EndsWithNoCase(const std::string& text, const char* suffix) {
     return text.size() >= n && platform::lstrcmpiA(text.c_str() + text.size() - n, suffix) == 0;
 }
 
-// The song's file name without folder and extension (".gym.zip" counts as
-// one), plus ".wav".
+// The song's file name without folder and extension (a name ending that a
+// format claims, ".gym.zip", counts as one), plus ".wav".
 std::string DefaultOutput(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    if (EndsWithNoCase(name, ".gym")) name.erase(name.size() - 4);
+    size_t cut = name.rfind('.');
+    for (const SongFormat* const* f = songFormatTable; *f != nullptr; ++f) {
+        for (const char* const* ending = (*f)->nameEndings; *ending != nullptr; ++ending) {
+            if (EndsWithNoCase(name, *ending)) cut = name.size() - std::strlen(*ending);
+        }
+    }
+    if (cut != std::string::npos && cut > 0) name.erase(cut);
     if (name.empty()) name = "song";
     return name + ".wav";
 }
@@ -209,8 +204,9 @@ std::string Clock(double seconds) {
 }
 
 // The bar fills over the first pass of the song; the loop count goes on from there.
-void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double elapsed) {
-    int32_t positionMs = player->ops.positionMs(player);
+void ShowProgress(const SongSession& song, double songSeconds, double elapsed) {
+    const int32_t passMs = song.LengthMs();
+    int32_t positionMs = song.PositionMs();
     double position = positionMs / 1000.0;
     double speed = elapsed > 0 ? songSeconds / elapsed : 0;
     constexpr int kBarWidth = 30;
@@ -220,73 +216,85 @@ void ShowProgress(GymPlayer* player, int32_t passMs, double songSeconds, double 
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kBarWidth, '.');
     std::fprintf(stderr, "\r[%s] %s  loops %d  %.0fx ", bar.c_str(), Clock(position).c_str(),
-                 player->ops.loopsDone(player), speed);
+                 song.LoopsDone(), speed);
 }
+
+// Takes each block of a song: tallies it, writes it and shows the progress;
+// drops the first block and seeks when --seek asks for it.
+class RenderHost : public BlockHost {
+public:
+    RenderHost(const SongSession& song, Sink& sink, bool hashing, bool progress, int32_t seekMs)
+        : song_(song), sink_(sink), progress_(progress), seekMs_(seekMs) {
+        tally.hashing = hashing;
+    }
+
+    int32_t TakeBlock(const int16_t* frames, int32_t count) override {
+        if (seekMs_ >= 0) {
+            const int32_t target = seekMs_;
+            seekMs_ = -1;
+            return target;
+        }
+        loops = std::max(loops, song_.LoopsDone());
+        tally.Add(frames, count);
+        writeOk = sink_.Write(frames, count) && writeOk;
+        if (progress_ && ++blocks_ % 16 == 0) {
+            ShowProgress(song_, static_cast<double>(tally.framesWritten) / song_.Rate(),
+                         Elapsed());
+        }
+        return kKeepPlaying;
+    }
+
+    double Elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count();
+    }
+
+    Tally tally;
+    bool writeOk = true;
+    int32_t loops = 0;  // the most LoopsDone showed; the song's end clears it
+
+private:
+    const SongSession& song_;
+    Sink& sink_;
+    const bool progress_;
+    int32_t seekMs_;  // -1 once the seek is done, or when none is asked for
+    int64_t blocks_ = 0;
+    const std::chrono::steady_clock::time_point began_ = std::chrono::steady_clock::now();
+};
 
 // Plays one song from start to end into `out` (empty: nowhere). Returns the
 // exit status for this song and sets `hash` to its checksum (when
 // options.checksum asks for one).
 int RenderSong(const RenderOptions& options, const std::string& file, const std::string& out,
                uint64_t& hash) {
-    GymPlayer* player = OpenSong(file.c_str());
-    if (player == nullptr) {
-        std::fprintf(
-            stderr,
-            "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-            file.c_str(), kSongSizeLimit >> 20);
+    std::unique_ptr<SongSession> song = SongSession::Open(file.c_str());
+    if (!song) {
+        std::fprintf(stderr,
+                     "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+                     file.c_str(), kSongSizeLimit >> 20);
         return kExitCannotOpen;
     }
-    const PlayerOps& ops = player->ops;
-    const int32_t rate = ops.sampleRate(player);
-    const int32_t blockFrames = options.blockFrames > 0 ? options.blockFrames : BlockFrames(rate);
+    const int32_t rate = song->Rate();
+    const int32_t blockFrames = options.blockFrames > 0 ? options.blockFrames : song->BlockFrames();
     const int32_t seekAfterFrames =
         options.seekAfterFrames > 0 ? options.seekAfterFrames : blockFrames;
-    const int32_t passMs = SongLengthMs(player);
-    std::vector<int16_t> block(2 * static_cast<size_t>(std::max(blockFrames, seekAfterFrames)));
 
     Sink sink;
-    if (!sink.Open(out, rate)) {
-        ops.destroy(player);
-        return kExitCannotOpen;
-    }
+    if (!sink.Open(out, rate)) return kExitCannotOpen;
 
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
-    const auto began = std::chrono::steady_clock::now();
-    auto elapsedSince = [&began] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    };
-
-    ops.start(player);
-    if (options.seekMs >= 0 && ops.isRunning(player)) {
-        ops.render(player, block.data(), seekAfterFrames);
-        ops.seek(player, options.seekMs);
-    }
-
-    Tally tally;
-    tally.hashing = options.checksum;
-    bool writeOk = true;
-    int64_t blocks = 0;
-    int32_t loops = 0;  // the most loopsDone showed; halting clears it
-    while (ops.isRunning(player)) {
-        ops.render(player, block.data(), blockFrames);
-        loops = std::max(loops, ops.loopsDone(player));
-        tally.Add(block.data(), blockFrames);
-        writeOk = sink.Write(block.data(), blockFrames) && writeOk;
-        if (progress && ++blocks % 16 == 0) {
-            ShowProgress(player, passMs, static_cast<double>(tally.framesWritten) / rate,
-                         elapsedSince());
-        }
-    }
-    ops.halt(player);
-    ops.destroy(player);
-    writeOk = sink.Close() && writeOk;
-    const double elapsed = elapsedSince();
+    RenderHost host(*song, sink, options.checksum, progress, options.seekMs);
+    const bool played = PlayThrough(*song, blockFrames, host,
+                                    options.seekMs >= 0 ? seekAfterFrames : 0);
+    song.reset();
+    const bool writeOk = sink.Close() && host.writeOk && played;
+    const double elapsed = host.Elapsed();
 
     if (progress) std::fprintf(stderr, "\r%*s\r", 60, "");
     if (!writeOk) {
         std::fprintf(stderr, "tamboril render: writing %s failed\n", out.c_str());
         return kExitCannotOpen;
     }
+    const Tally& tally = host.tally;
     hash = tally.hash;
     if (!options.quiet) {
         double seconds = static_cast<double>(tally.framesWritten) / rate;
@@ -295,7 +303,7 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
             stderr,
             "%s: %lld frames at %d Hz, %s, loops done %d, peak %d (%.1f dBFS), %.0fx real time\n",
             out.empty() ? file.c_str() : out.c_str(), static_cast<long long>(tally.framesWritten),
-            rate, Clock(seconds).c_str(), loops, tally.peak, peakDb,
+            rate, Clock(seconds).c_str(), host.loops, tally.peak, peakDb,
             elapsed > 0 ? seconds / elapsed : 0.0);
     }
     return kExitDone;
@@ -332,7 +340,7 @@ std::vector<std::string> OutputPaths(const RenderOptions& options, bool intoFold
 int Render(const RenderOptions& options) {
     PowerOnEngine();
     ResetSettingsToDefaults();
-    settings.frequency = FrequencyFromName(options.frequency);
+    settings.frequency = FrequencyFromName(options.frequency.c_str());
     settings.loopCount = options.loops;
     settings.fadeoutTime = options.fadeMs;
     settings.volumeFm = options.volumeFm;
@@ -389,15 +397,25 @@ int Render(const RenderOptions& options) {
 
 }  // namespace
 
+std::string SongFileTypes() {
+    std::string list;
+    ForEachExtension(false, [&list](const char* extension, int length) {
+        if (!list.empty()) list += ", ";
+        list += '.';
+        for (int i = 0; i < length; ++i)
+            list += static_cast<char>(std::tolower(static_cast<unsigned char>(extension[i])));
+    });
+    return list;
+}
+
 void AddRenderCommand(CLI::App& app, int& status) {
     auto options = std::make_shared<RenderOptions>();
     CLI::App* render = app.add_subcommand(
         "render", "Render songs to WAV, FLAC or raw files as the plug-in plays them");
     render
         ->add_option("FILE", options->files,
-                     "Song files (.gym, .dru, .gym_zip, .gym.zip), played one after another in one "
-                     "process as a "
-                     "playlist")
+                     "Song files (" + SongFileTypes() +
+                         "), played one after another in one process as a playlist")
         ->required();
     render->add_option(
         "-o,--output", options->out,
@@ -408,7 +426,7 @@ void AddRenderCommand(CLI::App& app, int& status) {
     render->add_option("--frequency", options->frequency, "Output frequency: " + FrequencyNames())
         ->check(CLI::Validator(
             [](std::string& value) {
-                return FrequencyFromName(value) != 0
+                return FrequencyFromName(value.c_str()) != 0
                            ? std::string()
                            : "not a frequency choice: " + FrequencyNames();
             },

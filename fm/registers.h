@@ -71,6 +71,7 @@ namespace fm_reg {
 // ---- Addresses -------------------------------------------------------------
 
 constexpr uint32_t kAddressMask = 0x1FF;
+constexpr uint32_t kPort1 = 0x100;  // port 1's register 0
 constexpr uint32_t kLfoControl = 0x22;
 constexpr uint32_t kModeControl = 0x27;
 constexpr uint32_t kKeyControl = 0x28;

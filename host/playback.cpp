@@ -1,6 +1,5 @@
 // Play, Stop, Pause and seeking, and the decode thread that renders 30 ms
-// blocks through the player's operations and pumps them to the host's output
-// module.
+// blocks of a song session and pumps them to the host's output module.
 //
 // Requests reach the thread through `requestBits` (set by an atomic OR, taken
 // with one atomic exchange between blocks) and the auto-reset `wakeEvent`,
@@ -12,11 +11,11 @@
 // returned, and the host may unload it at once. A thread that ended by
 // itself is reaped by the next Play or Stop.
 #include <cstring>
+#include <memory>
 
 #include "host/shell.h"
 #include "player/engine.h"
-#include "player/player.h"
-#include "player/song.h"
+#include "player/session.h"
 
 platform::Handle wakeEvent = nullptr;
 char currentFile[kPathSize] = "";
@@ -30,7 +29,6 @@ constexpr int32_t kStopMask = 0x03;  // either low bit stops the thread
 constexpr int kStopBit = 1;
 constexpr int kSeekBit = 6;
 
-constexpr int32_t kFallbackRate = 44100;  // output rate when there is no player
 // Twice the largest block, for what the host's DSP may add to it.
 constexpr int32_t kPcmBlockFrames = 2 * kMaxBlockFrames;
 constexpr int32_t kBytesPerFrame = 4;  // 16-bit stereo
@@ -153,28 +151,28 @@ int32_t ClampPriorityIndex(int32_t index) {
 }
 
 uint32_t DecodeThread(void* argument) {
-    GymPlayer* player = static_cast<GymPlayer*>(argument);
-    const PlayerOps& ops = player->ops;
+    // The thread owns the session from here on.
+    std::unique_ptr<SongSession> song(static_cast<SongSession*>(argument));
     const int32_t rate = songRate;
-    int32_t frames = BlockFrames(rate);
+    int32_t frames = song->BlockFrames();
     if (frames > kMaxBlockFrames) frames = kMaxBlockFrames;
     if (frames < 0) frames = 0;
     std::memset(visBlock, 0, sizeof visBlock);
-    platform::SetThreadPriority(threadPriorityMap[ClampPriorityIndex(ops.threadPriority(player))]);
-    ops.start(player);
+    platform::SetThreadPriority(threadPriorityMap[ClampPriorityIndex(song->ThreadPriority())]);
+    song->Start();
 
     Out_Module* out = Output();
     int32_t lastLoops = -1;
     int32_t req = 0;
-    bool drain = ops.isRunning(player) == 0;
+    bool drain = !song->Running();
     while (!drain) {
-        blockTimeMs = ops.positionMs(player);
-        const int32_t loops = ops.loopsDone(player);
+        blockTimeMs = song->PositionMs();
+        const int32_t loops = song->LoopsDone();
         if (loops != lastLoops) {
             if (inModule.SetInfo != nullptr) inModule.SetInfo(loops, rate / 1000, 2, 0);
             lastLoops = loops;
         }
-        ops.render(player, pcmBlock, frames);
+        song->Render(pcmBlock, frames);
         int32_t visMs = 0;
         int16_t* vis = VisualisationBlock(frames, rate, &visMs);
         if (inModule.SAAddPCMData != nullptr) inModule.SAAddPCMData(vis, 2, 16, visMs);
@@ -203,7 +201,7 @@ uint32_t DecodeThread(void* argument) {
                 // the visualisation. A newer target stored meanwhile is kept.
                 const int32_t target = platform::AtomicRead(&seekTargetMs);
                 out->Flush(target);
-                ops.seek(player, target);
+                song->Seek(target);
                 platform::AtomicCompareExchange(&seekTargetMs, 0, target);
                 req = 0;
                 break;
@@ -214,12 +212,11 @@ uint32_t DecodeThread(void* argument) {
             done += piece;
         } while (done < n);
         if ((req & kStopMask) != 0) break;
-        drain = ops.isRunning(player) == 0;
+        drain = !song->Running();
     }
     if (drain) req = Drain();
 
-    ops.halt(player);
-    ops.destroy(player);
+    song.reset();
     if (req == 0 && inModule.hMainWindow != nullptr) {
         platform::PostMessageA(inModule.hMainWindow, kEndOfFileMessage, 0, 0);
     }
@@ -256,17 +253,16 @@ int Play(const char* file) {
     GetFileInfo(nullptr, nullptr, &length);
     platform::AtomicExchange(&songLengthMs, length);
 
-    GymPlayer* player = OpenSong(file);
-    if (player == nullptr) {
+    std::unique_ptr<SongSession> song = SongSession::Open(file);
+    if (!song) {
         platform::AtomicExchange(&playFree, 1);
         return -1;
     }
-    const int32_t rate = player->ops.sampleRate(player);
+    const int32_t rate = song->Rate();
 
     Out_Module* out = Output();
     const int latency = out != nullptr ? out->Open(rate, 2, 16, 0, 0) : -1;
     if (latency < 0) {
-        player->ops.destroy(player);
         platform::AtomicExchange(&playFree, 1);
         return 1;
     }
@@ -287,12 +283,15 @@ int Play(const char* file) {
     // that this Play fills later over its own thread's handle.
     TakeWord(&threadFree);
     platform::ThreadHandle thread =
-        wakeEvent != nullptr ? platform::StartThread(DecodeThread, player) : nullptr;
+        wakeEvent != nullptr ? platform::StartThread(DecodeThread, song.get()) : nullptr;
     decodeThread = thread;
     GiveWord(&threadFree);
-    if (thread != nullptr) return 0;
+    if (thread != nullptr) {
+        song.release();  // the thread's now
+        return 0;
+    }
     // No thread can run: undo everything, as if the song had never started.
-    player->ops.destroy(player);
+    song.reset();
     out->Close();
     DeInitVisualisation();
     platform::AtomicExchange(&playFree, 1);

@@ -1,17 +1,37 @@
 // The input-module record, the one export, start-up and shut-down, and the
 // file-information and pass-through entry points.
+#include <cstring>
+
 #include "host/shell.h"
+#include "player/formats.h"
+#include "player/session.h"
 #include "player/song.h"
 
 namespace {
 
 volatile int32_t infoFree = 1;  // 1 while no GetFileInfo runs
 
-// Two pairs of extension list and filter description, then an empty string.
-// Names ending ".GYM.ZIP" are claimed by IsOurFile instead.
-const char kFileExtensions[] =
-    "GYM\0Genecyst sound log file (*.GYM)\0"
-    "DRU;GYM_ZIP\0Compressed GYM (*.DRU;*.GYM_ZIP)\0";
+// The record's file types: each format's pairs of extension list and filter
+// description, then an empty string. Names a format claims by their ending
+// (".GYM.ZIP") are claimed by IsOurFile instead.
+char fileTypeList[1024];
+
+// Fills fileTypeList from the format list; a pair that would not fit is left
+// out with those after it.
+const char* FileTypeList() {
+    size_t used = 0;
+    for (const SongFormat* const* f = songFormatTable; *f != nullptr; ++f) {
+        for (const FileType* type = (*f)->fileTypes; type->extensions != nullptr; ++type) {
+            const size_t extensions = std::strlen(type->extensions) + 1;
+            const size_t description = std::strlen(type->description) + 1;
+            if (used + extensions + description + 1 > sizeof fileTypeList) return fileTypeList;
+            std::memcpy(fileTypeList + used, type->extensions, extensions);
+            std::memcpy(fileTypeList + used + extensions, type->description, description);
+            used += extensions + description;
+        }
+    }
+    return fileTypeList;
+}
 
 void Init() {
     wakeEvent = platform::CreateEventA(false, false);
@@ -31,7 +51,7 @@ int InfoBox(const char*, HostWindow) {
 }
 
 int IsOurFile(const char* file) {
-    return MatchesArchiveSuffix(file);
+    return ClaimedByNameEnding(file);
 }
 
 int GetLength() {
@@ -91,7 +111,7 @@ In_Module inModule = {
     "Tamboril v0.1(test) (x86)",
     nullptr,  // hMainWindow
     nullptr,  // hDllInstance
-    kFileExtensions,
+    FileTypeList(),
     1,  // is_seekable
     1,  // UsesOutputPlug
     Config,

@@ -21,6 +21,8 @@
 #include <cstring>
 
 #include "fm/chip.h"
+#include "fm/registers.h"
+#include "fm/wrap.h"
 #include "player/engine.h"
 #include "player/settings.h"
 #include "player/song.h"
@@ -28,13 +30,9 @@
 
 namespace {
 
-constexpr uint32_t kFmPort1 = 0x100;  // chip address of port 1's register 0
-
-// FM registers the player itself looks at or writes
-constexpr uint8_t kTimerControl = 0x27;    // bits 4-5: timer flag resets
-constexpr uint8_t kTimerResetBits = 0x30;  // a write with either releases the held frame
-constexpr uint8_t kChannelControl = 0x29;
-constexpr uint8_t kChannelsAllOn = 0x9F;  // channels 3-5 mixed, interrupts enabled
+// Written to the channel control register at every start: channels 3-5
+// mixed, every interrupt enabled.
+constexpr uint8_t kChannelsAllOn = 0x9F;
 
 constexpr int32_t kFrameRate = 60;         // frames per second of song
 constexpr int32_t kFmCodeRate = 44100;     // output rate of the "55467:FM" choice
@@ -67,15 +65,6 @@ constexpr GainRoute gainRouteTable[] = {
     {&PluginSettings::volumeSsg, &GymPlayer::appliedSsg, &FmChip::SetPsgGain},
     {&PluginSettings::volumePcm, &GymPlayer::appliedPcm, &FmChip::SetPcmGain},
 };
-
-// 32-bit arithmetic that wraps instead of overflowing.
-int32_t WrapAdd(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-int32_t WrapMul(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
 
 // Frames x 100 / 6: song time in ms, in 32 bits.
 int32_t FramesToMs(int32_t frames) {
@@ -165,12 +154,15 @@ void InterpretCommand(GymPlayer& p) {
             FrameMarker(p);
             break;
         case kCommandFmPort0:  // 01 rr dd
-            if (pos[1] == kTimerControl && (pos[2] & kTimerResetBits) != 0) ReleaseHeld(p);
+            // Either timer flag reset releases the held frame.
+            if (pos[1] == fm_reg::kModeControl &&
+                (fm_reg::ClearsTimerAFlag(pos[2]) || fm_reg::ClearsTimerBFlag(pos[2])))
+                ReleaseHeld(p);
             fmChip.WriteRegister(pos[1], pos[2]);
             p.readPos += 3;
             break;
         case kCommandFmPort1:  // 02 rr dd
-            fmChip.WriteRegister(kFmPort1 + pos[1], pos[2]);
+            fmChip.WriteRegister(fm_reg::kPort1 + pos[1], pos[2]);
             p.readPos += 3;
             break;
         case kCommandPsg:  // 03 dd
@@ -197,8 +189,12 @@ void MixChunk(int16_t* out, int32_t n) {
     }
 }
 
-void Halt(GymPlayer* player) {
-    GymPlayer& p = *player->state;
+GymPlayer& Gym(SongPlayer* player) {
+    return *static_cast<GymPlayer*>(player)->state;
+}
+
+void Halt(SongPlayer* player) {
+    GymPlayer& p = Gym(player);
     p.loopCounter = 0;
     p.frameCount = 0;
     p.pendingSamples = 0;
@@ -207,14 +203,10 @@ void Halt(GymPlayer* player) {
     p.running = 0;
 }
 
-void Start(GymPlayer* player) {
-    GymPlayer& p = *player->state;
+void Start(SongPlayer* player) {
+    GymPlayer& p = Gym(player);
     p.appliedFm = p.appliedSsg = p.appliedPcm = kNoGainApplied;
     p.loopCounter = 0;
-    p.loopLimit = settings.loopCount;
-    // A negative fade-out time (an edited settings file) counts as none.
-    const int32_t fadeoutTime = settings.fadeoutTime;
-    p.fadeMs = fadeoutTime < 0 ? 0 : fadeoutTime;
     p.fadeAcc = 0;
     fmChip.SetClockAndRate(kFmSongClock, static_cast<uint32_t>(p.outputRate),
                            p.frequencyCode > kFmCodeRate);
@@ -226,14 +218,14 @@ void Start(GymPlayer* player) {
     p.readPos = p.image;
     p.running = 1;
     fmChip.ResetChip();
-    fmChip.WriteRegister(kChannelControl, kChannelsAllOn);
+    fmChip.WriteRegister(fm_reg::kChannelControl, kChannelsAllOn);
     p.loopPos = nullptr;
 }
 
 // With a buffer: fills exactly `count` stereo frames. Without one: drops
 // frames until the position reaches `count` ms.
-void Render(GymPlayer* player, int16_t* buffer, int32_t count) {
-    GymPlayer& p = *player->state;
+void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
+    GymPlayer& p = Gym(player);
     if (buffer != nullptr && count < 0) count = 0;
     if (p.readPos == nullptr) {
         if (buffer != nullptr) std::memset(buffer, 0, 4 * static_cast<size_t>(count));
@@ -290,8 +282,8 @@ void Render(GymPlayer* player, int16_t* buffer, int32_t count) {
     }
 }
 
-int32_t SampleRate(GymPlayer* player) {
-    GymPlayer& p = *player->state;
+int32_t SampleRate(SongPlayer* player) {
+    GymPlayer& p = Gym(player);
     p.frequencyCode = settings.frequency;
     p.outputRate = p.frequencyCode == kFrequencyFmCode ? kFmCodeRate : p.frequencyCode;
     return p.outputRate;
@@ -299,40 +291,73 @@ int32_t SampleRate(GymPlayer* player) {
 
 // Seeking replays the writes without mixing; the PCM bytes they queued are
 // dropped rather than played in a burst.
-void Seek(GymPlayer* player, int32_t ms) {
-    GymPlayer& p = *player->state;
+void Seek(SongPlayer* player, int32_t ms) {
+    GymPlayer& p = Gym(player);
     if (WrapMul(p.frameCount, 100) > WrapMul(ms, 6)) Start(player);
     Render(player, nullptr, ms);
     fmChip.DiscardPcmQueue();
 }
 
-int32_t PositionMs(GymPlayer* player) {
-    return FramesToMs(player->state->frameCount);
+int32_t PositionMs(SongPlayer* player) {
+    return FramesToMs(Gym(player).frameCount);
 }
 
-int32_t ThreadPriority(GymPlayer*) {
+int32_t ThreadPriority(SongPlayer*) {
     return settings.priority;
 }
 
-int32_t LoopsDone(GymPlayer* player) {
-    return player->state->loopCounter;
+int32_t LoopsDone(SongPlayer* player) {
+    return Gym(player).loopCounter;
 }
 
-int32_t IsRunning(GymPlayer* player) {
-    return player->state->running;
+int32_t IsRunning(SongPlayer* player) {
+    return Gym(player).running;
+}
+
+const char* FormName(SongForm form) {
+    switch (form) {
+        case SongForm::plain:
+            return "plain";
+        case SongForm::gymx:
+            return "GYMX";
+        case SongForm::gymxZlib:
+            return "GYMX zlib";
+        case SongForm::archive:
+            return "archive";
+    }
+    return "?";
+}
+
+void Describe(SongPlayer* player, SongFacts* facts) {
+    GymPlayer& p = Gym(player);
+    facts->title = p.title;
+    facts->lengthMs = SongLengthMs(&p);
+    facts->form = FormName(p.form);
+    facts->loop = p.loopFrame;
+}
+
+void Destroy(SongPlayer* player) {
+    DestroyPlayer(static_cast<GymPlayer*>(player));
 }
 
 }  // namespace
+
+void TakePlaySettings(SongPlayer* player) {
+    player->loopLimit = settings.loopCount;
+    const int32_t fadeoutTime = settings.fadeoutTime;
+    player->fadeMs = fadeoutTime < 0 ? 0 : fadeoutTime;
+}
 
 const PlayerOps GymPlayerOps = {
     Start,           // start
     Render,          // render
     SampleRate,      // sampleRate
     Halt,            // halt
-    DestroyPlayer,   // destroy
+    Destroy,         // destroy
     Seek,            // seek
     PositionMs,      // positionMs
     ThreadPriority,  // threadPriority
     LoopsDone,       // loopsDone
     IsRunning,       // isRunning
+    Describe,        // describe
 };

@@ -1,5 +1,7 @@
 #include "player/settings.h"
 
+#include <cstring>
+
 #include "platform/text.h"
 
 PluginSettings settings;
@@ -34,6 +36,15 @@ int32_t LookupChoiceValue(const SettingChoice* table, const char* text) {
         if (text != nullptr && platform::lstrcmpiA(entry->name, text) == 0) break;
     }
     return entry->value;
+}
+
+int32_t FrequencyFromName(const char* name) {
+    if (name == nullptr) return 0;
+    if (std::strcmp(name, "55555") == 0) return kFrequencyFmCode;
+    for (const SettingChoice* c = frequencyChoices; c->name != nullptr; ++c) {
+        if (platform::lstrcmpiA(c->name, name) == 0) return c->value;
+    }
+    return 0;
 }
 
 const char* LookupChoiceName(const SettingChoice* table, int32_t value, int fallbackIndex) {

@@ -96,6 +96,11 @@ extern const VolumeKey volumeKeys[];
 // closing entry's value when none does.
 int32_t LookupChoiceValue(const SettingChoice* table, const char* text);
 
+// The Frequency setting's value for one of its names (any case), or for
+// "55555" (the code the settings file stores for "55467:FM"); 0 for anything
+// else, null included. The tool's option and the page's field take these.
+int32_t FrequencyFromName(const char* name);
+
 // The name of the first entry whose value is `value`, or the name of the entry
 // at `fallbackIndex` (0 for frequencies, 2 for priorities) when none is.
 const char* LookupChoiceName(const SettingChoice* table, int32_t value, int fallbackIndex);

@@ -8,6 +8,7 @@
 
 #include "platform/file.h"
 #include "platform/text.h"
+#include "player/formats.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ constexpr uint32_t kGymxSizeOffset = 424;
 
 // Spare bytes after the data: one for the end marker; the archive path keeps
 // eight.
-constexpr uint32_t kFileSpare = 1;
+constexpr uint32_t kFileSpare = kSourceSpare;
 constexpr uint32_t kArchiveSpare = 8;
 
 // Deflate turns one byte into at most 1032 (a 258-byte match coded in two
@@ -279,33 +280,47 @@ ArchiveRead ReadArchiveImage(const char* path, const uint8_t* bytes, uint32_t fi
     return ReadArchiveEntries(archive, buffer, size, loopFrame, title);
 }
 
-// Loads the file at `path` as an image with its end marker; null on failure.
-GymPlayer* LoadSong(const char* path, SongForm* form) {
+// Reads the sidecar info file that `source` has beside it, as ReadInfoSidecar
+// does for a path.
+void ReadSourceSidecar(const SongSource& source, uint32_t* loopFrame, char* title) {
+    static const char* const kInfoExtensionTable[] = {".GYI", ".gyi"};  // upper case first
+    char infoPath[kTitleSize];
+    if (!StripExtension(infoPath, source.path, sizeof infoPath)) return;
+    size_t stem = std::strlen(infoPath);
+    if (stem + 4 >= sizeof infoPath) return;
+    for (const char* extension : kInfoExtensionTable) {
+        std::memcpy(infoPath + stem, extension, 5);
+        uint8_t text[kInfoReadSize];
+        int32_t got = ReadCompanionStart(source, infoPath, text, sizeof text);
+        if (got >= 0) {
+            ParseInfoText(text, got, loopFrame, title);
+            return;
+        }
+    }
+}
+
+// Loads the song in `source` as an image with its end marker; null on
+// failure. The file's buffer becomes the image when the song is not in an
+// archive.
+GymPlayer* LoadSong(SongSource* source) {
     GymPlayer* player = static_cast<GymPlayer*>(std::calloc(1, sizeof(GymPlayer)));
     if (!player) return nullptr;
     player->title[0] = 0;
     player->loopFrame = 0;
 
     // The file is read once: as an archive when it is one, else as the song.
-    uint32_t size = 0;
-    uint8_t* file = platform::ReadWholeFile(path, kFileSpare, kSongFileLimit, &size);
-    if (!file) {
-        DestroyPlayer(player);
-        return nullptr;
-    }
-    const ArchiveRead archive = ReadArchiveImage(path, file, size, &player->image, &size,
-                                                 &player->loopFrame, player->title);
+    uint32_t size = source->size;
+    const ArchiveRead archive = ReadArchiveImage(source->path, source->bytes, size, &player->image,
+                                                 &size, &player->loopFrame, player->title);
     if (archive == ArchiveRead::tooLarge) {
-        std::free(file);
         DestroyPlayer(player);
         return nullptr;
     }
     SongForm readForm = player->image ? SongForm::archive : SongForm::plain;
-    ReadInfoSidecar(path, &player->loopFrame, player->title);
-    if (player->image) {
-        std::free(file);
-    } else {
-        player->image = file;
+    ReadSourceSidecar(*source, &player->loopFrame, player->title);
+    if (!player->image) {
+        player->image = source->bytes;
+        source->bytes = nullptr;
     }
 
     uint8_t* image = player->image;
@@ -373,45 +388,57 @@ GymPlayer* LoadSong(const char* path, SongForm* form) {
     player->remainderAcc = 0;
     player->heldSamples = 0;
     player->running = 0;
-    if (form) *form = readForm;
+    player->form = readForm;
+    TakePlaySettings(player);
     return player;
 }
 
-}  // namespace
-
-GymPlayer* OpenSong(const char* path) {
-    return LoadSong(path, nullptr);
+SongPlayer* LoadGymSong(SongSource* source) {
+    return LoadSong(source);
 }
 
+// A GYMX header, a ZIP archive (whose song entry is looked for later) or a
+// log that starts with a command.
+int RecognisesGym(const uint8_t* bytes, uint32_t size) {
+    if (size >= 4 && (std::memcmp(bytes, "GYMX", 4) == 0 || std::memcmp(bytes, "PK\3\4", 4) == 0))
+        return 1;
+    return size > 0 && CommandLength(bytes[0]) != 0 ? 1 : 0;
+}
+
+const FileType gymFileTypeTable[] = {
+    {"GYM", "Genecyst sound log file (*.GYM)"},
+    {"DRU;GYM_ZIP", "Compressed GYM (*.DRU;*.GYM_ZIP)"},
+    {nullptr, nullptr},
+};
+const char* const gymNameEndingTable[] = {".GYM.ZIP", nullptr};
+const char* const gymCompanionTable[] = {"GYI", nullptr};
+
+}  // namespace
+
+const SongFormat gymFormat = {
+    "GYM sound log", gymFileTypeTable, gymNameEndingTable, gymCompanionTable,
+    RecognisesGym,   LoadGymSong,
+};
+
 GymPlayer* OpenSongWithForm(const char* path, SongForm* form) {
-    return LoadSong(path, form);
+    uint32_t size = 0;
+    uint8_t* file = platform::ReadWholeFile(path, kFileSpare, kSongFileLimit, &size);
+    if (!file) return nullptr;
+    SongSource source = {path, file, size, nullptr, 0};
+    GymPlayer* player = LoadSong(&source);
+    std::free(source.bytes);
+    if (player && form) *form = player->form;
+    return player;
+}
+
+GymPlayer* OpenSong(const char* path) {
+    return OpenSongWithForm(path, nullptr);
 }
 
 void DestroyPlayer(GymPlayer* player) {
     if (!player) return;
     std::free(player->image);
     std::free(player);
-}
-
-int GetSongInfo(const char* path, char* title, int32_t* lengthMs) {
-    GymPlayer* player = OpenSong(path);
-    if (!player) return 0;
-    DescribeSong(player, path, title, lengthMs);
-    DestroyPlayer(player);
-    return 1;
-}
-
-void DescribeSong(const GymPlayer* player, const char* path, char* title, int32_t* lengthMs) {
-    if (title) {
-        if (player->title[0] != 0) {
-            std::memcpy(title, player->title, kTitleSize);
-        } else {
-            size_t used = AppendText(title, 0, "[ ");
-            used = AppendText(title, used, PathFileName(path));
-            AppendText(title, used, " ]");
-        }
-    }
-    if (lengthMs) *lengthMs = SongLengthMs(player);
 }
 
 const char* PathFileName(const char* path) {
@@ -444,20 +471,8 @@ int MatchesArchiveSuffix(const char* name) {
 }
 
 void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {
-    static const char* const kInfoExtensionTable[] = {".GYI", ".gyi"};  // upper case first
-    char infoPath[kTitleSize];
-    if (!StripExtension(infoPath, path, sizeof infoPath)) return;
-    size_t stem = std::strlen(infoPath);
-    if (stem + 4 >= sizeof infoPath) return;
-    for (const char* extension : kInfoExtensionTable) {
-        std::memcpy(infoPath + stem, extension, 5);
-        uint8_t text[kInfoReadSize];
-        int32_t got = platform::ReadFileStart(infoPath, text, sizeof text);
-        if (got >= 0) {
-            ParseInfoText(text, got, loopFrame, title);
-            return;
-        }
-    }
+    const SongSource source = {path, nullptr, 0, nullptr, 0};
+    ReadSourceSidecar(source, loopFrame, title);
 }
 
 void ParseInfoText(const uint8_t* text, int32_t count, uint32_t* loopFrame, char* title) {

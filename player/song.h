@@ -94,13 +94,11 @@ constexpr uint32_t CommandLength(uint8_t command) {
     }
 }
 
-// The form a song was read in.
-enum class SongForm {
-    plain,     // a bare command stream
-    gymx,      // GYMX header, stored body
-    gymxZlib,  // GYMX header, zlib body
-    archive,   // the log entry of a ZIP archive (in any of the forms above)
-};
+struct SongFormat;
+
+// The GYM format's row of the format list (formats.h): plain logs, GYMX files
+// and ZIP archives, with their info files.
+extern const SongFormat gymFormat;
 
 // Loads the song at `path` (8-bit, NUL-terminated) into a new player that is
 // not started (no read position, no frames, nothing pending, no loops, not
@@ -112,21 +110,12 @@ enum class SongForm {
 GymPlayer* OpenSong(const char* path);
 
 // OpenSong that also reports the form through `form` (may be null) on success.
+// Both copy the loop count and fade-out time as the song session does.
 GymPlayer* OpenSongWithForm(const char* path, SongForm* form);
 
 // Frees the player's image (if any) and the player. Null is ignored. This is
 // what the `destroy` operation does.
 void DestroyPlayer(GymPlayer* player);
-
-// Title and length of the song at `path` without keeping it: 1 if it could be
-// opened, else 0 with neither output touched. `title` (may be null) receives
-// at least kTitleSize bytes: the song's title, or "[ name ]" with the path's
-// last component when the song has none, cut at kTitleSize - 1 bytes.
-// `lengthMs` (may be null) receives SongLengthMs.
-int GetSongInfo(const char* path, char* title, int32_t* lengthMs);
-
-// GetSongInfo's outputs for a song already loaded from `path`.
-void DescribeSong(const GymPlayer* player, const char* path, char* title, int32_t* lengthMs);
 
 // The last component of `path`: what follows its last '/', '\' or ':'.
 const char* PathFileName(const char* path);

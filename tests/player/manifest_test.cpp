@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "player/session.h"
 #include "player/song.h"
 #include "shared_songs.h"
 #include "song_files.h"

@@ -14,6 +14,7 @@
 #include "fm/chip.h"
 #include "player/engine.h"
 #include "player/player.h"
+#include "player/session.h"
 #include "player/settings.h"
 #include "player/song.h"
 #include "psg/psg.h"

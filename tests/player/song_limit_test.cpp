@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bomb_files.h"
+#include "player/session.h"
 #include "player/song.h"
 #include "song_builder.h"
 

@@ -1,5 +1,6 @@
 // Song loading: the three forms, where titles and loop frames come from, cut
 // commands, damaged files, and the name helpers.
+#include "player/session.h"
 #include "player/song.h"
 
 #include <gtest/gtest.h>
