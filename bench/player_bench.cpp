@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "player/engine.h"
-#include "player/player.h"
+#include "player/session.h"
 #include "player/settings.h"
-#include "player/song.h"
 
 namespace {
 
@@ -29,22 +30,23 @@ void LoadSettings(int32_t frequency) {
     settings.frequency = frequency;
 }
 
-// Renders the song once to its end; returns the seconds of audio made.
-double PlaySong(const std::string& path, std::vector<int16_t>& block) {
-    GymPlayer* player = OpenSong(path.c_str());
-    if (player == nullptr) return 0;
-    const int32_t rate = player->ops.sampleRate(player);
-    const int32_t frames = BlockFrames(rate);
-    block.resize(2 * static_cast<size_t>(frames));
-    player->ops.start(player);
-    int64_t written = 0;
-    while (player->ops.isRunning(player)) {
-        player->ops.render(player, block.data(), frames);
-        written += frames;
+// Counts the frames of every block.
+class Counter : public BlockHost {
+public:
+    int32_t TakeBlock(const int16_t*, int32_t count) override {
+        written += count;
+        return kKeepPlaying;
     }
-    player->ops.halt(player);
-    player->ops.destroy(player);
-    return static_cast<double>(written) / rate;
+    int64_t written = 0;
+};
+
+// Renders the song once to its end; returns the seconds of audio made.
+double PlaySong(const std::string& path) {
+    std::unique_ptr<SongSession> song = SongSession::Open(path.c_str());
+    if (!song) return 0;
+    Counter counter;
+    PlayThrough(*song, song->BlockFrames(), counter);
+    return static_cast<double>(counter.written) / song->Rate();
 }
 
 void WholeSong(benchmark::State& state, const char* song) {
@@ -52,10 +54,9 @@ void WholeSong(benchmark::State& state, const char* song) {
     const SettingChoice& choice = frequencyChoices[state.range(0)];
     LoadSettings(choice.value);
     const std::string path = SharedPath(song);
-    std::vector<int16_t> block;
     double seconds = 0;
     for (auto _ : state)
-        seconds += PlaySong(path, block);
+        seconds += PlaySong(path);
     if (seconds == 0) state.SkipWithError(("cannot open " + path).c_str());
     state.SetLabel(choice.name);
     state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
@@ -76,22 +77,21 @@ void RealSongWithPcm(benchmark::State& state) {
 void Seek60Seconds(benchmark::State& state) {
     LoadSettings(kFrequencyFmCode);
     const std::string path = SharedPath("corpus/real/sforce2_003_town.gym");
-    GymPlayer* player = OpenSong(path.c_str());
-    if (player == nullptr) {
+    std::unique_ptr<SongSession> song = SongSession::Open(path.c_str());
+    if (!song) {
         state.SkipWithError(("cannot open " + path).c_str());
         return;
     }
-    const int32_t frames = BlockFrames(player->ops.sampleRate(player));
+    const int32_t frames = song->BlockFrames();
     std::vector<int16_t> block(2 * static_cast<size_t>(frames));
     for (auto _ : state) {
         state.PauseTiming();
-        player->ops.start(player);
-        player->ops.render(player, block.data(), frames);
+        song->Start();
+        song->Render(block.data(), frames);
         state.ResumeTiming();
-        player->ops.seek(player, 60000);
+        song->Seek(60000);
     }
-    if (player->ops.positionMs(player) < 60000) state.SkipWithError("the seek did not arrive");
-    player->ops.destroy(player);
+    if (song->PositionMs() < 60000) state.SkipWithError("the seek did not arrive");
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 
 #include <chrono>
 #include <ctime>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "player/engine.h"
-#include "player/player.h"
+#include "player/session.h"
 #include "player/settings.h"
-#include "player/song.h"
 #include "tests/host/standin_host.h"
 
 #ifdef _WIN32
@@ -140,18 +140,17 @@ double RenderSpeed(const std::string& song) {
 double DirectRenderSpeed(const std::string& song) {
     ResetSettingsToDefaults();
     const Clock::time_point start = Clock::now();
-    GymPlayer* player = OpenSong(song.c_str());
-    if (player == nullptr) return 0;
-    const int32_t rate = player->ops.sampleRate(player);
-    player->ops.start(player);
-    std::vector<int16_t> block(2 * static_cast<size_t>(BlockFrames(rate)));
-    double frames = 0;
-    while (player->ops.isRunning(player)) {
-        player->ops.render(player, block.data(), BlockFrames(rate));
-        frames += BlockFrames(rate);
-    }
-    player->ops.destroy(player);
-    return frames / rate / (MsSince(start) / 1000);
+    std::unique_ptr<SongSession> session = SongSession::Open(song.c_str());
+    if (!session) return 0;
+    struct : BlockHost {
+        int32_t TakeBlock(const int16_t*, int32_t count) override {
+            frames += count;
+            return kKeepPlaying;
+        }
+        double frames = 0;
+    } counter;
+    PlayThrough(*session, session->BlockFrames(), counter);
+    return counter.frames / session->Rate() / (MsSince(start) / 1000);
 }
 
 }  // namespace shellbench

@@ -232,6 +232,19 @@ TEST_F(PlayerTest, LoopLimitWithoutFadeHaltsAfterAFullBuffer) {
     play::Render(player.get(), 5 * 735);
     EXPECT_EQ(player->ops.isRunning(player.get()), 0);
     EXPECT_EQ(player->fadeAcc, 0);
+
+    // A song plays with the settings it opened with, also after a restart by
+    // a seek back; changed ones wait for the next song.
+    settings.fadeoutTime = 0;
+    player = play::OpenLooped(TwoPartSong(), 2);
+    settings.loopCount = 0;
+    settings.fadeoutTime = 5000;
+    play::Begin(player.get());
+    play::Render(player.get(), 4 * 735);
+    player->ops.seek(player.get(), 0);
+    play::Render(player.get(), 5 * 735);
+    EXPECT_EQ(player->ops.isRunning(player.get()), 0);
+    EXPECT_EQ(player->fadeAcc, 0);
 }
 
 struct FadeTrace {
