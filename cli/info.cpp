@@ -68,8 +68,7 @@ void AddInfoCommand(CLI::App& app, int& status) {
     CLI::App* info = app.add_subcommand("info", "Show title, length, loop frame and form of songs");
     info->add_flag("--tsv", options->tsv,
                    "One tab-separated line per file: PATH, TITLE, LENGTH_MS, LOOP_FRAME");
-    info->add_option("FILE", options->files, "Song files (" + SongFileTypes() + ")")
-        ->required();
+    info->add_option("FILE", options->files, "Song files (" + SongFileTypes() + ")")->required();
     info->callback([options, &status]() {
         bool allOpened = true;
         for (const std::string& file : options->files)

@@ -238,8 +238,7 @@ public:
         tally.Add(frames, count);
         writeOk = sink_.Write(frames, count) && writeOk;
         if (progress_ && ++blocks_ % 16 == 0) {
-            ShowProgress(song_, static_cast<double>(tally.framesWritten) / song_.Rate(),
-                         Elapsed());
+            ShowProgress(song_, static_cast<double>(tally.framesWritten) / song_.Rate(), Elapsed());
         }
         return kKeepPlaying;
     }
@@ -268,9 +267,10 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
                uint64_t& hash) {
     std::unique_ptr<SongSession> song = SongSession::Open(file.c_str());
     if (!song) {
-        std::fprintf(stderr,
-                     "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-                     file.c_str(), kSongSizeLimit >> 20);
+        std::fprintf(
+            stderr,
+            "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+            file.c_str(), kSongSizeLimit >> 20);
         return kExitCannotOpen;
     }
     const int32_t rate = song->Rate();
@@ -283,8 +283,8 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
 
     const bool progress = !options.quiet && isatty(STDERR_FILENO);
     RenderHost host(*song, sink, options.checksum, progress, options.seekMs);
-    const bool played = PlayThrough(*song, blockFrames, host,
-                                    options.seekMs >= 0 ? seekAfterFrames : 0);
+    const bool played =
+        PlayThrough(*song, blockFrames, host, options.seekMs >= 0 ? seekAfterFrames : 0);
     song.reset();
     const bool writeOk = sink.Close() && host.writeOk && played;
     const double elapsed = host.Elapsed();

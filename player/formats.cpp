@@ -19,8 +19,7 @@ namespace {
 bool EndsWith(const char* path, const char* ending) {
     const size_t length = std::strlen(path);
     const size_t endingLength = std::strlen(ending);
-    return length >= endingLength &&
-           platform::lstrcmpiA(path + length - endingLength, ending) == 0;
+    return length >= endingLength && platform::lstrcmpiA(path + length - endingLength, ending) == 0;
 }
 
 // Whether one of the ';'-separated extensions names the extension of `path`.

@@ -64,8 +64,7 @@ std::unique_ptr<SongSession> SongSession::Open(const char* path) {
 }
 
 std::unique_ptr<SongSession> SongSession::OpenBytes(const char* name, const uint8_t* bytes,
-                                                    uint32_t size,
-                                                    const CompanionFile* companions,
+                                                    uint32_t size, const CompanionFile* companions,
                                                     int32_t companionCount) {
     static const CompanionFile kNoCompanions[1] = {{"", nullptr, 0}};
     if (size > kSongFileLimit) return nullptr;
@@ -115,8 +114,7 @@ bool SongSession::Running() const {
     return player_->ops.isRunning(player_) != 0;
 }
 
-bool PlayThrough(SongSession& session, int32_t blockFrames, BlockHost& host,
-                 int32_t firstFrames) {
+bool PlayThrough(SongSession& session, int32_t blockFrames, BlockHost& host, int32_t firstFrames) {
     if (blockFrames < 1) blockFrames = 1;
     if (firstFrames < 1) firstFrames = blockFrames;
     const int32_t most = firstFrames > blockFrames ? firstFrames : blockFrames;
