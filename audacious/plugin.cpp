@@ -1,34 +1,37 @@
 // Tamboril as an Audacious 4.2 input plug-in.
 //
-// It claims names ending .gym, .dru, .gym_zip and .gym.zip (in any case) and
+// It claims the names the format list claims (formats.h), in any case, and
 // ranks before Audacious's general game-music plug-in, which also claims
-// .gym. read_tag gives the title and the length the loader gives; play drives
-// the player exactly as the Windows decode thread does: sampleRate, start,
-// then blocks of rate x 30 / 1000 stereo frames until the song stops running.
-// Between blocks it obeys Audacious's stop and seek requests in the thread's
-// order: a block is rendered, then a stop ends the song, a seek drops the
-// block and moves the player by its own seek, and otherwise the block is
-// written. The levels are read from the configuration before every block,
-// so a change made on the preferences page (or through Audacious's D-Bus
-// ConfigSet) is heard from the next block on, as on Windows.
+// .gym. read_tag gives the title, length and format of the song as its
+// session has them; play drives the session exactly as the Windows decode
+// thread does, through PlayThrough: blocks of 30 ms at the song's rate
+// until it stops running. Between blocks it obeys Audacious's stop and seek
+// requests in the thread's order: a block is rendered, then a stop ends the
+// song, a seek drops the block and moves the song by its own seek, and
+// otherwise the block is written. The levels are read from the
+// configuration before every block, so a change made on the preferences
+// page (or through Audacious's D-Bus ConfigSet) is heard from the next
+// block on, as on Windows.
 //
 // The FM chip, the PSG and the settings record are process-wide, so one song
 // plays at a time: play() holds engineLock for the whole song. read_tag and
-// is_our_file only read files (the loader touches no chip) and may run on
-// any thread meanwhile.
+// is_our_file only read files (opening a song touches no chip) and may run
+// on any thread meanwhile.
 #include <libaudcore/audstrings.h>
 #include <libaudcore/i18n.h>
 #include <libaudcore/plugin.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "audacious/tamboril_audacious.h"
-#include "player/engine.h"
-#include "player/player.h"
-#include "player/song.h"
+#include "player/formats.h"
+#include "player/session.h"
 
 namespace tamboril_audacious {
 
@@ -36,7 +39,33 @@ namespace {
 
 std::mutex engineLock;  // held by play() while a song uses the chips
 
-const char* const kExtensions[] = {"gym", "dru", "gym_zip", "zip", nullptr};
+// Audacious's extensions for the plug-in: every extension of the format
+// list's file types in lower case, and of a name ending only its last
+// (".GYM.ZIP" gives "zip": Audacious looks at nothing before a name's last
+// dot), each once, closed by null. Built as the plug-in is loaded, before
+// aud_plugin_instance below and before Audacious reads the list.
+const char* const* ExtensionList() {
+    static std::vector<std::string> texts;
+    static std::vector<const char*> list;
+    ForEachExtension(false, [](const char* text, int length) {
+        int start = length;
+        while (start > 0 && text[start - 1] != '.')
+            --start;
+        std::string extension(text + start, text + length);
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension.empty()) return;
+        for (const std::string& known : texts)
+            if (known == extension) return;
+        texts.push_back(extension);
+    });
+    for (const std::string& text : texts)
+        list.push_back(text.c_str());
+    list.push_back(nullptr);
+    return list.data();
+}
+
+const char* const* const kExtensions = ExtensionList();
 
 const char kAbout[] =
     N_("Tamboril plays GYM sound logs: plain logs, GYMX files (stored or "
@@ -49,13 +78,6 @@ const char kAbout[] =
 // included).
 StringBuf LocalPath(const char* uri) {
     return uri_to_filename(uri);
-}
-
-// A name is ours by its extension, or, for archives, by ".gym.zip" at its
-// end: Audacious's extension of "tune.gym.zip" is only "zip".
-bool ClaimsName(const char* path) {
-    return HasExtension(path, "gym") || HasExtension(path, "dru") ||
-           HasExtension(path, "gym_zip") || MatchesArchiveSuffix(path);
 }
 
 // Titles are 8-bit text in whatever code page the log was made with;
@@ -81,28 +103,29 @@ public:
 
     // Priority 0: tried before every plug-in of the default priority, the
     // game-music plug-in among them.
-    constexpr TamborilPlugin()
-        : InputPlugin(kInfo, InputInfo().with_exts(kExtensions).with_priority(0)) {}
+    TamborilPlugin() : InputPlugin(kInfo, InputInfo().with_exts(kExtensions).with_priority(0)) {}
 
     bool init() override {
         EnsureEngineReady();
         return true;
     }
 
+    // A name is ours when a format claims it: by its extension, or by a name
+    // ending such as ".gym.zip" (Audacious's extension of "tune.gym.zip" is
+    // only "zip").
     bool is_our_file(const char* filename, VFSFile&) override {
         StringBuf path = LocalPath(filename);
-        return path && ClaimsName(path);
+        return path && FormatClaimingName(path) != nullptr;
     }
 
     bool read_tag(const char* filename, VFSFile&, Tuple& tuple, Index<char>*) override {
         StringBuf path = LocalPath(filename);
         if (!path) return false;
-        char title[kTitleSize];
-        int32_t lengthMs = 0;
-        if (!GetSongInfo(path, title, &lengthMs)) return false;
-        tuple.set_str(Tuple::Title, TitleAsUtf8(title));
-        tuple.set_int(Tuple::Length, lengthMs);
-        tuple.set_str(Tuple::Codec, "GYM sound log");
+        std::unique_ptr<SongSession> session = SongSession::Open(path);
+        if (!session) return false;
+        tuple.set_str(Tuple::Title, TitleAsUtf8(session->Title()));
+        tuple.set_int(Tuple::Length, session->LengthMs());
+        tuple.set_str(Tuple::Codec, session->Format().name);
         return true;
     }
 
@@ -111,31 +134,30 @@ public:
         if (!path) return false;
         EnsureEngineReady();
         std::lock_guard<std::mutex> engine(engineLock);
+        // The session takes the rate, loop count and fade time as it opens.
         LoadSettingsFromConfig();
+        std::unique_ptr<SongSession> session = SongSession::Open(path);
+        if (!session) return false;
 
-        GymPlayer* player = OpenSong(path);
-        if (player == nullptr) return false;
-        const PlayerOps& ops = player->ops;
-        const int32_t rate = ops.sampleRate(player);
-        const int32_t frames = BlockFrames(rate);
-        std::vector<int16_t> block(2 * static_cast<size_t>(frames));
-
-        open_audio(FMT_S16_NE, rate, 2);
-        ops.start(player);
-        while (ops.isRunning(player)) {
-            LoadLevelsFromConfig();
-            ops.render(player, block.data(), frames);
-            if (check_stop()) break;
-            int seekMs = check_seek();
-            if (seekMs >= 0) {
-                ops.seek(player, seekMs);
-                continue;
+        // After each block: a stop, a seek (the block dropped) or the block
+        // written; then the levels for the next one.
+        class AudaciousOutput : public BlockHost {
+        public:
+            int32_t TakeBlock(const int16_t* frames, int32_t count) override {
+                if (check_stop()) return kStopPlaying;
+                int32_t next = check_seek();
+                if (next < 0) {
+                    write_audio(frames, count * 4);
+                    next = kKeepPlaying;
+                }
+                LoadLevelsFromConfig();
+                return next;
             }
-            write_audio(block.data(), frames * 4);
-        }
-        ops.halt(player);
-        ops.destroy(player);
-        return true;
+        } output;
+
+        open_audio(FMT_S16_NE, session->Rate(), 2);
+        LoadLevelsFromConfig();
+        return PlayThrough(*session, session->BlockFrames(), output);
     }
 };
 

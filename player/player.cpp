@@ -1,5 +1,5 @@
-// The player's operations: the command interpreter, frame timing, looping,
-// the fade-out, seeking and the final mix of FM and PSG into 16-bit stereo.
+// The GYM player's operations: the command interpreter, frame timing, the
+// loop and seeking; the levels, the fade and the mix are mixdown.cpp's.
 //
 // Command stream, one command at readPos:
 //   00        frame marker
@@ -24,47 +24,16 @@
 #include "fm/registers.h"
 #include "fm/wrap.h"
 #include "player/engine.h"
+#include "player/mixdown.h"
 #include "player/settings.h"
 #include "player/song.h"
 #include "psg/psg.h"
 
 namespace {
 
-// Written to the channel control register at every start: channels 3-5
-// mixed, every interrupt enabled.
-constexpr uint8_t kChannelsAllOn = 0x9F;
-
-constexpr int32_t kFrameRate = 60;         // frames per second of song
-constexpr int32_t kFmCodeRate = 44100;     // output rate of the "55467:FM" choice
-constexpr int32_t kNoGainApplied = -9999;  // no setting has this value
-constexpr int32_t kFadeEnd = 0x4000000;    // 64 half-decibels, 2^20 each
-constexpr int32_t kFadeAttenShift = 20;    // fadeAcc -> half-decibels
-// kFadeEnd x 100 / 6, truncated: a frame lasts 100/6 ms, so this divided by
-// the fade time in ms is the step per frame that reaches kFadeEnd in that time.
-constexpr int32_t kFadeSpan = 1118481066;
-constexpr int32_t kPsgGainShift = 12;  // PsgGainFactor is 4095 at 0 dB
-constexpr int32_t kEnded = -1;         // pendingSamples once the song ended
-
-// Static scratch shared by every player; only the decode thread mixes. A
-// chunk never holds more than one frame's samples plus two.
-constexpr int32_t kFmScratchFrames = 192000;
-constexpr int32_t kPsgScratchSamples = 96000;
-int32_t fmScratch[2 * kFmScratchFrames];  // stereo frames, left then right
-int16_t psgScratch[kPsgScratchSamples];   // mono PSG samples
-
-// The three levels: the user's attenuation, what the player last handed the
-// chip, and the chip's setter. Applied in this order: FM, SSG, PCM.
-struct GainRoute {
-    SettingWord PluginSettings::*setting;
-    int32_t GymPlayer::*applied;
-    void (FmChip::*setter)(int32_t halfDb);
-};
-
-constexpr GainRoute gainRouteTable[] = {
-    {&PluginSettings::volumeFm, &GymPlayer::appliedFm, &FmChip::SetFmGain},
-    {&PluginSettings::volumeSsg, &GymPlayer::appliedSsg, &FmChip::SetPsgGain},
-    {&PluginSettings::volumePcm, &GymPlayer::appliedPcm, &FmChip::SetPcmGain},
-};
+constexpr int32_t kFrameRate = kStepsPerSecond;  // frames per second of song
+constexpr int32_t kFmCodeRate = 44100;           // output rate of the "55467:FM" choice
+constexpr int32_t kEnded = -1;                   // pendingSamples once the song ended
 
 // Frames x 100 / 6: song time in ms, in 32 bits.
 int32_t FramesToMs(int32_t frames) {
@@ -74,22 +43,6 @@ int32_t FramesToMs(int32_t frames) {
 // Whether `frames` frame markers cover `ms` milliseconds.
 bool Reached(int32_t frames, int32_t ms) {
     return WrapMul(frames, 100) >= WrapMul(ms, 6);
-}
-
-// The chip's gain for a level: minus (user attenuation + fade attenuation).
-int32_t GainFor(int32_t setting, int32_t fadeAtten) {
-    return static_cast<int32_t>(0u - static_cast<uint32_t>(WrapAdd(setting, fadeAtten)));
-}
-
-int16_t Clamp16(int32_t value) {
-    if (value > 32767) return 32767;
-    if (value < -32768) return -32768;
-    return static_cast<int16_t>(value);
-}
-
-void SetGain(GymPlayer& p, const GainRoute& route, int32_t setting) {
-    p.*(route.applied) = setting;
-    (fmChip.*(route.setter))(GainFor(setting, p.fadeAtten));
 }
 
 // Whether a frame marker comes before the end of the stream from `pos` on.
@@ -123,16 +76,7 @@ void FrameMarker(GymPlayer& p) {
         p.loopPos = p.readPos;
     }
 
-    if (p.fadeAcc != 0) {
-        if (p.fadeAcc > kFadeEnd) {
-            p.pendingSamples = kEnded;  // the frame just released is not played
-            return;
-        }
-        p.fadeAcc += p.fadeStep;
-        p.fadeAtten = p.fadeAcc >> kFadeAttenShift;
-        for (const GainRoute& route : gainRouteTable)
-            SetGain(p, route, settings.*(route.setting));
-    }
+    if (StepFade(p)) p.pendingSamples = kEnded;  // the frame just released is not played
 }
 
 // The byte stays where it is: after a release it is read again.
@@ -175,20 +119,6 @@ void InterpretCommand(GymPlayer& p) {
     }
 }
 
-// Renders n frames of both chips into `out` (16-bit stereo), n at most one
-// frame's samples plus two.
-void MixChunk(int16_t* out, int32_t n) {
-    std::memset(fmScratch, 0, sizeof(int32_t) * 2 * static_cast<size_t>(n));
-    PsgMix(psgScratch, n);
-    fmChip.MixInto(fmScratch, static_cast<uint32_t>(n));
-    const int32_t factor = fmChip.PsgGainFactor();
-    for (int32_t i = 0; i < n; ++i) {
-        int32_t psg = WrapMul(psgScratch[i], factor) >> kPsgGainShift;
-        out[2 * i] = Clamp16(WrapAdd(fmScratch[2 * i], psg));
-        out[2 * i + 1] = Clamp16(WrapAdd(fmScratch[2 * i + 1], psg));
-    }
-}
-
 GymPlayer& Gym(SongPlayer* player) {
     return *static_cast<GymPlayer*>(player)->state;
 }
@@ -205,20 +135,13 @@ void Halt(SongPlayer* player) {
 
 void Start(SongPlayer* player) {
     GymPlayer& p = Gym(player);
-    p.appliedFm = p.appliedSsg = p.appliedPcm = kNoGainApplied;
-    p.loopCounter = 0;
-    p.fadeAcc = 0;
-    fmChip.SetClockAndRate(kFmSongClock, static_cast<uint32_t>(p.outputRate),
-                           p.frequencyCode > kFmCodeRate);
-    PsgInit(kPsgSongClock, p.outputRate);
-    p.fadeAtten = 0;
+    ResetLevelsAndFade(p);
     p.frameCount = p.pendingSamples = p.remainderAcc = p.heldSamples = 0;
     p.samplesPerFrame = p.outputRate / kFrameRate;
     p.sampleRemainder = p.outputRate % kFrameRate;
     p.readPos = p.image;
     p.running = 1;
-    fmChip.ResetChip();
-    fmChip.WriteRegister(fm_reg::kChannelControl, kChannelsAllOn);
+    PowerOnChips(kFmSongClock, kPsgSongClock, p.outputRate, p.frequencyCode);
     p.loopPos = nullptr;
 }
 
@@ -232,12 +155,7 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
         return;
     }
 
-    if (buffer != nullptr) {
-        for (const GainRoute& route : gainRouteTable) {
-            int32_t setting = settings.*(route.setting);
-            if (setting != p.*(route.applied)) SetGain(p, route, setting);
-        }
-    }
+    if (buffer != nullptr) ApplyChangedLevels(p);
 
     for (;;) {
         if (buffer != nullptr && count == 0) break;
@@ -264,6 +182,7 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
         // stretch sounds the same however the calls split it.
         if (opensStretch) fmChip.BeginPcmStretch(static_cast<uint32_t>(p.pendingSamples));
         int32_t n = p.pendingSamples < count ? p.pendingSamples : count;
+        if (n > kMaxMixFrames) n = kMaxMixFrames;
         p.pendingSamples -= n;
         count -= n;
         MixChunk(buffer, n);
@@ -272,14 +191,7 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
 
     // The loop limit is looked at once per call: the fade starts (or, without
     // a fade, the song stops) at the end of the call that reached it.
-    if (p.loopLimit != 0 && p.fadeAcc == 0 && p.loopCounter >= p.loopLimit) {
-        if (p.fadeMs != 0) {
-            p.fadeAcc = 1;
-            p.fadeStep = kFadeSpan / p.fadeMs;
-        } else {
-            Halt(player);
-        }
-    }
+    if (ReachedLoopLimit(p)) Halt(player);
 }
 
 int32_t SampleRate(SongPlayer* player) {

@@ -61,8 +61,18 @@ struct SongPlayer {
     // Copied from the settings when the song is loaded: every start of this
     // song, a seek back included, plays with them; new settings apply from
     // the next song.
-    int32_t loopLimit;  // LoopCount; 0 = loop for ever
-    int32_t fadeMs;     // FadeoutTime, ms; a negative setting (an edited file) counts as 0
+    int32_t loopLimit;    // LoopCount; 0 = loop for ever
+    int32_t fadeMs;       // FadeoutTime, ms; a negative setting (an edited file) counts as 0
+    int32_t boostHalfDb;  // the song's own gain on every part, half-decibels; 0 for GYM
+
+    // Looping and fading
+    int32_t loopCounter;  // jumps back to the loop point since start
+    int32_t fadeAcc;      // fade accumulator, 2^20 per half-decibel; 0 = not fading
+    int32_t fadeStep;     // added to fadeAcc at each step (1/60 s of song) while fading
+    int32_t fadeAtten;    // fadeAcc >> 20, half-decibels taken off every gain
+    int32_t appliedFm;    // volume settings last handed to the chip, half-decibels;
+    int32_t appliedSsg;   //   -9999 after start so that the first render applies them
+    int32_t appliedPcm;
 };
 
 // Copies LoopCount and FadeoutTime into a player its loader has just made.
@@ -79,14 +89,7 @@ enum class SongForm {
 struct GymPlayer : SongPlayer {
     GymPlayer* state;  // the record holding the fields below: the player itself
 
-    // Looping and fading
-    int32_t loopCounter;    // jumps back to the loop point since start
     int32_t frequencyCode;  // Frequency setting copied by sampleRate (Hz, or 55555)
-    int32_t fadeAcc;        // fade accumulator, 2^20 per half-decibel; 0 = not fading
-    int32_t fadeAtten;      // fadeAcc >> 20, half-decibels taken off every gain
-    int32_t appliedFm;      // volume settings last handed to the chip, half-decibels;
-    int32_t appliedSsg;     //   -9999 after start so that the first render applies them
-    int32_t appliedPcm;
 
     // The song
     char title[kTitleSize];  // NUL-terminated; empty when nothing gave a title
@@ -104,7 +107,6 @@ struct GymPlayer : SongPlayer {
     int32_t remainderAcc;     // accumulated sampleRemainder, sixtieths of a sample
     int32_t heldSamples;      // samples of the frame held back until its release
     int32_t outputRate;       // Hz
-    int32_t fadeStep;         // added to fadeAcc at each frame marker while fading
     int32_t running;          // 1 from start until the song ends or halts
 };
 

@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +35,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -648,7 +650,9 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
 }
 
 // The playlist shows the loader's title and length of every song, damaged
-// ones included, and songs that cannot be read show no length.
+// ones included, and songs that cannot be read show no length. Audacious
+// holds the last extension of every song's name, in lower case, as one of
+// Tamboril's, so it can pick Tamboril by the name alone.
 TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
     std::vector<std::string> songs = support::SharedSongs();
     std::vector<std::string> bad = support::DamagedSongs();
@@ -709,6 +713,22 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
     }
     Audtool(bus.Address(), "shutdown");
     EXPECT_EQ(player.Wait(30), 0) << audacious.LogText();
+    // The registry Audacious wrote as it started; Audacious 4.2 files the
+    // extensions under "scheme".
+    std::ifstream registry(audacious.ConfigFile().parent_path() / "plugin-registry");
+    std::set<std::string> extensions;
+    bool ours = false;
+    for (std::string kind, value; registry >> kind && std::getline(registry >> std::ws, value);) {
+        if (value[0] == '/')  // "<type> <path>" starts a plug-in's entry
+            ours = kind == "input" && fs::path(value).filename() == "tamboril.so";
+        else if (ours && kind == "scheme")
+            extensions.insert(value);
+    }
+    for (std::string song : songs) {
+        std::transform(song.begin(), song.end(), song.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        EXPECT_EQ(extensions.count(fs::path(song).extension().string().substr(1)), 1u) << song;
+    }
     std::printf("%d of %zu playlist entries with title and length\n", loaded, songs.size());
 }
 
