@@ -26,11 +26,6 @@ void FmChannel::SetFeedback(int fb) {
 
 void FmChannel::SetAlgorithm(int a) {
     algorithm = a & 7;
-    const uint8_t* row = AlgorithmRoutingTable[algorithm];
-    for (int k = 0; k < 3; ++k) {
-        operatorInput[k] = row[2 * k];
-        operatorOutput[k] = row[2 * k + 1];
-    }
     // The chip drops operator 0's feedback history on every algorithm write.
     op[0].output = 0;
     op[0].previousOutput = 0;

@@ -13,23 +13,9 @@
 // Operator k takes its registers from offset +0, +8, +4, +12 for k = 0, 1, 2,
 // 3; operator 0 has the feedback and operator 3 is always a carrier.
 //
-// Routing: SetAlgorithm sets the channel's node references from a row of
-// AlgorithmRoutingTable. Four nodes carry the sums of one sample: node 0
-// holds operator 0's sample (algorithms 1, 2 and 7 add more to it); nodes
-// 1 ... 3 start each sample at 0. Each of operators 1 ... 3 reads one node as
-// its modulation input (times 8); operators 1 and 2 add their sample to a
-// node; the channel's sample is operator 3's plus one node. A node nothing
-// wrote reads 0, so an operator fed from it is unmodulated. The renderer
-// (fm/render.cpp) follows the same graphs written out by the algorithm
-// number, "a -> b" meaning a modulates b, "+" a sum:
-//   0: 0 -> 1 -> 2 -> 3
-//   1: (0 + 1) -> 2 -> 3
-//   2: (0 + (1 -> 2)) -> 3
-//   3: ((0 -> 1) + 2) -> 3
-//   4: (0 -> 1) + (2 -> 3)
-//   5: 0 -> each of 1, 2, 3; out 1 + 2 + 3
-//   6: (0 -> 1) + 2 + 3
-//   7: 0 + 1 + 2 + 3
+// Routing: `algorithm` picks the row of AlgorithmRoutingTable that the
+// renderer (fm/render.cpp) follows; the rows, each with its graph drawn
+// beside it, are in fm/tables.h.
 //
 // The channel's sample is a signed 32-bit value, at most 4 * 268435455 in
 // magnitude (algorithm 7).
@@ -43,11 +29,7 @@
 struct FmChannel {
     int32_t feedbackShift = 0;  // right shift of operator 0's feedback sum (FeedbackShiftTable)
     int32_t algorithm = 0;      // 0 ... 7, the routing the renderer follows
-    // The four nodes live for one sample only, as locals of the renderer.
-    int32_t operatorInput[3] = {};   // node read as modulation by operators 1, 2, 3
-    int32_t operatorOutput[3] = {};  // node receiving operator 1's, operator 2's sample;
-                                     // node added to operator 3's sample
-    FmOperator op[4];                // operators 0 ... 3 (key-bit order)
+    FmOperator op[4];           // operators 0 ... 3 (key-bit order)
 
     // Operators at power-on, algorithm 0; feedbackShift stays 0 until the
     // first feedback/algorithm write.
@@ -63,7 +45,7 @@ struct FmChannel {
     // fb 0 ... 7 (masked).
     void SetFeedback(int fb);
 
-    // a 0 ... 7 (masked): sets `algorithm` and routes the operators by
+    // a 0 ... 7 (masked): sets `algorithm`, which routes the operators by
     // AlgorithmRoutingTable row a, and clears operator 0's feedback history,
     // even when a is unchanged.
     void SetAlgorithm(int a);

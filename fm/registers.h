@@ -110,67 +110,43 @@ enum OperatorGroup : uint32_t {
 // A channel-addressed register's low bits that reach no channel.
 constexpr uint32_t kNoChannel = 3;
 
+// One line per reader, under the drawing of its field (the formatter would make three).
+// clang-format off
 // address  -------x--------  port (0-1)
-inline uint32_t Port(uint32_t address) {
-    return (address >> 8) & 1u;
-}
+inline uint32_t Port(uint32_t address) { return (address >> 8) & 1u; }
 // address  --------xxxxxxxx  register within the port
-inline uint32_t Register(uint32_t address) {
-    return address & 0xFFu;
-}
+inline uint32_t Register(uint32_t address) { return address & 0xFFu; }
 // register ------xx  channel within the port (3: none)
-inline uint32_t ChannelLow(uint32_t reg) {
-    return reg & 3u;
-}
+inline uint32_t ChannelLow(uint32_t reg) { return reg & 3u; }
 // register xxxx----  operator register group (3-9)
-inline uint32_t Group(uint32_t reg) {
-    return (reg >> 4) & 0xFu;
-}
+inline uint32_t Group(uint32_t reg) { return (reg >> 4) & 0xFu; }
 // register xxxxxx--  channel register group (0xA0, 0xA4, ... 0xB4)
-inline uint32_t ChannelGroup(uint32_t reg) {
-    return reg & 0xFCu;
-}
+inline uint32_t ChannelGroup(uint32_t reg) { return reg & 0xFCu; }
 // register ----xx--  operator offset +0, +4, +8, +C (operators 0, 2, 1, 3)
-inline uint32_t OperatorOffset(uint32_t reg) {
-    return (reg >> 2) & 3u;
-}
+inline uint32_t OperatorOffset(uint32_t reg) { return (reg >> 2) & 3u; }
 
 // ---- 0x22 LFO control --------------------------------------------------------
 
 // ----x---
-inline bool LfoOn(uint8_t data) {
-    return (data & 0x08u) != 0;
-}
+inline bool LfoOn(uint8_t data) { return (data & 0x08u) != 0; }
 // -----xxx
-inline uint32_t LfoRate(uint8_t data) {
-    return data & 7u;
-}
+inline uint32_t LfoRate(uint8_t data) { return data & 7u; }
 
 // ---- 0x27 mode / timer control -----------------------------------------------
 
 // xx------  any of special frequencies (01) or CSM (1x)
-inline bool SpecialFrequencies(uint8_t data) {
-    return (data & 0xC0u) != 0;
-}
+inline bool SpecialFrequencies(uint8_t data) { return (data & 0xC0u) != 0; }
 // x-------
-inline bool CsmMode(uint8_t data) {
-    return (data & 0x80u) != 0;
-}
+inline bool CsmMode(uint8_t data) { return (data & 0x80u) != 0; }
 // ---x----
-inline bool ClearsTimerAFlag(uint8_t data) {
-    return (data & 0x10u) != 0;
-}
+inline bool ClearsTimerAFlag(uint8_t data) { return (data & 0x10u) != 0; }
 // --x-----
-inline bool ClearsTimerBFlag(uint8_t data) {
-    return (data & 0x20u) != 0;
-}
+inline bool ClearsTimerBFlag(uint8_t data) { return (data & 0x20u) != 0; }
 
 // ---- 0x28 key on/off ---------------------------------------------------------
 
 // xxxx----  bit k keys operator k on (k = 0-3); a clear bit keys it off
-inline bool KeyOnBit(uint8_t data, int op) {
-    return (data & (0x10u << op)) != 0;
-}
+inline bool KeyOnBit(uint8_t data, int op) { return (data & (0x10u << op)) != 0; }
 // -----xxx  channel 0-5, or -1 for codes 3 and 7
 inline int KeyChannel(uint8_t data) {
     if ((data & 3u) == kNoChannel) {
@@ -182,122 +158,73 @@ inline int KeyChannel(uint8_t data) {
 // ---- 0x29 channel control ----------------------------------------------------
 
 // x-------
-inline bool ChannelsThreeToFiveOn(uint8_t data) {
-    return (data & 0x80u) != 0;
-}
+inline bool ChannelsThreeToFiveOn(uint8_t data) { return (data & 0x80u) != 0; }
 // ---xxxxx
-inline uint8_t InterruptEnables(uint8_t data) {
-    return data & 0x1Fu;
-}
+inline uint8_t InterruptEnables(uint8_t data) { return data & 0x1Fu; }
 
 // ---- 0x2B PCM control --------------------------------------------------------
 
 // x-------
-inline bool PcmOn(uint8_t data) {
-    return (data & 0x80u) != 0;
-}
+inline bool PcmOn(uint8_t data) { return (data & 0x80u) != 0; }
 
 // ---- 0x110 status control ----------------------------------------------------
 
 // x-------
-inline bool ClearsAllStatus(uint8_t data) {
-    return (data & 0x80u) != 0;
-}
+inline bool ClearsAllStatus(uint8_t data) { return (data & 0x80u) != 0; }
 // ---xxxxx  flags that may not be raised
-inline uint8_t StatusHold(uint8_t data) {
-    return data & 0x1Fu;
-}
+inline uint8_t StatusHold(uint8_t data) { return data & 0x1Fu; }
 
 // ---- 0x30-0x9F operator registers -------------------------------------------
 
 // 03x -xxx----
-inline uint32_t Detune(uint8_t data) {
-    return (data >> 4) & 7u;
-}
+inline uint32_t Detune(uint8_t data) { return (data >> 4) & 7u; }
 // 03x ----xxxx
-inline uint32_t Multiple(uint8_t data) {
-    return data & 15u;
-}
+inline uint32_t Multiple(uint8_t data) { return data & 15u; }
 // 04x -xxxxxxx
-inline uint8_t TotalLevel(uint8_t data) {
-    return data & 127u;
-}
+inline uint8_t TotalLevel(uint8_t data) { return data & 127u; }
 // 05x xx------
-inline uint8_t KeyScale(uint8_t data) {
-    return (data >> 6) & 3u;
-}
+inline uint8_t KeyScale(uint8_t data) { return (data >> 6) & 3u; }
 // 05x ---xxxxx
-inline uint8_t AttackRate(uint8_t data) {
-    return data & 31u;
-}
+inline uint8_t AttackRate(uint8_t data) { return data & 31u; }
 // 06x x-------
-inline bool AmOn(uint8_t data) {
-    return (data & 0x80u) != 0;
-}
+inline bool AmOn(uint8_t data) { return (data & 0x80u) != 0; }
 // 06x ---xxxxx
-inline uint8_t DecayRate(uint8_t data) {
-    return data & 31u;
-}
+inline uint8_t DecayRate(uint8_t data) { return data & 31u; }
 // 07x ---xxxxx
-inline uint8_t SustainRate(uint8_t data) {
-    return data & 31u;
-}
+inline uint8_t SustainRate(uint8_t data) { return data & 31u; }
 // 08x xxxx----
-inline uint32_t SustainLevel(uint8_t data) {
-    return (data >> 4) & 15u;
-}
+inline uint32_t SustainLevel(uint8_t data) { return (data >> 4) & 15u; }
 // 08x ----xxxx
-inline uint8_t ReleaseRate(uint8_t data) {
-    return data & 15u;
-}
+inline uint8_t ReleaseRate(uint8_t data) { return data & 15u; }
 // 09x ----xxxx
-inline uint8_t SsgEg(uint8_t data) {
-    return data & 15u;
-}
+inline uint8_t SsgEg(uint8_t data) { return data & 15u; }
 
 // ---- 0xA0-0xAE frequency words ----------------------------------------------
 
 // high byte x 256 + low byte
-inline uint32_t FrequencyWord(uint8_t high, uint8_t low) {
-    return high * 256u + low;
-}
+inline uint32_t FrequencyWord(uint8_t high, uint8_t low) { return high * 256u + low; }
 // word --xxx-----------
-inline uint32_t Block(uint32_t word) {
-    return (word >> 11) & 7u;
-}
+inline uint32_t Block(uint32_t word) { return (word >> 11) & 7u; }
 // word -----xxxxxxxxxxx
-inline uint32_t Fnumber(uint32_t word) {
-    return word & 0x7FFu;
-}
+inline uint32_t Fnumber(uint32_t word) { return word & 0x7FFu; }
 // word --xxxxxxx-------  block and the top four F-number bits: the key code's source
-inline uint32_t KeyCodeIndex(uint32_t word) {
-    return (word >> 7) & 127u;
-}
+inline uint32_t KeyCodeIndex(uint32_t word) { return (word >> 7) & 127u; }
 
 // ---- 0xB0-0xB2 feedback / algorithm -----------------------------------------
 
 // --xxx---
-inline int Feedback(uint8_t data) {
-    return (data >> 3) & 7;
-}
+inline int Feedback(uint8_t data) { return (data >> 3) & 7; }
 // -----xxx
-inline int Algorithm(uint8_t data) {
-    return data & 7;
-}
+inline int Algorithm(uint8_t data) { return data & 7; }
 
 // ---- 0xB4-0xB6 pan / LFO sensitivity ----------------------------------------
 
 // xx------  bit 1 left, bit 0 right
-inline uint8_t Pan(uint8_t data) {
-    return (data >> 6) & 3u;
-}
+inline uint8_t Pan(uint8_t data) { return (data >> 6) & 3u; }
 // --xx----
-inline uint32_t AmpSensitivity(uint8_t data) {
-    return (data >> 4) & 3u;
-}
+inline uint32_t AmpSensitivity(uint8_t data) { return (data >> 4) & 3u; }
 // -----xxx
-inline uint32_t PitchSensitivity(uint8_t data) {
-    return data & 7u;
-}
+inline uint32_t PitchSensitivity(uint8_t data) { return data & 7u; }
+// clang-format on
 
 }  // namespace fm_reg

@@ -222,28 +222,39 @@ inline void MoveLfo(ChannelState& c, const FmChannel& channel, uint32_t position
     return OperatorOutput(c.op[k], 0);
 }
 
-// The channel's sample from operator 0's (o0) and the other three, by the
-// algorithm: "a -> b" a modulates b, "+" a sum. Operator 3 is always a
-// carrier. These are the graphs of the channel's routing table (the node
-// references SetAlgorithm sets), written out.
+// The channel's sample from operator 0's (o0) and the other three, by row
+// `algorithm` of AlgorithmRoutingTable. The row's node numbers are constants
+// here, so the nodes become plain locals: a node nothing wrote is a known 0,
+// which leaves an operator fed from it unmodulated and a sum with it no
+// addition, and what remains is the row's graph and nothing more.
+template <int algorithm>
+[[gnu::always_inline]] inline int32_t RouteBy(ChannelState& c, int32_t o0) {
+    constexpr const uint8_t* row = AlgorithmRoutingTable[algorithm];
+    int32_t node[4] = {o0, 0, 0, 0};
+    node[row[1]] = WrapAdd(node[row[1]], Modulated(c, 1, node[row[0]]));
+    node[row[3]] = WrapAdd(node[row[3]], Modulated(c, 2, node[row[2]]));
+    return WrapAdd(Modulated(c, 3, node[row[4]]), node[row[5]]);
+}
+
+// The routing of the channel's algorithm, one per case.
 [[gnu::always_inline]] inline int32_t Route(ChannelState& c, int algorithm, int32_t o0) {
     switch (algorithm & 7) {
-        case 0:  // 0 -> 1 -> 2 -> 3
-            return Modulated(c, 3, Modulated(c, 2, Modulated(c, 1, o0)));
-        case 1:  // (0 + 1) -> 2 -> 3
-            return Modulated(c, 3, Modulated(c, 2, WrapAdd(o0, Alone(c, 1))));
-        case 2:  // (0 + (1 -> 2)) -> 3
-            return Modulated(c, 3, WrapAdd(o0, Modulated(c, 2, Alone(c, 1))));
-        case 3:  // ((0 -> 1) + 2) -> 3
-            return Modulated(c, 3, WrapAdd(Modulated(c, 1, o0), Alone(c, 2)));
-        case 4:  // (0 -> 1) + (2 -> 3)
-            return WrapAdd(Modulated(c, 1, o0), Modulated(c, 3, Alone(c, 2)));
-        case 5:  // 0 -> each of 1, 2, 3; out 1 + 2 + 3
-            return WrapAdd(WrapAdd(Modulated(c, 1, o0), Modulated(c, 2, o0)), Modulated(c, 3, o0));
-        case 6:  // (0 -> 1) + 2 + 3
-            return WrapAdd(WrapAdd(Modulated(c, 1, o0), Alone(c, 2)), Alone(c, 3));
-        case 7:  // 0 + 1 + 2 + 3
-            return WrapAdd(WrapAdd(WrapAdd(o0, Alone(c, 1)), Alone(c, 2)), Alone(c, 3));
+        case 0:
+            return RouteBy<0>(c, o0);
+        case 1:
+            return RouteBy<1>(c, o0);
+        case 2:
+            return RouteBy<2>(c, o0);
+        case 3:
+            return RouteBy<3>(c, o0);
+        case 4:
+            return RouteBy<4>(c, o0);
+        case 5:
+            return RouteBy<5>(c, o0);
+        case 6:
+            return RouteBy<6>(c, o0);
+        case 7:
+            return RouteBy<7>(c, o0);
         default:  // no other (algorithm is 0 ... 7)
             __builtin_unreachable();
     }

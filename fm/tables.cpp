@@ -64,19 +64,6 @@ const int32_t OperatorSlotMap[4] = {0, 2, 1, 3};
 const uint8_t SustainLevelTable[16] = {0,  4,  8,  12, 16, 20, 24, 28,
                                        32, 36, 40, 44, 48, 52, 56, 124};
 
-// Columns: op 1 input, op 1 output, op 2 input, op 2 output, op 3 input,
-// node added to op 3. Node 0 holds operator 0; nodes 1 ... 3 start at 0.
-const uint8_t AlgorithmRoutingTable[8][6] = {
-    {0, 1, 1, 2, 2, 3},  // 0: 0 -> 1 -> 2 -> 3
-    {1, 0, 0, 1, 1, 2},  // 1: (0 + 1) -> 2 -> 3
-    {1, 1, 1, 0, 0, 2},  // 2: (0 + (1 -> 2)) -> 3
-    {0, 1, 2, 1, 1, 2},  // 3: ((0 -> 1) + 2) -> 3
-    {0, 1, 2, 2, 2, 1},  // 4: (0 -> 1) + (2 -> 3)
-    {0, 1, 0, 1, 0, 1},  // 5: 0 -> each of 1, 2, 3; out 1 + 2 + 3
-    {0, 1, 2, 1, 2, 1},  // 6: (0 -> 1) + 2 + 3
-    {1, 0, 1, 0, 1, 0},  // 7: 0 + 1 + 2 + 3
-};
-
 // Building ------------------------------------------------------------------
 
 namespace {

@@ -108,11 +108,27 @@ extern const int32_t OperatorSlotMap[4];
 // (3 dB steps): 0, 4, ... 56, and 124 for field 15 (992 envelope units).
 extern const uint8_t SustainLevelTable[16];
 
-// algorithm 0 ... 7 -> node numbers, in this column order: operator 1 input,
-// operator 1 output, operator 2 input, operator 2 output, operator 3 input,
-// node added to operator 3. Each row's graph is drawn beside it in tables.cpp
-// and in channel.h.
-extern const uint8_t AlgorithmRoutingTable[8][6];
+// algorithm 0 ... 7 -> how the channel's four operators connect, as node
+// numbers in this column order: operator 1 input, operator 1 output,
+// operator 2 input, operator 2 output, operator 3 input, node added to
+// operator 3. Four nodes carry the sums of one sample: node 0 holds operator
+// 0's sample (algorithms 1, 2 and 7 add more to it); nodes 1 ... 3 start each
+// sample at 0. Each of operators 1 ... 3 reads one node as its modulation
+// input (times 8); operators 1 and 2 add their sample to a node; the
+// channel's sample is operator 3's plus one node. A node nothing wrote reads
+// 0, so an operator fed from it is unmodulated. The renderer is built from
+// these rows (fm/render.cpp), the node numbers folded away at compile time.
+// Each row's graph, "a -> b" meaning a modulates b, "+" a sum:
+inline constexpr uint8_t AlgorithmRoutingTable[8][6] = {
+    {0, 1, 1, 2, 2, 3},  // 0: 0 -> 1 -> 2 -> 3
+    {1, 0, 0, 1, 1, 2},  // 1: (0 + 1) -> 2 -> 3
+    {1, 1, 1, 0, 0, 2},  // 2: (0 + (1 -> 2)) -> 3
+    {0, 1, 2, 1, 1, 2},  // 3: ((0 -> 1) + 2) -> 3
+    {0, 1, 2, 2, 2, 1},  // 4: (0 -> 1) + (2 -> 3)
+    {0, 1, 0, 1, 0, 1},  // 5: 0 -> each of 1, 2, 3; out 1 + 2 + 3
+    {0, 1, 2, 1, 2, 1},  // 6: (0 -> 1) + 2 + 3
+    {1, 0, 1, 0, 1, 0},  // 7: 0 + 1 + 2 + 3
+};
 
 // ---------------------------------------------------------------------------
 // Operations.

@@ -1,6 +1,6 @@
-// Song files and loading: turns a path into a GymPlayer that owns the song's
-// command stream, and answers title and length questions about files that are
-// not playing.
+// GYM song files and loading: turns a file's bytes into a GymPlayer that owns
+// the song's command stream (the GYM row of the format list, formats.h, and
+// OpenSong for a path), and the name helpers every format uses.
 //
 // Three forms are read. Every path is first tried as a ZIP archive, whatever
 // its name; a file that is not one is read whole as a log, and a log that

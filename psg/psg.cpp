@@ -4,37 +4,26 @@ PsgChip psgChip;
 
 namespace {
 
+// One line per field reader, its field drawn beside it (the formatter would make three).
+// clang-format off
 // Data port fields
-constexpr uint8_t kLatchFlag = 0x80;  // 1rrr dddd: latch byte
-int32_t LatchRegister(uint8_t b) {
-    return (b >> 4) & 7;
-}  // -rrr ----
-int32_t LatchLow(uint8_t b) {
-    return b & 0x0F;
-}  // ---- dddd
-int32_t DataHigh(uint8_t b) {
-    return (b & 0x3F) << 4;
-}  // --dd dddd -> bits 4-9
+constexpr uint8_t kLatchFlag = 0x80;                       // 1rrr dddd: latch byte
+int32_t LatchRegister(uint8_t b) { return (b >> 4) & 7; }  // -rrr ----
+int32_t LatchLow(uint8_t b) { return b & 0x0F; }           // ---- dddd
+int32_t DataHigh(uint8_t b) { return (b & 0x3F) << 4; }    // --dd dddd -> bits 4-9
 
 // Register file fields
 constexpr int32_t kNoiseControl = 6;
 constexpr int32_t kTone2Period = 4;
-constexpr int32_t kPeriodLowMask = 0x00F;   // bits the latch byte sets
-constexpr int32_t kPeriodHighMask = 0x3F0;  // bits the data byte sets
-int32_t NoiseShiftMode(int32_t control) {
-    return control & 3;
-}  // ---- --mm
-bool NoiseIsWhite(int32_t control) {
-    return (control & 4) != 0;
-}  // ---- -w--
+constexpr int32_t kPeriodLowMask = 0x00F;                          // bits the latch byte sets
+constexpr int32_t kPeriodHighMask = 0x3F0;                         // bits the data byte sets
+int32_t NoiseShiftMode(int32_t control) { return control & 3; }    // ---- --mm
+bool NoiseIsWhite(int32_t control) { return (control & 4) != 0; }  // ---- -w--
 constexpr int32_t kNoiseFollowsTone2 = 3;
 
-bool IsTonePeriod(int32_t r) {
-    return (r & 1) == 0 && r != kNoiseControl;
-}
-bool IsAttenuation(int32_t r) {
-    return (r & 1) != 0;
-}
+bool IsTonePeriod(int32_t r) { return (r & 1) == 0 && r != kNoiseControl; }
+bool IsAttenuation(int32_t r) { return (r & 1) != 0; }
+// clang-format on
 
 constexpr int32_t kWhiteFeedback = 0x12000;    // taps at bits 16 and 13
 constexpr int32_t kPeriodicFeedback = 0x8000;  // one tap: a 15-bit rotation

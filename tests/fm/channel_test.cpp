@@ -1,5 +1,5 @@
-// Channel: the renderer's routing of all eight algorithms against the
-// channel's node references evaluated on the plain operator model, the envelope tick,
+// Channel: the renderer's routing of all eight algorithms against their
+// graphs evaluated on the plain operator model, the envelope tick,
 // feedback, key bits and activity flags.
 #include "fm/channel.h"
 
@@ -67,21 +67,32 @@ protected:
         ch.ApplyParameters();
     }
 
-    // One sample of one channel on stand-alone operators, routed the way the
-    // channel's node references say (the renderer follows the algorithm's
-    // graph instead): node 0 starts with operator 0's sample, the others at
-    // 0; operators 1 and 2 read one node and add to one; the channel's
-    // sample is operator 3's plus one node.
+    // One sample of one channel on stand-alone operators, routed by the
+    // algorithm's graph written out here, op(k, m) being operator k
+    // modulated by m, apart from the table the renderer is built from.
     static int32_t Expected(const FmChannel& ch, FmOperator ops[4], bool lfo, int32_t position) {
-        int32_t nodes[4] = {opmodel::FeedbackSample(ops[0], ch.feedbackShift, position, lfo), 0, 0,
-                            0};
-        auto sample = [&](int k) {
-            const uint32_t input = static_cast<uint32_t>(nodes[ch.operatorInput[k - 1]]) << 3;
-            return opmodel::Sample(ops[k], input, position, lfo);
+        const int32_t o0 = opmodel::FeedbackSample(ops[0], ch.feedbackShift, position, lfo);
+        auto op = [&](int k, int32_t input) {
+            return opmodel::Sample(ops[k], static_cast<uint32_t>(input) << 3, position, lfo);
         };
-        nodes[ch.operatorOutput[0]] += sample(1);
-        nodes[ch.operatorOutput[1]] += sample(2);
-        return sample(3) + nodes[ch.operatorOutput[2]];
+        switch (ch.algorithm) {
+            case 0:
+                return op(3, op(2, op(1, o0)));
+            case 1:
+                return op(3, op(2, o0 + op(1, 0)));
+            case 2:
+                return op(3, o0 + op(2, op(1, 0)));
+            case 3:
+                return op(3, op(1, o0) + op(2, 0));
+            case 4:
+                return op(1, o0) + op(3, op(2, 0));
+            case 5:
+                return op(1, o0) + op(2, o0) + op(3, o0);
+            case 6:
+                return op(1, o0) + op(2, 0) + op(3, 0);
+            default:  // 7
+                return o0 + op(1, 0) + op(2, 0) + op(3, 0);
+        }
     }
 };
 
@@ -359,7 +370,7 @@ TEST_F(Channel, KeyBitsActivityAndReset) {
     ch.Reset();
     EXPECT_EQ(ch.ApplyParameters(), 2);
     EXPECT_EQ(ch.feedbackShift, 3);
-    EXPECT_EQ(ch.operatorOutput[2], 1);
+    EXPECT_EQ(ch.algorithm, 4);
     for (const FmOperator& o : ch.op) {
         EXPECT_EQ(o.totalLevel, 127);
         EXPECT_TRUE(o.keyOn);
