@@ -185,15 +185,14 @@ WEB_OBJECTS := $(patsubst %.cpp,$(WEB_OBJ)/%.o,$(WEB_CXX_SOURCES)) \
     $(patsubst %,$(WEB_OBJ)/_deps/zlib/%.o,$(WEB_ZLIB_FILES)) \
     $(patsubst %,$(WEB_OBJ)/_deps/minizip/%.o,$(WEB_MINIZIP_FILES))
 WEB_PAGE_FILES := index.html style.css glue.js tamboril.js app.js
-WEB_EXPORTS := TamborilInit TamborilLimit TamborilFrequencyFromName TamborilSetSettings TamborilSetLevels \
-    TamborilInfo TamborilOpen TamborilSampleRate TamborilStart TamborilBlockFrames TamborilRender TamborilSeek \
-    TamborilPositionMs TamborilLoopsDone TamborilIsRunning TamborilLengthMs TamborilClose malloc free
+# The engine's own functions are marked for export in web/engine.cpp.
+WEB_EXPORTS := malloc free
 WEB_CFLAGS := -O3 -I. -I$(WEB_OBJ)/_deps/zlib -I$(WEB_OBJ)/_deps/minizip
 comma := ,
 WEB_LDFLAGS := -O3 -sMODULARIZE=1 -sEXPORT_NAME=createTamborilEngine -sSINGLE_FILE=1 \
-    -sALLOW_MEMORY_GROWTH=1 -sFORCE_FILESYSTEM=1 \
+    -sALLOW_MEMORY_GROWTH=1 \
     '-sEXPORTED_FUNCTIONS=[$(subst $(eval) ,$(comma),$(patsubst %,"_%",$(WEB_EXPORTS)))]' \
-    '-sEXPORTED_RUNTIME_METHODS=["FS","UTF8ToString","stringToUTF8","lengthBytesUTF8"]'
+    '-sEXPORTED_RUNTIME_METHODS=["UTF8ToString","stringToUTF8","lengthBytesUTF8"]'
 
 web: bootstrap-web $(WEB_OUT)/engine.js $(addprefix $(WEB_OUT)/,$(WEB_PAGE_FILES))
 

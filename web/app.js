@@ -117,17 +117,17 @@
         $('loops').textContent = loops;
     }
 
-    // Reads dropped or chosen files: info files lie beside every song, the
-    // rest join the playlist, each read by the loader at once so that a
-    // damaged one is named now.
+    // Reads dropped or chosen files: the files a format reads beside its
+    // songs (info files) lie beside every song, the rest join the playlist,
+    // each read by the loader at once so that a damaged one is named now.
     async function AddFiles(files) {
         const read = await Promise.all(Array.from(files, async (file) => ({
             name: file.name, bytes: new Uint8Array(await file.arrayBuffer()),
         })));
-        read.filter((f) => /\.gyi$/i.test(f.name)).forEach((f) => tamboril.addFile(f.name, f.bytes));
+        read.filter((f) => tamboril.isCompanion(f.name)).forEach((f) => tamboril.addFile(f.name, f.bytes));
         const problems = [];
         const first = playlist.length;
-        read.filter((f) => !/\.gyi$/i.test(f.name)).forEach((f) => {
+        read.filter((f) => !tamboril.isCompanion(f.name)).forEach((f) => {
             const entry = {name: f.name, bytes: f.bytes, info: null, error: null};
             try {
                 entry.info = tamboril.info(f.name, f.bytes);
@@ -287,7 +287,7 @@
             const result = await tamboril.renderWithRate(entry.name, entry.bytes, options);
             const link = document.createElement('a');
             link.href = URL.createObjectURL(WavFile(result.samples, result.rate));
-            link.download = entry.name.replace(/(\.gym)?\.[^.]*$/i, '') + '.wav';
+            link.download = tamboril.stem(entry.name) + '.wav';
             document.body.appendChild(link);
             link.click();
             link.remove();
@@ -377,7 +377,20 @@
         });
     }
 
+    // What the page opens and offers, from the engine's lists.
+    function ShowFormats() {
+        $('file').accept = tamboril.accept;
+        $('formats').textContent = 'plays ' + tamboril.formats.map((format) => {
+            const names = [...format.extensions.map((e) => '.' + e), ...format.nameEndings].join(', ');
+            const beside = format.companions.map((e) => '.' + e).join(', ');
+            return format.name + ' files (' + names.toLowerCase() +
+                   (beside ? ', with their ' + beside.toLowerCase() + ' files' : '') + ')';
+        }).join('; ');
+        tamboril.frequencyNames.forEach((name) => $('frequency').add(new Option(name)));
+    }
+
     tamboril.ready.then(() => {
+        ShowFormats();
         settings = LoadSettings();
         ShowSettings();
         Wire();

@@ -1,26 +1,50 @@
 // The engine as the web page's WebAssembly module sees it: a handful of plain
-// C functions over the loader and the player's operations, driven from
-// JavaScript exactly as the native tool drives them (chip initialised once,
-// then per song: open, sampleRate, start, blocks until it stops running).
+// C functions over the song session and the format list, driven from
+// JavaScript exactly as the native tool drives them (engine powered on once,
+// then per song: settings, open, start, blocks until it stops running).
 //
-// Songs reach the loader as files of the module's in-memory file system, so
-// archives, GYMX headers and info files beside a song are read by the same
-// code as on the desktop. Every call runs on the one thread of the module's
-// instance (the page, the audio worklet or a worker each own one instance).
+// Songs come in as bytes, with the files that were dropped or chosen beside
+// them (info files) handed in by name, so archives, GYMX headers and info
+// files are read by the same code as on the desktop. Every call runs on the
+// one thread of the module's instance (the page, the audio worklet or a
+// worker each own one instance). Each function below is marked for export
+// here, so that the module offers exactly what this file declares.
+#include <emscripten/emscripten.h>
+
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <string>
 
 #include "player/engine.h"
-#include "player/player.h"
+#include "player/formats.h"
+#include "player/session.h"
 #include "player/settings.h"
-#include "player/song.h"
-#include "platform/text.h"
+
+// JavaScript lays these records out itself: four and three 32-bit words.
+static_assert(sizeof(SongFacts) == 16 && offsetof(SongFacts, lengthMs) == 4 &&
+                  offsetof(SongFacts, form) == 8 && offsetof(SongFacts, loop) == 12,
+              "the page reads SongFacts as four 32-bit words");
+static_assert(sizeof(CompanionFile) == 12 && offsetof(CompanionFile, bytes) == 4 &&
+                  offsetof(CompanionFile, size) == 8,
+              "the page writes CompanionFile as three 32-bit words");
+
+namespace {
+
+// Appends the entries of a null-ended list, ';' between them.
+void AppendList(std::string& text, const char* const* list) {
+    for (const char* const* entry = list; *entry != nullptr; ++entry) {
+        if (entry != list) text += ';';
+        text += *entry;
+    }
+}
+
+}  // namespace
 
 extern "C" {
 
 // Powers the engine on once and puts every setting at its default.
 // 1 on success, 0 when the chip could not allocate its queue.
-int32_t TamborilInit() {
+EMSCRIPTEN_KEEPALIVE int32_t TamborilInit() {
     ResetSettingsToDefaults();
     return PowerOnEngine() ? 1 : 0;
 }
@@ -28,7 +52,7 @@ int32_t TamborilInit() {
 // The bounds the page checks its options against, the tool's own: 0 the
 // most loops, 1 the longest fade-out (ms), 2 the lowest and 3 the highest
 // level (half-decibels), 4 the longest block (frames).
-int32_t TamborilLimit(int32_t which) {
+EMSCRIPTEN_KEEPALIVE int32_t TamborilLimit(int32_t which) {
     static const int32_t kLimitTable[] = {kMaxLoopCount, kMaxFadeoutTime, kLowestLevel,
                                           kSilentLevel, kMaxCallFrames};
     return which >= 0 && which < 5 ? kLimitTable[which] : 0;
@@ -36,17 +60,44 @@ int32_t TamborilLimit(int32_t which) {
 
 // The Frequency setting's value for one of its names (any case), or for
 // "55555"; 0 for anything else.
-int32_t TamborilFrequencyFromName(const char* name) {
-    if (std::strcmp(name, "55555") == 0) return kFrequencyFmCode;
-    for (const SettingChoice* c = frequencyChoices; c->name != nullptr; ++c) {
-        if (platform::lstrcmpiA(c->name, name) == 0) return c->value;
-    }
-    return 0;
+EMSCRIPTEN_KEEPALIVE int32_t TamborilFrequencyFromName(const char* name) {
+    return FrequencyFromName(name);
 }
 
-// Settings read when a song starts (frequency by sampleRate, the others by
-// start).
-void TamborilSetSettings(int32_t frequency, int32_t loopCount, int32_t fadeoutMs) {
+// The name of the Frequency choice at `index` ("55467:FM", "48000" ...);
+// null past the last.
+EMSCRIPTEN_KEEPALIVE const char* TamborilFrequencyName(int32_t index) {
+    for (const SettingChoice* c = frequencyChoices; c->name != nullptr; ++c, --index) {
+        if (index == 0) return c->name;
+    }
+    return nullptr;
+}
+
+// The format list as text, a line a format: its name, its extensions, its
+// name endings and its companion extensions, tab-separated, the entries of
+// each ';'-separated ("GYM sound log\tGYM;DRU;GYM_ZIP\t.GYM.ZIP\tGYI\n").
+EMSCRIPTEN_KEEPALIVE const char* TamborilFormatList() {
+    static std::string text;
+    if (!text.empty()) return text.c_str();
+    for (const SongFormat* const* f = songFormatTable; *f != nullptr; ++f) {
+        text += (*f)->name;
+        text += '\t';
+        for (const FileType* type = (*f)->fileTypes; type->extensions != nullptr; ++type) {
+            if (type != (*f)->fileTypes) text += ';';
+            text += type->extensions;
+        }
+        text += '\t';
+        AppendList(text, (*f)->nameEndings);
+        text += '\t';
+        AppendList(text, (*f)->companionExtensions);
+        text += '\n';
+    }
+    return text.c_str();
+}
+
+// Settings a session copies as it opens: set them before opening.
+EMSCRIPTEN_KEEPALIVE void TamborilSetSettings(int32_t frequency, int32_t loopCount,
+                                              int32_t fadeoutMs) {
     settings.frequency = frequency;
     settings.loopCount = loopCount;
     settings.fadeoutTime = fadeoutMs;
@@ -54,75 +105,69 @@ void TamborilSetSettings(int32_t frequency, int32_t loopCount, int32_t fadeoutMs
 
 // Levels in half-decibels of attenuation; a playing song takes them at its
 // next block.
-void TamborilSetLevels(int32_t fm, int32_t psg, int32_t pcm) {
+EMSCRIPTEN_KEEPALIVE void TamborilSetLevels(int32_t fm, int32_t psg, int32_t pcm) {
     settings.volumeFm = fm;
     settings.volumeSsg = psg;
     settings.volumePcm = pcm;
 }
 
-// What `tamboril info` shows of the file at `path`: 1 with the title
-// (kTitleSize bytes), length, loop frame and form (the SongForm's number)
-// filled in, 0 when it cannot be opened.
-int32_t TamborilInfo(const char* path, char* title, int32_t* lengthMs, uint32_t* loopFrame,
-                     int32_t* form) {
-    SongForm songForm = SongForm::plain;
-    GymPlayer* player = OpenSongWithForm(path, &songForm);
-    if (player == nullptr) return 0;
-    *loopFrame = player->loopFrame;
-    DestroyPlayer(player);
-    if (GetSongInfo(path, title, lengthMs) != 1) return 0;
-    *form = static_cast<int32_t>(songForm);
-    return 1;
+// The song in `size` bytes, named `name`, with `count` files beside it; not
+// started. Null when it cannot be loaded. Nothing handed in is kept.
+EMSCRIPTEN_KEEPALIVE SongSession* TamborilOpen(const char* name, const uint8_t* bytes,
+                                               uint32_t size, const CompanionFile* companions,
+                                               int32_t count) {
+    return SongSession::OpenBytes(name, bytes, size, companions, count).release();
 }
 
-// Loads a song; null when it cannot be.
-GymPlayer* TamborilOpen(const char* path) {
-    return OpenSong(path);
+// Halts the song and frees the session.
+EMSCRIPTEN_KEEPALIVE void TamborilClose(SongSession* session) {
+    delete session;
 }
 
-// The output rate for the current Frequency setting.
-int32_t TamborilSampleRate(GymPlayer* player) {
-    return player->ops.sampleRate(player);
+// What `tamboril info` shows of the song, into `facts`: its title
+// ("[ name ]" when it has none), length of one pass, form and loop point.
+// The texts last as long as the session.
+EMSCRIPTEN_KEEPALIVE void TamborilInfo(const SongSession* session, SongFacts* facts) {
+    *facts = session->Facts();
+    facts->title = session->Title();
 }
 
-// The output rate for the current Frequency setting, then a start from the
-// beginning. Returns the rate.
-int32_t TamborilStart(GymPlayer* player) {
-    const int32_t rate = player->ops.sampleRate(player);
-    player->ops.start(player);
-    return rate;
+EMSCRIPTEN_KEEPALIVE int32_t TamborilLengthMs(const SongSession* session) {
+    return session->LengthMs();
 }
 
-// Stereo frames in one host block at `rate`.
-int32_t TamborilBlockFrames(int32_t rate) {
-    return BlockFrames(rate);
+// The output rate, fixed as the song opened.
+EMSCRIPTEN_KEEPALIVE int32_t TamborilSampleRate(const SongSession* session) {
+    return session->Rate();
 }
 
-void TamborilRender(GymPlayer* player, int16_t* buffer, int32_t frames) {
-    player->ops.render(player, buffer, frames);
+// Stereo frames in one host block at the song's rate.
+EMSCRIPTEN_KEEPALIVE int32_t TamborilBlockFrames(const SongSession* session) {
+    return session->BlockFrames();
 }
 
-void TamborilSeek(GymPlayer* player, int32_t ms) {
-    player->ops.seek(player, ms);
-}
-int32_t TamborilPositionMs(GymPlayer* player) {
-    return player->ops.positionMs(player);
-}
-int32_t TamborilLoopsDone(GymPlayer* player) {
-    return player->ops.loopsDone(player);
-}
-int32_t TamborilIsRunning(GymPlayer* player) {
-    return player->ops.isRunning(player);
-}
-int32_t TamborilLengthMs(GymPlayer* player) {
-    return SongLengthMs(player);
+EMSCRIPTEN_KEEPALIVE void TamborilStart(SongSession* session) {
+    session->Start();
 }
 
-// Halts the song and frees the player.
-void TamborilClose(GymPlayer* player) {
-    if (player == nullptr) return;
-    player->ops.halt(player);
-    player->ops.destroy(player);
+EMSCRIPTEN_KEEPALIVE void TamborilRender(SongSession* session, int16_t* buffer, int32_t frames) {
+    session->Render(buffer, frames);
+}
+
+EMSCRIPTEN_KEEPALIVE void TamborilSeek(SongSession* session, int32_t ms) {
+    session->Seek(ms);
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t TamborilPositionMs(const SongSession* session) {
+    return session->PositionMs();
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t TamborilLoopsDone(const SongSession* session) {
+    return session->LoopsDone();
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t TamborilIsRunning(const SongSession* session) {
+    return session->Running() ? 1 : 0;
 }
 
 }  // extern "C"

@@ -5,12 +5,14 @@
 // createTamborilEngine, and each other by name.
 'use strict';
 
-// Wraps one instance of the engine module: song files, info, whole-song
-// renders and a playing song. `module` is what createTamborilEngine resolved
-// to; its TamborilInit has not run yet.
+// Wraps one instance of the engine module: song facts, whole-song renders, a
+// playing song, and the engine's lists of formats and frequencies. `module`
+// is what createTamborilEngine resolved to; its TamborilInit has not run yet.
+//
+// A song is {name, bytes, companions}: its file's name and bytes (a
+// Uint8Array or an ArrayBuffer) and the files beside it, [{name, bytes}] or
+// absent, which its format reads by name (a GYM song's .gyi info file).
 function TamborilGlue(module) {
-    const kTitleSize = 260;
-    const kSongFolder = '/songs';
     // What the native tool's options allow, from the engine itself.
     const kMaxLoops = module._TamborilLimit(0);
     const kMaxFadeMs = module._TamborilLimit(1);
@@ -20,14 +22,12 @@ function TamborilGlue(module) {
     // A whole-song render stops with an error past an hour of output: a
     // looping song with loop count 0 never ends.
     const kMaxRenderSeconds = 3600;
-    const kFormNameTable = ['plain', 'GYMX', 'GYMX zlib', 'archive'];
     const kDefaults = {
         frequency: '55467:FM', loopCount: 2, fadeoutMs: 5000,
         volumeFm: 0, volumePsg: 0, volumePcm: 0, seekMs: -1, blockFrames: 0, seekAfterFrames: 0,
     };
 
     if (module._TamborilInit() !== 1) throw new Error('the FM chip could not be initialised');
-    module.FS.mkdir(kSongFolder);
 
     function CString(text) {
         const size = module.lengthBytesUTF8(text) + 1;
@@ -36,53 +36,89 @@ function TamborilGlue(module) {
         return pointer;
     }
 
-    // The file's name without folders, safe as one name of the song folder.
+    // The engine's 8-bit text at `pointer`. Titles are of unknown code page:
+    // shown as Latin-1, each byte one character.
+    function Text(pointer) {
+        const heap = module.HEAPU8;
+        let text = '';
+        for (let i = pointer; heap[i] !== 0; ++i) text += String.fromCharCode(heap[i]);
+        return text;
+    }
+
+    // The formats the engine plays, from its format list: {name, extensions,
+    // nameEndings, companions}, each entry in upper case; extensions without
+    // their dot ("GYM"), name endings with it (".GYM.ZIP").
+    const List = (field) => (field ? field.split(';') : []);
+    const kFormats = Text(module._TamborilFormatList()).split('\n').filter(Boolean).map((line) => {
+        const fields = line.split('\t');
+        return {name: fields[0], extensions: List(fields[1]), nameEndings: List(fields[2]), companions: List(fields[3])};
+    });
+    // The Frequency setting's names, as the tool's option takes them.
+    const kFrequencyNames = [];
+    for (let name; (name = module._TamborilFrequencyName(kFrequencyNames.length)) !== 0;) {
+        kFrequencyNames.push(Text(name));
+    }
+
+    // The file's name without folders, never empty.
     function BaseName(name) {
         const base = String(name).split(/[\\/]/).pop().replace(/\0/g, '');
         return base === '' || base === '.' || base === '..' ? 'song' : base;
     }
 
-    // Writes a file into the song folder (an info file beside songs, say)
-    // and returns its path there.
-    function AddFile(name, bytes) {
-        const path = kSongFolder + '/' + BaseName(name);
-        module.FS.writeFile(path, bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes));
-        return path;
-    }
-
-    function RemoveFile(path) {
-        try { module.FS.unlink(path); } catch (e) { /* already gone */ }
-    }
-
     function CannotOpen(name) {
-        return new Error('cannot open ' + BaseName(name) + ': not a GYM song, or damaged');
+        return new Error('cannot open ' + BaseName(name) + ': not a song Tamboril plays, or damaged');
     }
 
-    // The loader's reading of a song: {title, lengthMs, loopFrame, form}.
-    function Info(name, bytes) {
-        const path = AddFile(name, bytes);
-        const pathText = CString(path);
-        const out = module._malloc(kTitleSize + 12);
+    // `size` bytes of the engine's memory, for the caller to free.
+    function Allocate(size, what) {
+        const pointer = module._malloc(Math.max(1, size));
+        if (pointer === 0) throw new Error('not enough memory for ' + what);
+        return pointer;
+    }
+
+    // A copy of a file's bytes in the engine's memory, for the caller to free.
+    function Copy(bytes, name) {
+        const pointer = Allocate(bytes.length, BaseName(name));
+        module.HEAPU8.set(bytes, pointer);
+        return pointer;
+    }
+
+    // The engine's session of `song`, opened with the settings in force now
+    // and not started; throws when its format cannot load it.
+    function OpenSession(song) {
+        const companions = song.companions || [];
+        const taken = [];  // what the engine is handed, freed once it has opened the song
+        const Take = (pointer) => { taken.push(pointer); return pointer; };
         try {
-            const ok = module._TamborilInfo(pathText, out, out + kTitleSize, out + kTitleSize + 4, out + kTitleSize + 8);
-            if (ok !== 1) throw CannotOpen(name);
-            const view = new DataView(module.HEAPU8.buffer, out, kTitleSize + 12);
-            const titleBytes = module.HEAPU8.subarray(out, out + kTitleSize);
-            const end = titleBytes.indexOf(0);
-            // Titles are 8-bit text of unknown code page: shown as Latin-1, each
-            // byte one character.
-            let title = '';
-            for (let i = 0; i < (end < 0 ? kTitleSize : end); ++i) title += String.fromCharCode(titleBytes[i]);
-            return {
-                title: title,
-                lengthMs: view.getInt32(kTitleSize, true),
-                loopFrame: view.getUint32(kTitleSize + 4, true),
-                form: kFormNameTable[view.getInt32(kTitleSize + 8, true)] || '?',
-            };
+            // Three words a file beside the song: its name, its bytes, their count.
+            const table = Take(Allocate(12 * companions.length, 'the files beside ' + BaseName(song.name)));
+            companions.forEach((file, i) => {
+                const bytes = new Uint8Array(file.bytes);
+                const words = [Take(CString(BaseName(file.name))), Take(Copy(bytes, file.name)), bytes.length];
+                module.HEAPU32.set(words, (table >> 2) + 3 * i);
+            });
+            const bytes = song.bytes instanceof Uint8Array ? song.bytes : new Uint8Array(song.bytes);
+            const session = module._TamborilOpen(Take(CString(BaseName(song.name))), Take(Copy(bytes, song.name)),
+                                                 bytes.length, table, companions.length);
+            if (session === 0) throw CannotOpen(song.name);
+            return session;
         } finally {
-            module._free(out);
-            module._free(pathText);
-            RemoveFile(path);
+            taken.forEach((pointer) => module._free(pointer));
+        }
+    }
+
+    // The song as `tamboril info` reads it: {title, lengthMs, loopFrame, form},
+    // the loop point in the format's own unit (a GYM's frame marker number).
+    function Info(song) {
+        const session = OpenSession(song);
+        const facts = module._malloc(16);
+        try {
+            module._TamborilInfo(session, facts);
+            const words = module.HEAPU32.subarray(facts >> 2, (facts >> 2) + 4);
+            return {title: Text(words[0]), lengthMs: words[1] | 0, loopFrame: words[3], form: Text(words[2])};
+        } finally {
+            module._free(facts);
+            module._TamborilClose(session);
         }
     }
 
@@ -115,8 +151,7 @@ function TamborilGlue(module) {
         }
         const frequency = FrequencyCode(merged.frequency);
         if (frequency === 0) {
-            throw new RangeError('frequency must be one of 55467:FM, 48000, 44100, 24000, 22050, 11025, not ' +
-                                 merged.frequency);
+            throw new RangeError('frequency must be one of ' + kFrequencyNames.join(', ') + ', not ' + merged.frequency);
         }
         return {
             frequency: frequency,
@@ -131,112 +166,110 @@ function TamborilGlue(module) {
         };
     }
 
+    // The session takes the rate, loop count and fade-out as it opens; the
+    // levels at every block.
     function ApplySettings(settings) {
         module._TamborilSetSettings(settings.frequency, settings.loopCount, settings.fadeoutMs);
         module._TamborilSetLevels(settings.volumeFm, settings.volumePsg, settings.volumePcm);
     }
 
-    function OpenPlayer(name, bytes) {
-        const path = AddFile(name, bytes);
-        const pathText = CString(path);
-        const player = module._TamborilOpen(pathText);
-        module._free(pathText);
-        RemoveFile(path);
-        if (player === 0) throw CannotOpen(name);
-        return player;
+    // `song` playing with `settings` (checked ones, as RenderOptions gives
+    // them), started: the whole-song render and the audio worklet both play
+    // through this.
+    function Play(song, settings) {
+        ApplySettings(settings);
+        const session = OpenSession(song);
+        module._TamborilStart(session);
+        let buffer = 0;
+        let capacity = 0;  // frames
+        let closed = false;
+        return {
+            rate: module._TamborilSampleRate(session),
+            blockFrames: module._TamborilBlockFrames(session),  // the host's block at that rate
+            lengthMs: module._TamborilLengthMs(session),
+            // The next `frames` frames, interleaved stereo: a view into the
+            // engine's memory, valid until the next call.
+            Next(frames) {
+                if (frames > capacity) {
+                    const larger = Allocate(4 * frames, 'a block of ' + frames + ' frames');
+                    module._free(buffer);
+                    buffer = larger;
+                    capacity = frames;
+                }
+                module._TamborilRender(session, buffer, frames);
+                return module.HEAP16.subarray(buffer >> 1, (buffer >> 1) + 2 * frames);
+            },
+            Seek(ms) { module._TamborilSeek(session, ms); },
+            Levels(fm, psg, pcm) { module._TamborilSetLevels(fm, psg, pcm); },
+            PositionMs() { return module._TamborilPositionMs(session); },
+            LoopsDone() { return module._TamborilLoopsDone(session); },
+            IsRunning() { return module._TamborilIsRunning(session) !== 0; },
+            Close() {
+                if (closed) return;
+                closed = true;
+                module._free(buffer);
+                module._TamborilClose(session);
+            },
+        };
     }
 
     // The whole song as the native tool renders it: interleaved stereo, as
     // an Int16Array. `progress(fraction)` (may be absent) is told along the
     // way.
-    function Render(name, bytes, options, progress) {
+    function Render(song, options, progress) {
         const settings = RenderOptions(options);
-        ApplySettings(settings);
-        const player = OpenPlayer(name, bytes);
-        let buffer = 0;
+        const playing = Play(song, settings);
         try {
-            const rate = module._TamborilStart(player);
-            const blockFrames = settings.blockFrames > 0 ? settings.blockFrames : module._TamborilBlockFrames(rate);
-            const seekAfterFrames = settings.seekAfterFrames > 0 ? settings.seekAfterFrames : blockFrames;
-            buffer = module._malloc(4 * Math.max(blockFrames, seekAfterFrames));
-            if (settings.seekMs >= 0 && module._TamborilIsRunning(player)) {
-                module._TamborilRender(player, buffer, seekAfterFrames);
-                module._TamborilSeek(player, settings.seekMs);
+            const rate = playing.rate;
+            const blockFrames = settings.blockFrames > 0 ? settings.blockFrames : playing.blockFrames;
+            // The tool's seek: one block (of seekAfterFrames when given) is
+            // played, then the song moves.
+            if (settings.seekMs >= 0 && playing.IsRunning()) {
+                playing.Next(settings.seekAfterFrames > 0 ? settings.seekAfterFrames : blockFrames);
+                playing.Seek(settings.seekMs);
             }
             // A first guess at the length: the passes the loop count asks for and
             // the fade; the output grows past it if need be.
-            const passMs = module._TamborilLengthMs(player);
-            const expectedFrames = Math.ceil((passMs * (settings.loopCount + 1) + settings.fadeoutMs) * rate / 1000) +
-                                   blockFrames;
+            const expectedFrames = Math.ceil((playing.lengthMs * (settings.loopCount + 1) + settings.fadeoutMs) *
+                                             rate / 1000) + blockFrames;
             const maxFrames = kMaxRenderSeconds * rate;
             let out = new Int16Array(2 * Math.min(Math.max(expectedFrames, blockFrames), maxFrames + blockFrames));
             let frames = 0;
             let blocks = 0;
-            while (module._TamborilIsRunning(player)) {
+            while (playing.IsRunning()) {
                 if (frames >= maxFrames) {
-                    throw new Error(BaseName(name) + ' plays on past an hour (with loop count 0 a looping song never ends)');
+                    throw new Error(BaseName(song.name) + ' plays on past an hour (with loop count 0 a looping song ' +
+                                    'never ends)');
                 }
-                module._TamborilRender(player, buffer, blockFrames);
+                const block = playing.Next(blockFrames);
                 if (2 * (frames + blockFrames) > out.length) {
                     const grown = new Int16Array(Math.max(2 * out.length, 2 * (frames + blockFrames)));
                     grown.set(out.subarray(0, 2 * frames));
                     out = grown;
                 }
-                out.set(module.HEAP16.subarray(buffer >> 1, (buffer >> 1) + 2 * blockFrames), 2 * frames);
+                out.set(block, 2 * frames);
                 frames += blockFrames;
                 if (progress && ++blocks % 256 === 0) progress(Math.min(0.99, frames / expectedFrames));
             }
             if (progress) progress(1);
             return {samples: out.slice(0, 2 * frames), rate: rate};
         } finally {
-            if (buffer !== 0) module._free(buffer);
-            module._TamborilClose(player);
+            playing.Close();
         }
     }
 
-    // One song playing block by block, for the audio worklet.
-    function Playback(name, bytes, settings) {
+    // The output rate `song` gets with these settings, without starting it.
+    function OutputRate(song, settings) {
         ApplySettings(settings);
-        const player = OpenPlayer(name, bytes);
-        const rate = module._TamborilStart(player);
-        const blockFrames = module._TamborilBlockFrames(rate);
-        const buffer = module._malloc(4 * blockFrames);
-        let closed = false;
-        return {
-            rate: rate,
-            blockFrames: blockFrames,
-            lengthMs: module._TamborilLengthMs(player),
-            // The next block; a view into the engine's memory, valid until the
-            // next call.
-            Next() {
-                module._TamborilRender(player, buffer, blockFrames);
-                return module.HEAP16.subarray(buffer >> 1, (buffer >> 1) + 2 * blockFrames);
-            },
-            Seek(ms) { module._TamborilSeek(player, ms); },
-            Levels(fm, psg, pcm) { module._TamborilSetLevels(fm, psg, pcm); },
-            PositionMs() { return module._TamborilPositionMs(player); },
-            LoopsDone() { return module._TamborilLoopsDone(player); },
-            IsRunning() { return module._TamborilIsRunning(player) !== 0; },
-            Close() {
-                if (closed) return;
-                closed = true;
-                module._free(buffer);
-                module._TamborilClose(player);
-            },
-        };
-    }
-
-    // The output rate a song gets with these settings, without starting it.
-    function OutputRate(name, bytes, settings) {
-        ApplySettings(settings);
-        const player = OpenPlayer(name, bytes);
-        const rate = module._TamborilSampleRate(player);
-        module._TamborilClose(player);
+        const session = OpenSession(song);
+        const rate = module._TamborilSampleRate(session);
+        module._TamborilClose(session);
         return rate;
     }
 
     return {
-        AddFile, RemoveFile, Info, Render, RenderOptions, Playback, OutputRate, FrequencyCode,
+        Info, Render, RenderOptions, Play, OutputRate,
+        formats: kFormats, frequencyNames: kFrequencyNames,
         defaults: kDefaults, limits: {kMaxLoops, kMaxFadeMs, kMinLevel, kMaxLevel},
     };
 }
@@ -249,15 +282,9 @@ function TamborilRenderWorker(scope) {
     scope.onmessage = (event) => {
         const request = event.data;
         glue.then((engine) => {
-            const added = (request.companions || []).map((c) => engine.AddFile(c.name, c.bytes));
-            try {
-                const result = engine.Render(request.name, request.bytes, request.options,
-                                             (fraction) => scope.postMessage({id: request.id, progress: fraction}));
-                scope.postMessage({id: request.id, samples: result.samples, rate: result.rate},
-                                  [result.samples.buffer]);
-            } finally {
-                added.forEach((path) => engine.RemoveFile(path));
-            }
+            const result = engine.Render(request, request.options,
+                                         (fraction) => scope.postMessage({id: request.id, progress: fraction}));
+            scope.postMessage({id: request.id, samples: result.samples, rate: result.rate}, [result.samples.buffer]);
         }).catch((error) => {
             scope.postMessage({id: request.id, error: error.message, kind: error.name});
         });
@@ -309,10 +336,8 @@ function TamborilWorkletMain() {
             if (data.load) {
                 this.Stop();
                 this.serial = data.serial;
-                const load = data.load;
-                const added = (load.companions || []).map((c) => this.engine.AddFile(c.name, c.bytes));
                 try {
-                    this.song = this.engine.Playback(load.name, load.bytes, load.settings);
+                    this.song = this.engine.Play(data.load, data.load.settings);
                     this.blockLeft = new Float32Array(this.song.blockFrames);
                     this.blockRight = new Float32Array(this.song.blockFrames);
                     this.offset = this.song.blockFrames;
@@ -320,8 +345,6 @@ function TamborilWorkletMain() {
                     this.Post({loaded: {rate: this.song.rate, lengthMs: this.song.lengthMs}});
                 } catch (error) {
                     this.Post({failed: error.message});
-                } finally {
-                    added.forEach((path) => this.engine.RemoveFile(path));
                 }
             }
             if (data.levels && this.song) this.song.Levels(data.levels[0], data.levels[1], data.levels[2]);
@@ -362,7 +385,7 @@ function TamborilWorkletMain() {
                         }
                         return true;
                     }
-                    const samples = this.song.Next();
+                    const samples = this.song.Next(this.song.blockFrames);
                     for (let i = 0; i < this.song.blockFrames; ++i) {
                         this.blockLeft[i] = samples[2 * i] / 32768;
                         this.blockRight[i] = samples[2 * i + 1] / 32768;

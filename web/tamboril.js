@@ -2,8 +2,10 @@
 //
 //   tamboril.ready                      resolves once the engine has started
 //   tamboril.info(name, bytes)          {title, lengthMs, loopFrame, form}, as
-//                                       `tamboril info` reads the file; throws
-//                                       an Error when the loader cannot open it
+//                                       `tamboril info` reads the file
+//                                       (loopFrame: the loop point in the
+//                                       format's own unit, 0 for none); throws
+//                                       an Error when no format can load it
 //   tamboril.render(name, bytes, options)
 //                                       Promise of an Int16Array: the whole song,
 //                                       interleaved stereo, as `tamboril render`
@@ -17,6 +19,12 @@
 //                                       beside the songs that info and render
 //                                       read, as it would lie beside them in a
 //                                       folder; removeFile(name) takes it away
+//   tamboril.formats                    the formats the engine plays: {name,
+//                                       extensions, nameEndings, companions}
+//   tamboril.isCompanion(name)          whether a file of that name is read
+//                                       beside songs rather than played
+//   tamboril.accept                     the file picker's list of types
+//   tamboril.frequencyNames             the names the frequency option takes
 //
 // Bytes are a Uint8Array or an ArrayBuffer.
 (function () {
@@ -97,38 +105,73 @@
         const settings = Object.assign({}, options || {});
         const onProgress = settings.onProgress;
         delete settings.onProgress;
+        let request;
         try {
+            request = Object.assign({id: nextId++, options: settings}, Song(name, bytes));
             engine.RenderOptions(settings);  // bad options fail here, at once
         } catch (error) {
             return Promise.reject(error);
         }
-        const id = nextId++;
         return new Promise((resolve, reject) => {
-            waiting.set(id, {resolve, reject, onProgress});
-            Worker_().postMessage({id, name: String(name), bytes: Bytes(bytes), options: settings,
-                                   companions: CompanionList()});
+            waiting.set(request.id, {resolve, reject, onProgress});
+            Worker_().postMessage(request);
         });
     }
 
-    function Info(name, bytes) {
+    // A song as the engine takes it: with every file put beside the songs.
+    function Song(name, bytes) {
         if (!engine) throw new Error('tamboril is not ready yet: wait for tamboril.ready');
-        const added = CompanionList().map((c) => engine.AddFile(c.name, c.bytes));
-        try {
-            return engine.Info(String(name), Bytes(bytes));
-        } finally {
-            added.forEach((path) => engine.RemoveFile(path));
+        return {name: String(name), bytes: Bytes(bytes), companions: CompanionList()};
+    }
+
+    const BaseName = (name) => String(name).split(/[\\/]/).pop();
+
+    // The extension of a file's name, upper case and without its dot.
+    function Extension(name) {
+        const base = BaseName(name);
+        const dot = base.lastIndexOf('.');
+        return dot < 0 ? '' : base.slice(dot + 1).toUpperCase();
+    }
+
+    function IsCompanion(name) {
+        const extension = Extension(name);
+        return extension !== '' && engine.formats.some((format) => format.companions.includes(extension));
+    }
+
+    // Every extension of the format list, as a file picker's accept list. A
+    // browser matches a name's last extension only: of a name ending
+    // (".GYM.ZIP") that is taken.
+    function AcceptList() {
+        const list = [];
+        for (const format of engine.formats) {
+            const endings = format.nameEndings.map((ending) => ending.slice(ending.lastIndexOf('.') + 1));
+            for (const extension of [...format.extensions, ...endings, ...format.companions]) {
+                const entry = '.' + extension.toLowerCase();
+                if (!list.includes(entry)) list.push(entry);
+            }
         }
+        return list.join(',');
+    }
+
+    // A song's name without its extension, or without the name ending a
+    // format claims ("tune.gym.zip": "tune"), as the tool names its WAV.
+    function Stem(name) {
+        const text = String(name);
+        const upper = text.toUpperCase();
+        const ending = engine.formats.flatMap((format) => format.nameEndings).find((e) => upper.endsWith(e));
+        const cut = ending ? text.length - ending.length : text.lastIndexOf('.');
+        return cut > 0 ? text.slice(0, cut) : text;
     }
 
     const api = {
         ready: null,
-        info: Info,
+        info: (name, bytes) => engine.Info(Song(name, bytes)),
         render: (name, bytes, options) => RenderWithRate(name, bytes, options).then((result) => result.samples),
         renderWithRate: RenderWithRate,
-        addFile(name, bytes) { companions.set(String(name).split(/[\\/]/).pop(), Bytes(bytes).slice()); },
-        removeFile(name) { companions.delete(String(name).split(/[\\/]/).pop()); },
+        addFile(name, bytes) { companions.set(BaseName(name), Bytes(bytes).slice()); },
+        removeFile(name) { companions.delete(BaseName(name)); },
         // For the page: the output rate a song gets with these settings.
-        outputRate(name, bytes, settings) { return engine.OutputRate(String(name), Bytes(bytes), settings); },
+        outputRate(name, bytes, settings) { return engine.OutputRate(Song(name, bytes), settings); },
         settingsFor(options) { return engine.RenderOptions(options); },
         // A worklet of a page opened from a folder (origin "null") cannot load
         // a blob, but takes a data: URL.
@@ -137,11 +180,20 @@
                    encodeURIComponent(ScriptSource('(' + TamborilWorkletMain.toString() + ')();'));
         },
         companions: CompanionList,
+        isCompanion: IsCompanion,
+        // For the page: a song's name for its WAV file, without extension.
+        stem: Stem,
         defaults: null,
+        formats: null,
+        accept: null,
+        frequencyNames: null,
     };
     api.ready = createTamborilEngine().then((module) => {
         engine = TamborilGlue(module);
         api.defaults = Object.assign({}, engine.defaults);
+        api.formats = engine.formats;
+        api.accept = AcceptList();
+        api.frequencyNames = engine.frequencyNames.slice();
         return api;
     });
     window.tamboril = api;

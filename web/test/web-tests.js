@@ -211,23 +211,23 @@ async function NodeTests() {
     let engine = null;
     await Test('WebNode.EngineStarts', async () => {
         engine = await NodeEngine();
-        const info = engine.Info(demo.name, fs.readFileSync(demo.file));
+        const info = engine.Info({name: demo.name, bytes: fs.readFileSync(demo.file)});
         Check(info.form === 'archive' && info.lengthMs > 0, 'the demo reads as ' + JSON.stringify(info));
+        // The song file types and frequency names the engine gives are the
+        // tool's.
+        const types = engine.formats.flatMap((f) => [...f.extensions.map((e) => '.' + e), ...f.nameEndings]);
+        const help = childProcess.spawnSync(tool, ['render', '--help']).stdout.toString();
+        Check(help.includes('(' + types.join(', ').toLowerCase() + ')') && help.includes(engine.frequencyNames.join(', ')),
+              `types ${types}, frequencies ${engine.frequencyNames}, the tool:\n${help}`);
     });
     if (!engine) return;
 
-    // Companions of a song's folder lie beside it in the engine's folder.
-    let folderNow = null;
-    function Beside(song) {
-        if (folderNow === song.folder) return;
-        if (folderNow) companionsOf.get(folderNow).forEach((c) => engine.RemoveFile('/songs/' + c.name));
-        companionsOf.get(song.folder).forEach((c) => engine.AddFile(c.name, fs.readFileSync(c.file)));
-        folderNow = song.folder;
-    }
-    const render = (song, options) => {
-        Beside(song);
-        return AsBuffer(engine.Render(song.name, fs.readFileSync(song.file), options).samples);
-    };
+    // A song with the info files of its folder beside it.
+    const Song = (song) => ({
+        name: song.name, bytes: fs.readFileSync(song.file),
+        companions: companionsOf.get(song.folder).map((c) => ({name: c.name, bytes: fs.readFileSync(c.file)})),
+    });
+    const render = (song, options) => AsBuffer(engine.Render(Song(song), options).samples);
 
     for (const frequency of ['55467:FM', '44100']) {
         await Test(`WebNode.SameBits.${frequency === '44100' ? 'Hz44100' : 'FM'}`, async () => {
@@ -248,11 +248,10 @@ async function NodeTests() {
         NeedShared();
         const failures = [];
         for (const song of [...goodSongs, ...badSongs]) {
-            Beside(song);
             const expected = NativeInfo(song.file);
             let actual;
             try {
-                actual = engine.Info(song.name, fs.readFileSync(song.file));
+                actual = engine.Info(Song(song));
                 actual.title = OneLine(actual.title);
             } catch (error) {
                 actual = null;
@@ -479,6 +478,10 @@ async function PageTests(browser, errors) {
         NeedShared();
         const page = await NewPage(browser, pageUrl, errors);
         try {
+            // The picker offers every type of the test's songs and info files.
+            const accept = (await page.getAttribute('#file', 'accept')).split(',');
+            const offered = [...goodSongs, ...companionsOf.get(songsDir)].map((s) => path.extname(s.name).toLowerCase());
+            Check(offered.every((type) => accept.includes(type)), 'the picker takes ' + accept);
             await page.setInputFiles('#file', [batman, town, demo.file]);
             await WaitFor('three songs in the playlist', async () => (await page.$$('#playlist li')).length === 3, 5000);
             Check(await page.textContent('#title') === 'Batman [ Music 02 ]', 'title ' + await page.textContent('#title'));
@@ -522,18 +525,22 @@ async function PageTests(browser, errors) {
                 await page.$eval('#settings-box', (box) => { box.open = true; });
                 await page.screenshot({path: process.env.WEB_SCREENSHOT, fullPage: true});
             }
-            // A damaged file dropped on the page: one clear message, and the
-            // song goes on playing.
+            // A damaged file dropped on the page with an info file: one clear
+            // message, the info file beside the songs, and the song goes on
+            // playing.
             const damaged = fs.readFileSync(path.join(shared, 'songs', 'bad', 'gymx_short_header.gym')).toString('base64');
             await page.$eval('#drop', (drop, b64) => {
                 const transfer = new DataTransfer();
                 transfer.items.add(new File([Uint8Array.from(atob(b64), (c) => c.charCodeAt(0))], 'broken.gym'));
+                transfer.items.add(new File(['Title\r\n'], 'broken.GYI'));
                 drop.dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));
             }, damaged);
             await WaitFor('the message', async () => await page.isVisible('#error'), 2000);
             const message = await page.textContent('#error');
             Check(/broken\.gym/.test(message) && /cannot open/.test(message), 'message: ' + message);
-            Check((await page.$$('#playlist li')).length === 4, 'the damaged file is not listed as one');
+            Check((await page.$$('#playlist li')).length === 4, 'the damaged file is not listed as one, or the info is');
+            Check(await page.evaluate(() => tamboril.companions().map((c) => c.name).join()) === 'broken.GYI',
+                  'the info file is not beside the songs');
             const before = await PositionMs(page);
             await WaitFor('playing on', async () => await PositionMs(page) > before, 2500);
             // Next skips it at the end of the list: the demo plays, then nothing.
