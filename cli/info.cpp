@@ -39,11 +39,16 @@ std::string Clock(int32_t ms) {
 
 // Prints one file; false when it cannot be opened. The file is loaded once.
 bool PrintInfo(const std::string& path, bool tsv) {
-    std::unique_ptr<SongSession> song = SongSession::Open(path.c_str());
+    const char* why = nullptr;
+    std::unique_ptr<SongSession> song = SongSession::Open(path.c_str(), &why);
     if (!song) {
-        std::fprintf(stderr,
-                     "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-                     path.c_str(), kSongSizeLimit >> 20);
+        if (why != nullptr) {
+            std::fprintf(stderr, "tamboril: cannot open %s: %s\n", path.c_str(), why);
+        } else {
+            std::fprintf(stderr,
+                         "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+                         path.c_str(), kSongSizeLimit >> 20);
+        }
         if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
         return false;
     }

@@ -4,7 +4,8 @@
 #include "commands.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"Tamboril: plays and inspects GYM sound logs", "tamboril"};
+    CLI::App app{"Tamboril: plays and inspects GYM and VGM songs of the YM2612 and SN76489",
+                 "tamboril"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Print help for every command");
     int status = 0;

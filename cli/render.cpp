@@ -265,12 +265,17 @@ private:
 // options.checksum asks for one).
 int RenderSong(const RenderOptions& options, const std::string& file, const std::string& out,
                uint64_t& hash) {
-    std::unique_ptr<SongSession> song = SongSession::Open(file.c_str());
+    const char* why = nullptr;
+    std::unique_ptr<SongSession> song = SongSession::Open(file.c_str(), &why);
     if (!song) {
-        std::fprintf(
-            stderr,
-            "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-            file.c_str(), kSongSizeLimit >> 20);
+        if (why != nullptr) {
+            std::fprintf(stderr, "tamboril render: cannot open %s: %s\n", file.c_str(), why);
+        } else {
+            std::fprintf(
+                stderr,
+                "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+                file.c_str(), kSongSizeLimit >> 20);
+        }
         return kExitCannotOpen;
     }
     const int32_t rate = song->Rate();

@@ -81,7 +81,10 @@ bool FmChip::Initialize(uint32_t newClock, uint32_t rate, bool newInterpolate) {
     SelectPrescaler(current);
     if (!pcmQueue) {
         pcmQueue.reset(new (std::nothrow) uint8_t[kPcmQueueSize]());
-        if (!pcmQueue) {
+        pcmFrames.reset(new (std::nothrow) uint32_t[kPcmQueueSize]());
+        if (!pcmQueue || !pcmFrames) {
+            pcmQueue.reset();
+            pcmFrames.reset();
             return false;
         }
     }
@@ -191,6 +194,9 @@ void FmChip::ResetChip() {
     pcmStretchLeft = 0;
     pcmPosition = 0;
     pcmStep = 0;
+    pcmTimed = false;
+    pcmFrameDone = 0;
+    pcmNext = 1;
     OnInterruptLine((statusMask & fm_reg::InterruptEnables(reg29) & status) != 0);
 }
 

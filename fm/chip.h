@@ -26,6 +26,11 @@
 //       MixInto calls render them, are one stretch: the PCM bytes queued
 //       now are spread over all of it. Without it a MixInto is a stretch of
 //       its own.
+//   QueuePcmAt(frame, data)  a DAC byte, as a register 0x2A write would queue
+//       it, but heard from output frame `frame` of the next stretch on (0 =
+//       its first frame; frames never decrease from byte to byte). A stretch
+//       whose bytes came this way plays each at its own frame and holds it
+//       until the next, instead of spreading them.
 //   MixInto(buffer, frames)  adds `frames` stereo frames of FM and PCM
 //       (left, right; 32-bit) to `buffer`; never clears it.
 //   SetFmGain / SetPsgGain / SetPcmGain(halfDb)  gains in half-decibel
@@ -104,6 +109,7 @@ public:
     void WriteRegister(uint32_t address, uint8_t data);
 
     void BeginPcmStretch(uint32_t frames);
+    void QueuePcmAt(uint32_t frame, uint8_t data);
     void MixInto(int32_t* buffer, uint32_t frames);
     void SetFmGain(int32_t halfDb);
     void SetPsgGain(int32_t halfDb);
@@ -138,6 +144,7 @@ private:
     void RenderSamples(int32_t* left, int32_t* right, uint32_t count, uint32_t mask);
     void MixPcm(int32_t* buffer, uint32_t frames);
     void MixPcmFrames(int32_t* buffer, uint32_t frames);
+    void MixTimedPcmFrames(int32_t* buffer, uint32_t frames);
     void EndPcmStretch();
 
     // Channel routing
@@ -180,6 +187,11 @@ private:
     uint32_t pcmStretchLeft = 0;  // frames of the current stretch still to mix; 0 = none open
     uint32_t pcmPosition = 0;     // read position in the stretch's bytes, 16.16; 0 = its first byte
     uint32_t pcmStep = 0;         // read position step per frame, 16.16
+    // Timed bytes: each queued byte's frame within its stretch
+    std::unique_ptr<uint32_t[]> pcmFrames;  // kPcmQueueSize entries, parallel to pcmQueue
+    bool pcmTimed = false;                  // the queued bytes carry their own frames
+    uint32_t pcmFrameDone = 0;              // frames of a timed stretch already mixed
+    int32_t pcmNext = 1;                    // next timed byte to be heard (1 ... pcmCount + 1)
 
     FmChannel channels[6];
 };

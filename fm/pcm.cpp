@@ -14,6 +14,7 @@ constexpr int kPcmPositionShift = 16;  // PCM read position, 16.16 fixed point
 constexpr uint32_t kPcmFractionMask = 0xFFFF;
 constexpr uint8_t kPanLeft = 2;
 constexpr uint8_t kPanRight = 1;
+constexpr int32_t kPcmQueueLimit = FmChip::kPcmQueueSize - 1;  // bytes a stretch holds
 
 }  // namespace
 
@@ -26,6 +27,8 @@ constexpr uint8_t kPanRight = 1;
 void FmChip::BeginPcmStretch(uint32_t frames) {
     pcmStretchLeft = frames;
     pcmPosition = 0;
+    pcmFrameDone = 0;
+    pcmNext = 1;
     // The step is found once, so that the position runs on evenly from call
     // to call; the bytes never reach the end before the stretch's last frame
     // (step x (frames - 1) < end).
@@ -52,10 +55,29 @@ void FmChip::MixPcm(int32_t* buffer, uint32_t frames) {
     }
 }
 
+// Timed bytes (QueuePcmAt) go into the same queue as register writes, each
+// with the frame of the stretch it is heard from; such a stretch plays every
+// byte at its frame and holds it to the next, as the DAC itself holds what it
+// was given last. A byte is dropped, as a register write would be, when PCM
+// is off or the queue is full.
+void FmChip::QueuePcmAt(uint32_t frame, uint8_t data) {
+    if (pcmEnabled == 0 || pcmCount >= kPcmQueueLimit || !pcmQueue) {
+        return;
+    }
+    ++pcmCount;
+    pcmQueue[pcmCount] = data;
+    pcmFrames[pcmCount] = frame;
+    pcmTimed = true;
+}
+
 // The next `frames` frames of the open stretch.
 void FmChip::MixPcmFrames(int32_t* buffer, uint32_t frames) {
     if (pcmEnabled == 0 || !pcmQueue) {
         pcmCount = 0;
+        return;
+    }
+    if (pcmTimed) {
+        MixTimedPcmFrames(buffer, frames);
         return;
     }
     const bool toLeft = (pan[5] & kPanLeft) != 0;
@@ -99,19 +121,59 @@ void FmChip::MixPcmFrames(int32_t* buffer, uint32_t frames) {
     }
 }
 
+// The next `frames` frames of a timed stretch: runs of one held value, each
+// ending where the next byte is heard.
+void FmChip::MixTimedPcmFrames(int32_t* buffer, uint32_t frames) {
+    const bool toLeft = (pan[5] & kPanLeft) != 0;
+    const bool toRight = (pan[5] & kPanRight) != 0;
+    const uint8_t* queue = pcmQueue.get();
+    const uint32_t* at = pcmFrames.get();
+    const int32_t count = pcmCount;
+    int32_t next = pcmNext;
+    int32_t v = pcmLast;
+    uint32_t f = pcmFrameDone;
+    const uint32_t end = f + frames;
+    int32_t* out = buffer;
+    while (f < end) {
+        while (next <= count && at[next] <= f) {
+            v = WrapMul(queue[next] - kPcmZeroLevel, pcmGain) >> kPcmGainShift;
+            ++next;
+        }
+        const uint32_t runEnd = next <= count && at[next] < end ? at[next] : end;
+        for (; f < runEnd; ++f, out += 2) {
+            if (toLeft) {
+                out[0] = WrapAdd(out[0], v);
+            }
+            if (toRight) {
+                out[1] = WrapAdd(out[1], v);
+            }
+        }
+    }
+    pcmLast = v;
+    pcmNext = next;
+    pcmFrameDone = f;
+}
+
 // After a stretch's last frame: with interpolation its last byte becomes
 // the left neighbour of the next stretch's first; the queue empties.
 void FmChip::EndPcmStretch() {
     if (interpolate && pcmEnabled != 0 && pcmQueue && pcmCount != 0) {
         pcmQueue[0] = pcmQueue[pcmCount];
     }
+    // Timed bytes placed at or past the stretch's end are heard from the next
+    // one on: the last of them is what the DAC then holds.
+    if (pcmTimed && pcmEnabled != 0 && pcmQueue && pcmNext <= pcmCount) {
+        pcmLast = WrapMul(pcmQueue[pcmCount] - kPcmZeroLevel, pcmGain) >> kPcmGainShift;
+    }
     pcmCount = 0;
     pcmStretchLeft = 0;
     pcmPosition = 0;
+    pcmTimed = false;
 }
 
 void FmChip::DiscardPcmQueue() {
     pcmCount = 0;
     pcmStretchLeft = 0;
     pcmPosition = 0;
+    pcmTimed = false;
 }

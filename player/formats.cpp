@@ -5,11 +5,13 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "player/song.h"
+#include "player/vgm.h"
 
 // Formats that recognise their bytes come before those that need a name to
 // be told apart; the catch-all, which takes any bytes, is also the first.
 const SongFormat* const songFormatTable[] = {
     &gymFormat,
+    &vgmFormat,
     nullptr,
 };
 

@@ -44,6 +44,8 @@ struct SongSource {
     const CompanionFile* companions;  // with bytes: the files beside the song;
                                       //   null: the file system beside `path`
     int32_t companionCount;
+    const char* refusal;  // set by a loader that refuses the file: why, in a few
+                          //   words for the user ("damaged VGM: ..."); null otherwise
 };
 
 // Zero bytes kept after every file's bytes.

@@ -43,37 +43,44 @@ SongSession::~SongSession() {
     player_->ops.destroy(player_);
 }
 
-std::unique_ptr<SongSession> SongSession::Load(SongSource* source) {
+std::unique_ptr<SongSession> SongSession::Load(SongSource* source, const char** why) {
     const SongFormat& format = FormatForFile(source->path, source->bytes, source->size);
     SongPlayer* player = format.load(source);
     std::free(source->bytes);
     source->bytes = nullptr;
-    if (player == nullptr) return nullptr;
+    if (player == nullptr) {
+        if (why != nullptr && source->refusal != nullptr) *why = source->refusal;
+        return nullptr;
+    }
     std::unique_ptr<SongSession> session(new (std::nothrow)
                                              SongSession(format, player, source->path));
     if (!session) player->ops.destroy(player);
     return session;
 }
 
-std::unique_ptr<SongSession> SongSession::Open(const char* path) {
+std::unique_ptr<SongSession> SongSession::Open(const char* path, const char** why) {
     uint32_t size = 0;
     uint8_t* bytes = platform::ReadWholeFile(path, kSourceSpare, kSongFileLimit, &size);
     if (bytes == nullptr) return nullptr;
-    SongSource source = {path, bytes, size, nullptr, 0};
-    return Load(&source);
+    SongSource source = {path, bytes, size, nullptr, 0, nullptr};
+    return Load(&source, why);
 }
 
 std::unique_ptr<SongSession> SongSession::OpenBytes(const char* name, const uint8_t* bytes,
                                                     uint32_t size, const CompanionFile* companions,
-                                                    int32_t companionCount) {
+                                                    int32_t companionCount, const char** why) {
     static const CompanionFile kNoCompanions[1] = {{"", nullptr, 0}};
     if (size > kSongFileLimit) return nullptr;
     uint8_t* copy = static_cast<uint8_t*>(std::calloc(size + kSourceSpare, 1));
     if (copy == nullptr) return nullptr;
     if (size > 0) std::memcpy(copy, bytes, size);
-    SongSource source = {name, copy, size, companions != nullptr ? companions : kNoCompanions,
-                         companions != nullptr ? companionCount : 0};
-    return Load(&source);
+    SongSource source = {name,
+                         copy,
+                         size,
+                         companions != nullptr ? companions : kNoCompanions,
+                         companions != nullptr ? companionCount : 0,
+                         nullptr};
+    return Load(&source, why);
 }
 
 SongFacts SongSession::Facts() const {

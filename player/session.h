@@ -34,15 +34,17 @@ class SongSession {
 public:
     // The song at `path` (8-bit, NUL-terminated), not started; null when the
     // file cannot be read or its format cannot load it (a song over the size
-    // limit among them).
-    static std::unique_ptr<SongSession> Open(const char* path);
+    // limit among them). `why` (may be null) then receives the format's word
+    // on why it refused the file, when it gave one (a static text).
+    static std::unique_ptr<SongSession> Open(const char* path, const char** why = nullptr);
 
     // The same from a file's bytes: `name` stands for its path (the title
     // when the song has none, the names of its companions), `companions` are
     // the files beside it (its ".GYI", say), matched by name.
     static std::unique_ptr<SongSession> OpenBytes(const char* name, const uint8_t* bytes,
                                                   uint32_t size, const CompanionFile* companions,
-                                                  int32_t companionCount);
+                                                  int32_t companionCount,
+                                                  const char** why = nullptr);
 
     ~SongSession();
     SongSession(const SongSession&) = delete;
@@ -83,7 +85,7 @@ public:
 
 private:
     SongSession(const SongFormat& format, SongPlayer* player, const char* path);
-    static std::unique_ptr<SongSession> Load(SongSource* source);
+    static std::unique_ptr<SongSession> Load(SongSource* source, const char** why);
 
     const SongFormat* format_;
     SongPlayer* player_;  // owned: destroyed through its own operations

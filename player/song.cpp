@@ -424,7 +424,7 @@ GymPlayer* OpenSongWithForm(const char* path, SongForm* form) {
     uint32_t size = 0;
     uint8_t* file = platform::ReadWholeFile(path, kFileSpare, kSongFileLimit, &size);
     if (!file) return nullptr;
-    SongSource source = {path, file, size, nullptr, 0};
+    SongSource source = {path, file, size, nullptr, 0, nullptr};
     GymPlayer* player = LoadSong(&source);
     std::free(source.bytes);
     if (player && form) *form = player->form;
@@ -471,7 +471,7 @@ int MatchesArchiveSuffix(const char* name) {
 }
 
 void ReadInfoSidecar(const char* path, uint32_t* loopFrame, char* title) {
-    const SongSource source = {path, nullptr, 0, nullptr, 0};
+    const SongSource source = {path, nullptr, 0, nullptr, 0, nullptr};
     ReadSourceSidecar(source, loopFrame, title);
 }
 

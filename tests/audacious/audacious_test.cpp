@@ -516,9 +516,11 @@ protected:
     void SetUp() override { TAMBORIL_NEED_SHARED_SONGS(); }
 };
 
-// Every song and real log, one session, default settings.
+// Every song, real log and real VGM file, one session, default settings.
 TEST_F(AudaciousTest, EverySongGivesTheToolsPcmAtTheDefaults) {
     std::vector<std::string> songs = support::SharedSongs();
+    const std::vector<std::string> vgm = support::SharedVgmSongs();
+    songs.insert(songs.end(), vgm.begin(), vgm.end());
     ASSERT_GT(songs.size(), 50u);
     int compared = ExpectSameBits(songs, {}, "", 44100);
     EXPECT_EQ(compared, static_cast<int>(songs.size()));

@@ -1,5 +1,6 @@
 // The PCM the plug-in writes to the host's output equals what the native tool
-// renders with the same settings, byte for byte: for every shared song at
+// renders with the same settings, byte for byte: for every shared song (the
+// real VGM files among them) at
 // every Frequency choice, and with a seek made during the first block. One
 // comparison per song and rate: the native build runs the tool itself as a
 // separate program; the win32 build checks the real DLL against the same
@@ -35,15 +36,21 @@ std::vector<int16_t> Reference(const std::string& path, int32_t frequency, int s
                                bool* opens) {
     play::ReadyAsTheLoaderLeavesIt();
     settings.frequency = frequency;
-    play::PlayerPtr player = play::Open(path);
-    *opens = player != nullptr;
-    if (!player) return {};
-    const int32_t block = BlockFrames(play::Begin(player.get()));
-    if (seekMs >= 0 && player->ops.isRunning(player.get())) {
-        play::Render(player.get(), block);
-        player->ops.seek(player.get(), seekMs);
+    play::SessionPtr song = play::OpenSession(path);
+    *opens = song != nullptr;
+    if (!song) return {};
+    std::vector<int16_t> all;
+    std::vector<int16_t> block(2 * static_cast<size_t>(song->BlockFrames()));
+    song->Start();
+    if (seekMs >= 0 && song->Running()) {
+        song->Render(block.data(), song->BlockFrames());
+        song->Seek(seekMs);
     }
-    return play::RenderToEnd(player.get(), block);
+    while (song->Running()) {
+        song->Render(block.data(), song->BlockFrames());
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
 }
 #else
 uint64_t ToolChecksum(const std::string& path, const char* frequency, int seekMs) {
@@ -107,9 +114,11 @@ void SameBitsFixture::CompareEverySong(const char* frequency, int seekMs) {
     const int32_t code = LookupChoiceValue(frequencyChoices, frequency);
     const std::string sweep =
         std::string("SameBits at ") + frequency + (seekMs >= 0 ? " with a seek" : "");
+    std::vector<std::string> all = support::OneFormEach(support::SharedSongs());
+    const std::vector<std::string> vgm = support::SharedVgmSongs();
+    all.insert(all.end(), vgm.begin(), vgm.end());
     const std::vector<std::string> songs = support::SampleUnderSanitizers(
-        support::OneFormEach(support::SharedSongs()), kSanitizedSongs, sweep,
-        static_cast<uint32_t>(code + (seekMs >= 0 ? 1 : 0)));
+        all, kSanitizedSongs, sweep, static_cast<uint32_t>(code + (seekMs >= 0 ? 1 : 0)));
     LoadWith(Ini(std::string("Frequency=") + frequency + "\r\n").c_str());
     for (const std::string& song : songs) {
         SCOPED_TRACE(song + (seekMs >= 0 ? " with a seek" : ""));
@@ -124,7 +133,7 @@ void SameBitsFixture::CompareEverySong(const char* frequency, int seekMs) {
         ASSERT_EQ(pcm.size(), expected.size());
         EXPECT_TRUE(pcm == expected);
 #else
-        const bool opens = play::Open(song) != nullptr;
+        const bool opens = play::OpenSession(song) != nullptr;
         EXPECT_EQ(played, opens ? 0 : -1);
         if (opens) {
             EXPECT_EQ(play::Fnv1a(pcm), ToolChecksum(song, frequency, seekMs));

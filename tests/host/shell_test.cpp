@@ -36,10 +36,15 @@ TEST_F(ShellTest, RecordAndFileEntryPoints) {
     EXPECT_STREQ(m.description, "Tamboril v0.1(test) (x86)");
     EXPECT_EQ(m.is_seekable, 1);
     EXPECT_EQ(m.UsesOutputPlug, 1);
-    // Two pairs of extensions and descriptions, then the empty string.
+    // Pairs of extensions and descriptions, then the empty string.
     const char* list = m.FileExtensions;
-    const char* expected[] = {"GYM", "Genecyst sound log file (*.GYM)", "DRU;GYM_ZIP",
-                              "Compressed GYM (*.DRU;*.GYM_ZIP)", ""};
+    const char* expected[] = {"GYM",
+                              "Genecyst sound log file (*.GYM)",
+                              "DRU;GYM_ZIP",
+                              "Compressed GYM (*.DRU;*.GYM_ZIP)",
+                              "VGM;VGZ",
+                              "Video game music file (*.VGM;*.VGZ)",
+                              ""};
     for (const char* text : expected) {
         EXPECT_STREQ(list, text);
         list += std::strlen(list) + 1;

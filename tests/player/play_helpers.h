@@ -72,6 +72,25 @@ inline PlayerPtr OpenLooped(const std::vector<uint8_t>& stream, uint32_t loopFra
 using support::Fnv1a;
 using support::SharedPath;
 
+using SessionPtr = std::unique_ptr<SongSession>;
+
+inline SessionPtr OpenSession(const std::string& path) {
+    return SongSession::Open(path.c_str());
+}
+
+// Starts the song and renders it in blocks of `blockFrames` until it ends,
+// as the decode thread does; every block is kept.
+inline std::vector<int16_t> PlayToEnd(SongSession& song, int32_t blockFrames) {
+    std::vector<int16_t> all;
+    std::vector<int16_t> block(2 * static_cast<size_t>(blockFrames));
+    song.Start();
+    while (song.Running()) {
+        song.Render(block.data(), blockFrames);
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
 // sampleRate then start, as the decode thread does; returns the rate.
 inline int32_t Begin(GymPlayer* player) {
     int32_t rate = player->ops.sampleRate(player);

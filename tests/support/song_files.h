@@ -29,13 +29,14 @@ inline std::string BelowShared(const std::string& path,
     return path.compare(0, shared.size(), shared) == 0 ? path.substr(shared.size()) : path;
 }
 
-// A name a host hands the plug-in as a song: .gym, .gym.zip, .gym_zip or
-// .dru, in any case. Info files (.GYI), the manifest and notes are not.
+// A name a host hands the plug-in as a song: .gym, .gym.zip, .gym_zip, .dru,
+// .vgm or .vgz, in any case. Info files (.GYI), the manifest and notes are
+// not.
 inline bool IsSongName(const std::string& name) {
     std::string lower = name;
     for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const char* suffix : {".gym", ".gym.zip", ".gym_zip", ".dru"}) {
+    for (const char* suffix : {".gym", ".gym.zip", ".gym_zip", ".dru", ".vgm", ".vgz"}) {
         const std::string ending(suffix);
         if (lower.size() > ending.size() &&
             lower.compare(lower.size() - ending.size(), ending.size(), ending) == 0) {
@@ -68,6 +69,12 @@ inline std::vector<std::string> SharedSongs(const std::string& root = TAMBORIL_S
     songs.insert(songs.end(), real.begin(), real.end());
     std::sort(songs.begin(), songs.end());
     return songs;
+}
+
+// The real VGM files (corpus/vgm/), which the hosts' sweeps play beside the
+// GYM songs.
+inline std::vector<std::string> SharedVgmSongs(const std::string& root = TAMBORIL_SHARED_DIR) {
+    return FilesIn("corpus/vgm", true, root);
 }
 
 // Songs that come in several containers, below the shared folder: a ZIP as

@@ -1,8 +1,9 @@
 // The test support library checked against results worked out by hand: the
 // checksum every render comparison rests on, and the song listings every
 // sweep plays (a listing that dropped a kind of song would shrink a sweep
-// without failing it).
+// without failing it), and the VGM writer's conversion of a GYM log.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "checksum.h"
 #include "shared_songs.h"
 #include "song_files.h"
+#include "vgm_writer.h"
 
 namespace {
 
@@ -77,6 +79,70 @@ TEST(SongFiles, ListingsHoldEverySongOfTheManifest) {
     EXPECT_EQ(std::set<std::string>(bad.begin(), bad.end()), damaged);
     // Every file of bad/: the songs and their info files.
     EXPECT_GT(support::DamagedFiles().size(), bad.size());
+}
+
+// PSG 9F, frame, FM 0x028 <- F0, frame, FM 0x1B4 <- C0, frame, end: the
+// writes copied, a wait at the second and third markers and at the end.
+TEST(VgmWriter, ConvertsAGymLogByteForByte) {
+    const std::vector<uint8_t> gym = {0x03, 0x9F, 0x00, 0x01, 0x28, 0xF0,
+                                      0x00, 0x02, 0xB4, 0xC0, 0x00, 0xFF};
+    std::vector<uint8_t> expected = {
+        'V',  'g',  'm',  ' ',  0x08, 0x01, 0x00, 0x00,  // end of file: 0x10C - 4
+        0x71, 0x01, 0x00, 0x00, 0x8A, 0x9E, 0x36, 0x00,  // 1.71; PSG 3,579,530 Hz
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // no YM2413, no tag
+        0x9D, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 3 x 735 samples; no loop
+        0x00, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00,  // rate 60
+        0x09, 0x00, 0x10, 0x00, 0xAA, 0x0A, 0x75, 0x00,  // PSG shape; FM 7,670,442 Hz
+        0x00, 0x00, 0x00, 0x00, 0xCC, 0x00, 0x00, 0x00,  // data at 0x34 + 0xCC
+    };
+    expected.resize(0x100, 0);
+    for (uint8_t b : {0x50, 0x9F, 0x52, 0x28, 0xF0, 0x62, 0x53, 0xB4, 0xC0, 0x62, 0x62, 0x66})
+        expected.push_back(b);
+    EXPECT_EQ(VgmFromGym(gym).Bytes(), expected);
+}
+
+// Loop frame 2 of PSG 01, frame, 02, frame, 03, frame, 04, frame: the loop
+// passes play 03 04 and two frames, so 03 follows the last wait again.
+TEST(VgmWriter, LoopAndBankFormsKeepTheTiming) {
+    const std::vector<uint8_t> gym = {3, 1, 0, 3, 2, 0, 3, 3, 0, 3, 4, 0, 0xFF};
+    const std::vector<uint8_t> looped = VgmFromGym(gym, {2}).Bytes();
+    const std::vector<uint8_t> tail = {0x50, 1, 0x50, 2,    0x62, 0x50, 3,   0x62,
+                                       0x50, 4, 0x62, 0x62, 0x50, 3,    0x66};
+    ASSERT_EQ(looped.size(), 0x100 + tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), looped.begin() + 0x100));
+    EXPECT_EQ(looped[0x1C], 0x100 + 8 - 0x1C);  // at 50 04
+    EXPECT_EQ(looped[0x18] | looped[0x19] << 8, 4 * 735);
+    EXPECT_EQ(looped[0x20] | looped[0x21] << 8, 2 * 735);
+
+    // DAC 80, frame, DAC 81, frame: 81 takes 15 samples of the wait after it.
+    const std::vector<uint8_t> dac = {1, 0x2A, 0x80, 0, 1, 0x2A, 0x81, 0, 0xFF};
+    const std::vector<uint8_t> banked = VgmFromGym(dac, {0, DacForm::bank, 15}).Bytes();
+    const std::vector<uint8_t> commands = {0x67, 0x66, 0x00, 2,    0,    0,    0,    0x80,
+                                           0x81, 0x80, 0x8F, 0x61, 0xD0, 0x02, 0x62, 0x66};
+    ASSERT_EQ(banked.size(), 0x100 + commands.size());
+    EXPECT_TRUE(std::equal(commands.begin(), commands.end(), banked.begin() + 0x100));
+    EXPECT_EQ(banked[0x18] | banked[0x19] << 8, 2 * 735);
+}
+
+TEST(VgmWriter, GzipInflatesBack) {
+    std::vector<uint8_t> data(5000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * i >> 3);
+    const std::vector<uint8_t> packed = Gzip(data);
+    ASSERT_GT(packed.size(), 2u);
+    EXPECT_EQ(packed[0], 0x1F);  // the gzip magic
+    EXPECT_EQ(packed[1], 0x8B);
+    z_stream stream{};
+    ASSERT_EQ(inflateInit2(&stream, 16 + MAX_WBITS), Z_OK);
+    std::vector<uint8_t> unpacked(data.size() + 1);
+    stream.next_in = const_cast<Bytef*>(packed.data());
+    stream.avail_in = static_cast<uInt>(packed.size());
+    stream.next_out = unpacked.data();
+    stream.avail_out = static_cast<uInt>(unpacked.size());
+    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+    unpacked.resize(stream.total_out);
+    inflateEnd(&stream);
+    EXPECT_EQ(unpacked, data);
 }
 
 }  // namespace

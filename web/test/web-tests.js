@@ -51,12 +51,13 @@ const companionsOf = new Map();  // folder -> [{name, file}]
 function AddFolder(dir, list, key) {
     const names = Listing(dir);
     companionsOf.set(dir, names.filter(isInfo).map((n) => ({name: n, file: path.join(dir, n)})));
-    names.filter((n) => !isInfo(n) && n !== 'MANIFEST.tsv' && n !== 'SOURCES.md')
+    names.filter((n) => !isInfo(n) && !/\.(tsv|md)$/i.test(n))
         .forEach((n) => list.push({key: key + '/' + n, name: n, file: path.join(dir, n), folder: dir}));
 }
 if (haveShared) {
     AddFolder(songsDir, goodSongs, 'songs');
     AddFolder(path.join(shared, 'corpus', 'real'), goodSongs, 'real');
+    AddFolder(path.join(shared, 'corpus', 'vgm'), goodSongs, 'vgm');
     AddFolder(path.join(songsDir, 'bad'), badSongs, 'bad');
 }
 // The demo archive is ours and always there.
