@@ -70,7 +70,7 @@ const char* const* const kExtensions = ExtensionList();
 const char kAbout[] =
     N_("Tamboril plays GYM sound logs: plain logs, GYMX files (stored or "
        "compressed) and ZIP archives (.dru, .gym_zip, .gym.zip) with their info "
-       "files.\n\n"
+       "files; and VGM and VGZ files of the YM2612 and SN76489.\n\n"
        "The same engine and the same samples as the Winamp plug-in in_dru.dll.");
 
 // Local file name of an Audacious URI, or empty for anything that is not a

@@ -6,6 +6,7 @@
 #include "player/formats.h"
 #include "player/session.h"
 #include "player/song.h"
+#include "player/vgm.h"
 
 namespace {
 
@@ -16,11 +17,13 @@ volatile int32_t infoFree = 1;  // 1 while no GetFileInfo runs
 // (".GYM.ZIP") are claimed by IsOurFile instead.
 char fileTypeList[1024];
 
-// Fills fileTypeList from the format list; a pair that would not fit is left
-// out with those after it.
-const char* FileTypeList() {
+// Fills fileTypeList from the format list, without `left` (may be null); a
+// pair that would not fit is left out with those after it.
+const char* FileTypeList(const SongFormat* left) {
     size_t used = 0;
+    std::memset(fileTypeList, 0, sizeof fileTypeList);
     for (const SongFormat* const* f = songFormatTable; *f != nullptr; ++f) {
+        if (*f == left) continue;
         for (const FileType* type = (*f)->fileTypes; type->extensions != nullptr; ++type) {
             const size_t extensions = std::strlen(type->extensions) + 1;
             const size_t description = std::strlen(type->description) + 1;
@@ -33,9 +36,11 @@ const char* FileTypeList() {
     return fileTypeList;
 }
 
+// The host reads the file types once Init has returned.
 void Init() {
     wakeEvent = platform::CreateEventA(false, false);
     LoadSettings(inModule.hDllInstance);
+    inModule.FileExtensions = FileTypeList(playVgm != 0 ? nullptr : &vgmFormat);
 }
 
 // A host may unload the library right after Quit: a song still in play
@@ -111,7 +116,7 @@ In_Module inModule = {
     "Tamboril v0.1(test) (x86)",
     nullptr,  // hMainWindow
     nullptr,  // hDllInstance
-    FileTypeList(),
+    FileTypeList(nullptr),
     1,  // is_seekable
     1,  // UsesOutputPlug
     Config,

@@ -1,4 +1,4 @@
-// plugin.ini: section "Tamboril", seven keys. Every load writes all keys
+// plugin.ini: section "Tamboril", eight keys. Every load writes all keys
 // straight back, so after one start the file holds each of them in its
 // canonical form. Other sections of the file are left alone.
 //
@@ -20,6 +20,7 @@
 
 platform::InstanceHandle dllInstance = nullptr;
 char iniPath[kPathSize] = "";
+int32_t playVgm = 1;
 
 namespace {
 
@@ -117,6 +118,7 @@ void SaveMainSettings() {
     WriteTextSetting("Priority", LookupChoiceName(priorityChoices, settings.priority, 2));
     WriteIntSetting("LoopCount", settings.loopCount);
     WriteIntSetting("FadeoutTime", settings.fadeoutTime);
+    WriteIntSetting("PlayVgm", playVgm);
 }
 
 void SaveVolumeSettings() {
@@ -134,6 +136,7 @@ void ReadAllSettings() {
     settings.priority = LookupChoiceValue(priorityChoices, text);
     settings.loopCount = ReadIntSetting("LoopCount", kDefaultLoopCount);
     settings.fadeoutTime = ReadIntSetting("FadeoutTime", kDefaultFadeoutTime);
+    playVgm = ReadIntSetting("PlayVgm", 1) != 0 ? 1 : 0;
     for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         settings.*(row->field) = ReadIntSetting(row->key, row->defaultValue);
     }
@@ -146,6 +149,7 @@ void LoadSettings(platform::InstanceHandle instance) {
 
     if (!HaveSettingsFile()) {
         ResetSettingsToDefaults();
+        playVgm = 1;
         return;
     }
     // The user's own file, once there, holds the settings.

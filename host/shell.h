@@ -50,13 +50,17 @@ void SetOutputTime(int ms);
 // --- settings (settings_store.cpp) -------------------------------------------
 extern platform::InstanceHandle dllInstance;  // the library, for dialog resources
 extern char iniPath[kPathSize];               // empty when the path did not fit
+// PlayVgm: 1 (the default) lists VGM and VGZ among the record's file types;
+// 0 leaves them to another plug-in, from the host's next start. Written by
+// LoadSettings, read by Init.
+extern int32_t playVgm;
 
 constexpr const char* kSettingsSection = "Tamboril";
 
 // Finds plugin.ini beside the library, initialises the FM chip, reads every
 // key and writes them all back in their canonical form.
 void LoadSettings(platform::InstanceHandle instance);
-// Frequency, Priority, LoopCount, FadeoutTime from the record.
+// Frequency, Priority, LoopCount, FadeoutTime from the record, and PlayVgm.
 void SaveMainSettings();
 // VolumeFM, VolumeSSG, VolumePCM from the record.
 void SaveVolumeSettings();

@@ -19,7 +19,7 @@ using shelltest::ShellTest;
 TEST_F(ShellTest, FirstStartWritesEveryKey) {
     EXPECT_EQ(standin::ReadIni(),
               "[Tamboril]\r\nFrequency=55467:FM\r\nPriority=Normal\r\nLoopCount=2\r\n"
-              "FadeoutTime=5000\r\nVolumeFM=0\r\nVolumeSSG=0\r\nVolumePCM=0\r\n");
+              "FadeoutTime=5000\r\nPlayVgm=1\r\nVolumeFM=0\r\nVolumeSSG=0\r\nVolumePCM=0\r\n");
 }
 
 TEST_F(ShellTest, LoadedValuesAndTheirWriteBack) {
@@ -45,6 +45,8 @@ TEST_F(ShellTest, LoadedValuesAndTheirWriteBack) {
         {"VolumeFM=-20", "VolumeFM", "-20"},
         {"VolumeSSG=+12", "VolumeSSG", "12"},
         {"VolumePCM=\"60\"", "VolumePCM", "60"},
+        {"PlayVgm=0", "PlayVgm", "0"},
+        {"PlayVgm=7", "PlayVgm", "1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -54,6 +56,12 @@ TEST_F(ShellTest, LoadedValuesAndTheirWriteBack) {
         const std::string written = standin::ReadIni();
         standin::Reinit();
         EXPECT_EQ(standin::ReadIni(), written);
+        // PlayVgm=0 leaves VGM and VGZ to another plug-in.
+        bool listsVgm = false;
+        for (const char* type = standin::Plugin().FileExtensions; *type != '\0';
+             type += std::string(type).size() + 1)
+            listsVgm = listsVgm || std::string(type) == "VGM;VGZ";
+        EXPECT_EQ(listsVgm, IniValue("PlayVgm") == "1");
         standin::Unload();
     }
 }
