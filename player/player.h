@@ -36,8 +36,8 @@ struct SongFacts {
     const char* title;  // the song's own title, NUL-terminated; empty when it has none
     int32_t lengthMs;   // one pass through the song, loops and fade not counted
     const char* form;   // how the file was read, as the tool shows it ("GYMX zlib")
-    uint32_t loop;      // where the song loops back to, in the format's own unit
-                        //   (GYM: frame marker number); 0 = it does not loop
+    uint32_t loop;      // where the song loops back to, in 60 Hz frames of song time
+                        //   (GYM: the frame marker's number); 0 = it does not loop
 };
 
 struct PlayerOps {

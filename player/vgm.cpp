@@ -925,7 +925,15 @@ void Describe(SongPlayer* player, SongFacts* facts) {
     facts->title = p.title;
     facts->lengthMs = static_cast<int32_t>(p.passSamples * 1000 / kVgmSampleRate);
     facts->form = p.form;
-    facts->loop = p.loopStart;
+    // The loop point as a GYM gives it, in 60 Hz frames of song time (the
+    // nearest, and at least 1 for a song that loops: 0 says it does not).
+    if (p.loopStart == 0) {
+        facts->loop = 0;
+    } else {
+        const int64_t loopSample = p.passSamples - SamplesToEnd(p.file, p.loopStart, p.dataEnd);
+        const int64_t frames = (loopSample + kNtscWait / 2) / kNtscWait;
+        facts->loop = frames < 1 ? 1u : static_cast<uint32_t>(frames);
+    }
 }
 
 const PlayerOps vgmPlayerOps = {

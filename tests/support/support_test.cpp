@@ -3,7 +3,6 @@
 // sweep plays (a listing that dropped a kind of song would shrink a sweep
 // without failing it), and the VGM writer's conversion of a GYM log.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <fstream>
@@ -122,27 +121,6 @@ TEST(VgmWriter, LoopAndBankFormsKeepTheTiming) {
     ASSERT_EQ(banked.size(), 0x100 + commands.size());
     EXPECT_TRUE(std::equal(commands.begin(), commands.end(), banked.begin() + 0x100));
     EXPECT_EQ(banked[0x18] | banked[0x19] << 8, 2 * 735);
-}
-
-TEST(VgmWriter, GzipInflatesBack) {
-    std::vector<uint8_t> data(5000);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i * i >> 3);
-    const std::vector<uint8_t> packed = Gzip(data);
-    ASSERT_GT(packed.size(), 2u);
-    EXPECT_EQ(packed[0], 0x1F);  // the gzip magic
-    EXPECT_EQ(packed[1], 0x8B);
-    z_stream stream{};
-    ASSERT_EQ(inflateInit2(&stream, 16 + MAX_WBITS), Z_OK);
-    std::vector<uint8_t> unpacked(data.size() + 1);
-    stream.next_in = const_cast<Bytef*>(packed.data());
-    stream.avail_in = static_cast<uInt>(packed.size());
-    stream.next_out = unpacked.data();
-    stream.avail_out = static_cast<uInt>(unpacked.size());
-    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
-    unpacked.resize(stream.total_out);
-    inflateEnd(&stream);
-    EXPECT_EQ(unpacked, data);
 }
 
 }  // namespace
