@@ -4,6 +4,12 @@
 // stops, with the default LoopCount (2) and FadeoutTime (5000 ms).
 // "x_realtime" is seconds of audio per second of CPU time.
 //
+// The VGM player is held to the GYM player's pace on the same music: the
+// Lion King log with its DAC stream, once as GYM and once as a VGM whose DAC
+// bytes sit in a data block played by 8n commands (RealSongWithPcm and
+// RealSongWithPcmAsVgm; the VGM should keep at least 90 % of the GYM's
+// x_realtime). The real VGM rips of the shared corpus give the rest.
+//
 //   build/<dir>/bench/tamboril_bench_player [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -16,6 +22,10 @@
 #include "player/engine.h"
 #include "player/session.h"
 #include "player/settings.h"
+#include "player/song.h"
+#ifdef TAMBORIL_BENCH_VGM_WRITER
+#include "tests/support/vgm_writer.h"
+#endif
 
 namespace {
 
@@ -40,13 +50,17 @@ public:
     int64_t written = 0;
 };
 
-// Renders the song once to its end; returns the seconds of audio made.
-double PlaySong(const std::string& path) {
-    std::unique_ptr<SongSession> song = SongSession::Open(path.c_str());
+// Renders the session's song once to its end; returns the seconds of audio
+// made.
+double PlaySession(std::unique_ptr<SongSession> song) {
     if (!song) return 0;
     Counter counter;
     PlayThrough(*song, song->BlockFrames(), counter);
     return static_cast<double>(counter.written) / song->Rate();
+}
+
+double PlaySong(const std::string& path) {
+    return PlaySession(SongSession::Open(path.c_str()));
 }
 
 void WholeSong(benchmark::State& state, const char* song) {
@@ -62,6 +76,38 @@ void WholeSong(benchmark::State& state, const char* song) {
     state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
 
+#ifdef TAMBORIL_BENCH_VGM_WRITER
+// The GYM song at `path` written as a VGM whose DAC bytes all stand in one
+// data block, each write an 8n; empty when the song does not open.
+std::vector<uint8_t> GymAsBankedVgm(const std::string& path) {
+    GymPlayer* player = OpenSong(path.c_str());
+    if (player == nullptr) return {};
+    const uint8_t* end = player->image;
+    while (CommandLength(*end) != 0)
+        end += CommandLength(*end);
+    const std::vector<uint8_t> commands(static_cast<const uint8_t*>(player->image), end);
+    GymConversion conversion;
+    conversion.loopFrame = player->loopFrame;
+    conversion.dac = DacForm::bank;
+    DestroyPlayer(player);
+    return VgmFromGym(commands, conversion).Bytes();
+}
+
+// As WholeSong, the song opened from bytes made once beforehand (not timed).
+void WholeSongFromBytes(benchmark::State& state, const char* name,
+                        const std::vector<uint8_t>& bytes) {
+    const SettingChoice& choice = frequencyChoices[state.range(0)];
+    LoadSettings(choice.value);
+    double seconds = 0;
+    for (auto _ : state)
+        seconds += PlaySession(SongSession::OpenBytes(
+            name, bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr, 0));
+    if (seconds == 0) state.SkipWithError((std::string("cannot open ") + name).c_str());
+    state.SetLabel(choice.name);
+    state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+}
+#endif
+
 void BusySong(benchmark::State& state) {
     WholeSong(state, "songs/song_coral_ascent_gymx.gym");
 }
@@ -70,6 +116,29 @@ void DenseRealSong(benchmark::State& state) {
 }
 void RealSongWithPcm(benchmark::State& state) {
     WholeSong(state, "corpus/real/lionking_hakuna_matata.gym");
+}
+#ifdef TAMBORIL_BENCH_VGM_WRITER
+void RealSongWithPcmAsVgm(benchmark::State& state) {
+    static const std::vector<uint8_t> bytes =
+        GymAsBankedVgm(SharedPath("corpus/real/lionking_hakuna_matata.gym"));
+    WholeSongFromBytes(state, "lionking.vgm", bytes);
+}
+#endif
+
+// Real VGM rips: PCM from a data block by 8n and E0 (sonic2emerald), DAC
+// streams (sonic1, city_lights_act_2, the latter at 50 Hz), no PCM at all
+// (fatality, a 2.7 s jingle).
+void VgmBankPcm(benchmark::State& state) {
+    WholeSong(state, "corpus/vgm/sonic2emerald.vgm");
+}
+void VgmStreams(benchmark::State& state) {
+    WholeSong(state, "corpus/vgm/sonic1.vgm");
+}
+void VgmStreams50Hz(benchmark::State& state) {
+    WholeSong(state, "corpus/vgm/city_lights_act_2.vgm");
+}
+void VgmNoPcm(benchmark::State& state) {
+    WholeSong(state, "corpus/vgm/fatality.vgm");
 }
 
 // A seek to 60 s in a 102 s song from its start: the first block as the
@@ -99,4 +168,11 @@ void Seek60Seconds(benchmark::State& state) {
 BENCHMARK(BusySong)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
 BENCHMARK(DenseRealSong)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
 BENCHMARK(RealSongWithPcm)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+#ifdef TAMBORIL_BENCH_VGM_WRITER
+BENCHMARK(RealSongWithPcmAsVgm)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+#endif
+BENCHMARK(VgmBankPcm)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(VgmStreams)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(VgmStreams50Hz)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(VgmNoPcm)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(Seek60Seconds)->Unit(benchmark::kMillisecond);
