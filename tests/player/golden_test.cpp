@@ -68,11 +68,9 @@ TEST_P(GoldenRenderTest, MatchesChecksums) {
         play::PowerOnChips();
         ResetSettingsToDefaults();
         settings.frequency = LookupChoiceValue(frequencyChoices, golden.frequency.c_str());
-        play::PlayerPtr player = play::Open(play::SharedPath(GetParam()));
-        ASSERT_TRUE(player) << GetParam();
-        const int32_t rate = play::Begin(player.get());
-        const std::vector<int16_t> samples = play::RenderToEnd(player.get(), BlockFrames(rate));
-        EXPECT_EQ(player->ops.isRunning(player.get()), 0);
+        play::SessionPtr song = play::OpenSession(play::SharedPath(GetParam()));
+        ASSERT_TRUE(song) << GetParam();
+        const std::vector<int16_t> samples = play::PlayToEnd(*song, song->BlockFrames());
         char hash[17];
         std::snprintf(hash, sizeof hash, "%016llx",
                       static_cast<unsigned long long>(play::Fnv1a(samples)));

@@ -36,7 +36,11 @@ corpus/real/lionking_hakuna_matata.gym
 corpus/real/sforce2_003_town.gym
 corpus/real/sforce2_015_sad_theme_1.gym
 corpus/real/sforce2_027_goddess_mitula.gym
-corpus/real/thunderforce4_stage4.gym"
+corpus/real/thunderforce4_stage4.gym
+corpus/vgm/sonic2emerald.vgm
+corpus/vgm/sonic1.vgm
+corpus/vgm/city_lights_act_2.vgm
+corpus/vgm/fatality.vgm"
 
 printf 'song\tfrequency\tfnv1a64\n' > "$out"
 for song in $songs; do
