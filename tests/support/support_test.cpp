@@ -100,27 +100,4 @@ TEST(VgmWriter, ConvertsAGymLogByteForByte) {
     EXPECT_EQ(VgmFromGym(gym).Bytes(), expected);
 }
 
-// Loop frame 2 of PSG 01, frame, 02, frame, 03, frame, 04, frame: the loop
-// passes play 03 04 and two frames, so 03 follows the last wait again.
-TEST(VgmWriter, LoopAndBankFormsKeepTheTiming) {
-    const std::vector<uint8_t> gym = {3, 1, 0, 3, 2, 0, 3, 3, 0, 3, 4, 0, 0xFF};
-    const std::vector<uint8_t> looped = VgmFromGym(gym, {2}).Bytes();
-    const std::vector<uint8_t> tail = {0x50, 1, 0x50, 2,    0x62, 0x50, 3,   0x62,
-                                       0x50, 4, 0x62, 0x62, 0x50, 3,    0x66};
-    ASSERT_EQ(looped.size(), 0x100 + tail.size());
-    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), looped.begin() + 0x100));
-    EXPECT_EQ(looped[0x1C], 0x100 + 8 - 0x1C);  // at 50 04
-    EXPECT_EQ(looped[0x18] | looped[0x19] << 8, 4 * 735);
-    EXPECT_EQ(looped[0x20] | looped[0x21] << 8, 2 * 735);
-
-    // DAC 80, frame, DAC 81, frame: 81 takes 15 samples of the wait after it.
-    const std::vector<uint8_t> dac = {1, 0x2A, 0x80, 0, 1, 0x2A, 0x81, 0, 0xFF};
-    const std::vector<uint8_t> banked = VgmFromGym(dac, {0, DacForm::bank, 15}).Bytes();
-    const std::vector<uint8_t> commands = {0x67, 0x66, 0x00, 2,    0,    0,    0,    0x80,
-                                           0x81, 0x80, 0x8F, 0x61, 0xD0, 0x02, 0x62, 0x66};
-    ASSERT_EQ(banked.size(), 0x100 + commands.size());
-    EXPECT_TRUE(std::equal(commands.begin(), commands.end(), banked.begin() + 0x100));
-    EXPECT_EQ(banked[0x18] | banked[0x19] << 8, 2 * 735);
-}
-
 }  // namespace
