@@ -28,7 +28,7 @@
 #   make fuzz     build the fuzz targets with clang and libFuzzer, run each
 #                 for FUZZ_SECONDS (default 180) on FUZZ_JOBS cores (default
 #                 all) and merge new finds into fuzz/corpus (fuzz/run.sh);
-#                 FUZZ_TARGETS picks some of load song chip settings shell
+#                 FUZZ_TARGETS picks some of load song chip settings shell vgm
 #
 # Single targets: native asan tsan win32, test-native test-asan test-tsan
 # test-win32 test-audacious,
@@ -113,7 +113,7 @@ test-tsan: tsan
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan $(CTEST_FLAGS) -R 'ShellTest|SettingsStore|SameBits.*Hz11025'
 
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS ?= load song chip settings shell
+FUZZ_TARGETS ?= load song chip settings shell vgm
 fuzz:
 	@sh scripts/bootstrap native fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) sh fuzz/run.sh $(FUZZ_TARGETS)

@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const CompanionFile info = {"song.GYI", parts.info, static_cast<uint32_t>(parts.infoSize)};
     std::unique_ptr<SongSession> song =
-        SongSession::OpenBytes("song.gym", parts.song, static_cast<uint32_t>(parts.songSize),
-                               &info, parts.info != nullptr ? 1 : 0);
+        SongSession::OpenBytes("song.gym", parts.song, static_cast<uint32_t>(parts.songSize), &info,
+                               parts.info != nullptr ? 1 : 0);
     if (!song) return 0;
     const int32_t lengthMs = song->LengthMs();
 

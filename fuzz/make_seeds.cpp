@@ -1,5 +1,5 @@
 // make_seeds: writes the fuzz targets' starting inputs (fuzz/seeds.h) into
-// OUT/TARGET/ (load, song, chip, settings, shell). With the demo song they
+// OUT/TARGET/ (load, song, chip, settings, shell, vgm). With the demo song they
 // seed a new corpus; `make fuzz` merges what grows from them into fuzz/corpus.
 //
 //   tamboril_fuzz_seeds OUT
@@ -36,6 +36,6 @@ int main(int argc, char** argv) {
     const bool ok = WriteAll(out + "/load", SongSeeds()) && WriteAll(out + "/song", SongSeeds()) &&
                     WriteAll(out + "/chip", ChipSeeds()) &&
                     WriteAll(out + "/settings", SettingsSeeds()) &&
-                    WriteAll(out + "/shell", ShellSeeds());
+                    WriteAll(out + "/shell", ShellSeeds()) && WriteAll(out + "/vgm", VgmSeeds());
     return ok ? 0 : 1;
 }

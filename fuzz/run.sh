@@ -5,7 +5,7 @@
 # corpus counts code reached, not how often (-use_counters=0), so it stays at
 # tens of kilobytes; the working corpus keeps the rest.
 #
-#   fuzz/run.sh [TARGET...]     TARGET: load song chip settings shell (default all)
+#   fuzz/run.sh [TARGET...]     TARGET: load song chip settings shell vgm (default all)
 #
 #   FUZZ_SECONDS  seconds per target (default 180)
 #   FUZZ_JOBS     fuzzing processes per target (default: the machine's cores)
@@ -24,7 +24,7 @@ set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-targets=${*:-load song chip settings shell}
+targets=${*:-load song chip settings shell vgm}
 seconds=${FUZZ_SECONDS:-180}
 fuzz_jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 1)}
 jobs=${JOBS:-2}

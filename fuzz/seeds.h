@@ -1,7 +1,8 @@
-// Starting inputs for the fuzz targets, made with the song builder: every
-// form of song the loader reads and broken ones at its edges, FM register
-// streams that reach the timers, CSM and the DAC, and settings files from
-// canonical to mangled. Each is a name (a file name) and its bytes.
+// Starting inputs for the fuzz targets, made with the song builder and the
+// VGM writer: every form of song the loaders read and broken ones at their
+// edges, FM register streams that reach the timers, CSM and the DAC, and
+// settings files from canonical to mangled. Each is a name (a file name) and
+// its bytes.
 #pragma once
 
 #include <cstdint>
@@ -21,3 +22,7 @@ Seeds ChipSeeds();
 Seeds SettingsSeeds();
 // Song inputs and names for the shell's entry points.
 Seeds ShellSeeds();
+// VGM and VGZ songs, each followed by the byte that picks the settings it
+// plays with (see fuzz_vgm.cpp): every command the VGM player reads or
+// skips, and files it refuses.
+Seeds VgmSeeds();

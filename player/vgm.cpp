@@ -48,6 +48,8 @@ constexpr uint32_t kVersionFmClockMoved = 0x110;  // the YM2612 clock has its ow
 constexpr uint32_t kVersionDataOffset = 0x150;    // the data offset is read
 constexpr uint32_t kLatestVersion = 0x171;        // later versions read as this one
 constexpr uint32_t kClockMask = 0x3FFFFFFF;       // bits 31 (second chip) and 30 (variant) off
+constexpr uint32_t kLowestClock = 1000000;        // Hz, a chip's input clock
+constexpr uint32_t kHighestClock = 16000000;
 
 constexpr uint32_t kGd3Magic = 0x20336447;  // "Gd3 "
 constexpr uint32_t kGd3HeaderSize = 12;     // magic, version, length
@@ -442,6 +444,7 @@ int32_t BoostFromModifier(uint8_t modifier) {
 }
 
 const char* kNoChipOfOurs = "a VGM file without a YM2612 or SN76489, the chips Tamboril plays";
+const char* kClockOutOfRange = "damaged VGM: its chips' clocks lie outside 1-16 MHz";
 
 // The song in `source` as a new player; null, with source->refusal, when it
 // cannot be played.
@@ -501,10 +504,15 @@ VgmPlayer* LoadVgm(SongSource* source, const PlayerOps& ops) {
 
     const uint32_t fmChipClock =
         field32(version < kVersionFmClockMoved ? kOldFmClockOffset : kFmClockOffset) & kClockMask;
-    p->fmClock = fmChipClock / 2;
-    p->psgClock = static_cast<int32_t>(field32(kPsgClockOffset) & kClockMask);
+    const uint32_t psgChipClock = field32(kPsgClockOffset) & kClockMask;
+    // A clock far from any this console's chips ran at is damage: that chip
+    // is not played (the generators' timing holds only for real clocks).
+    const bool fmUsable = fmChipClock >= kLowestClock && fmChipClock <= kHighestClock;
+    const bool psgUsable = psgChipClock >= kLowestClock && psgChipClock <= kHighestClock;
+    p->fmClock = fmUsable ? fmChipClock / 2 : 0;
+    p->psgClock = psgUsable ? static_cast<int32_t>(psgChipClock) : 0;
     if (p->fmClock == 0 && p->psgClock == 0) {
-        source->refusal = kNoChipOfOurs;
+        source->refusal = fmChipClock == 0 && psgChipClock == 0 ? kNoChipOfOurs : kClockOutOfRange;
         FreeVgm(p);
         return nullptr;
     }

@@ -16,6 +16,8 @@
 
 #include "fuzz/fuzz_files.h"
 #include "fuzz/seeds.h"
+#include "player/session.h"
+#include "player/settings.h"
 #include "player/song.h"
 #include "song_builder.h"
 
@@ -121,8 +123,55 @@ TEST(FuzzInputs, EverySongSeedReachesTheFormItIsNamedAfter) {
     }
 }
 
+TEST(FuzzInputs, EveryVgmSeedReachesWhatItIsNamedAfter) {
+    struct Expected {
+        const char* form;  // null: refused
+        const char* titleOrWhy;
+        bool loops;
+        int64_t samples;  // in one pass, at 44,100 a second
+    };
+    const char* const unnamed = "[ song.vgm ]";
+    const std::map<std::string, Expected> expected = {
+        {"busy", {"VGM 1.71", "Seeds [ Busy ]", true, 5145}},
+        {"writes", {"VGM 1.71", unnamed, true, 72053}},
+        {"streams", {"VGM 1.71", unnamed, false, 6900}},
+        {"other-chips", {"VGM 1.71", unnamed, false, 2000}},  // to the 21
+        {"v1.00", {"VGM 1.00", unnamed, false, 3000}},
+        {"psg-only", {"VGM 1.71", unnamed, false, 6000}},
+        {"tag", {"VGM 1.71", "G\xc3\xa4m\xc3\xa9 \xf0\x9f\x8e\xb5 [ \xc4\x80? ]", false, 1000}},
+        {"data-offset", {"VGM 1.50", unnamed, false, 1000}},
+        {"vgz", {"VGZ 1.71", "Seeds [ Busy ]", true, 5145}},
+        {"cut-header", {nullptr, "damaged VGM: the header is cut short", false, 0}},
+        {"no-chip",
+         {nullptr, "a VGM file without a YM2612 or SN76489, the chips Tamboril plays", false, 0}},
+        {"not-vgm", {nullptr, "not a VGM file", false, 0}},
+        {"damaged-gzip", {nullptr, "damaged gzip stream", false, 0}},
+    };
+    ResetSettingsToDefaults();
+    const Seeds seeds = VgmSeeds();
+    ASSERT_EQ(seeds.size(), expected.size());
+    for (const auto& [name, bytes] : seeds) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(expected.count(name), 1u);
+        const Expected& want = expected.at(name);
+        const char* why = nullptr;
+        const std::unique_ptr<SongSession> song = SongSession::OpenBytes(
+            "song.vgm", bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr, 0, &why);
+        ASSERT_EQ(song != nullptr, want.form != nullptr) << (why != nullptr ? why : "");
+        if (!song) {
+            EXPECT_STREQ(why, want.titleOrWhy);
+            continue;
+        }
+        EXPECT_STREQ(song->Facts().form, want.form);
+        EXPECT_STREQ(song->Title(), want.titleOrWhy);
+        EXPECT_EQ(song->Facts().loop != 0, want.loops);
+        EXPECT_EQ(song->LengthMs(), want.samples * 1000 / 44100);
+    }
+}
+
 TEST(FuzzInputs, SeedsAreNamedOncePerTargetAndTheSongsHaveLength) {
-    for (const Seeds& seeds : {SongSeeds(), ChipSeeds(), SettingsSeeds(), ShellSeeds()}) {
+    for (const Seeds& seeds :
+         {SongSeeds(), ChipSeeds(), SettingsSeeds(), ShellSeeds(), VgmSeeds()}) {
         std::set<std::string> names;
         for (const auto& seed : seeds)
             EXPECT_TRUE(names.insert(seed.first).second) << seed.first;
@@ -184,7 +233,7 @@ TEST(FuzzInputs, DictionaryParses) {
     }
     EXPECT_GE(entries, 40);
     for (const char* word :
-         {"gymx", "zip_local", "fm_dac_on", "ext_GYI", "section", "key_frequency"}) {
+         {"gymx", "zip_local", "fm_dac_on", "vgm_magic", "ext_GYI", "section", "key_frequency"}) {
         EXPECT_EQ(names.count(word), 1u) << word;
     }
 }
@@ -192,7 +241,7 @@ TEST(FuzzInputs, DictionaryParses) {
 // The kept corpus stays small enough to live in the repository and to replay
 // in every test run, and no target's folder is empty.
 TEST(FuzzInputs, KeptCorpusIsSmallAndComplete) {
-    for (const char* target : {"load", "song", "chip", "settings", "shell"}) {
+    for (const char* target : {"load", "song", "chip", "settings", "shell", "vgm"}) {
         SCOPED_TRACE(target);
         const std::string folder = std::string(TAMBORIL_SOURCE_DIR "/fuzz/corpus/") + target;
         DIR* dir = opendir(folder.c_str());

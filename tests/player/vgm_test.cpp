@@ -273,6 +273,9 @@ TEST(Vgm, DamagedFilesAreRefusedOrCut) {
     noChip.Wait(10).End();
     EXPECT_NE(Play(noChip.Bytes(), "n.vgm", "44100").why.find("YM2612"), std::string::npos);
     EXPECT_EQ(Play({'x', 'y', 'z'}, "g.vgm", "44100").why, "not a VGM file");
+    VgmWriter slow;  // a PSG at 60 Hz would take the generator's timing apart
+    slow.PsgClock(60).Psg(0xE4).Wait(100).End();
+    EXPECT_NE(Play(slow.Bytes(), "s.vgm", "44100").why.find("clock"), std::string::npos);
     std::vector<uint8_t> packed = Gzip(bytes);
     packed.resize(packed.size() / 2);
     EXPECT_NE(Play(packed, "p.vgz", "44100").why.find("gzip"), std::string::npos);
