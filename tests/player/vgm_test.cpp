@@ -136,6 +136,59 @@ TEST(Vgm, DacWritesAndBankPlaySame) {
     }
 }
 
+// A DAC stream writes the bank's bytes at its own rate: it sounds as 52 2A
+// writes of those bytes at samples floor(k x 44100 / frequency) would,
+// forwards or reversed, with a step, looped, or started from a block by 95.
+TEST(Vgm, StreamsPlayAsTimedWrites) {
+    std::vector<uint8_t> pcm;
+    for (int i = 0; i < 64; ++i)
+        pcm.push_back(static_cast<uint8_t>(i * 37 + 11));
+    const struct {
+        const char* what;
+        uint8_t step;
+        uint8_t mode;  // 93's length mode; 0xFF: started by 95 from block 1
+        uint32_t length;
+        uint32_t frequency;
+    } cases[] = {
+        {"forwards", 1, kVgmLengthCommands, 40, 8000},
+        {"reversed, step 2", 2, kVgmLengthCommands | 0x10, 20, 11025},
+        {"looped", 1, kVgmLengthCommands | kVgmLengthLoop, 7, 3000},
+        {"block 1 by 95", 1, 0xFF, 32, 22050},
+    };
+    constexpr uint32_t kSongSamples = 6000;
+    for (const auto& c : cases) {
+        VgmWriter writes, stream;
+        for (VgmWriter* vgm : {&writes, &stream})
+            vgm->FmClock(7670453).Fm0(0x2B, 0x80).Fm1(0xB6, 0xC0);
+        const std::vector<uint8_t> half(pcm.begin() + 32, pcm.end());
+        stream.DataBlock(0, std::vector<uint8_t>(pcm.begin(), pcm.begin() + 32)).DataBlock(0, half);
+        stream.StreamSetup(0, 0x02, 0, 0x2A).StreamData(0, 0, c.step, 0);  // the YM2612's DAC
+        stream.StreamFrequency(0, c.frequency);
+        if (c.mode == 0xFF) {
+            stream.StreamFastStart(0, 1, 0);
+        } else {
+            stream.StreamStart(0, 0, c.mode, c.length);
+        }
+        stream.Wait(kSongSamples).End();
+        const bool loop = c.mode != 0xFF && (c.mode & kVgmLengthLoop) != 0;
+        const bool reverse = c.mode != 0xFF && (c.mode & 0x10) != 0;
+        uint32_t at = 0;
+        for (uint32_t k = 0; loop || k < c.length; ++k) {
+            const uint32_t t = static_cast<uint32_t>(uint64_t{k} * 44100 / c.frequency);
+            if (t >= kSongSamples) break;
+            const uint32_t n = loop ? k % c.length : k;
+            const uint32_t index =
+                (c.mode == 0xFF ? 32 : 0) + (reverse ? c.length - 1 - n : n) * c.step;
+            writes.Wait(t - at).Fm0(0x2A, pcm[index]);
+            at = t;
+        }
+        writes.Wait(kSongSamples - at).End();
+        const Played expected = Play(writes.Bytes(), "w.vgm", "48000");
+        EXPECT_GT(expected.peak, 1000) << c.what;
+        EXPECT_EQ(Play(stream.Bytes(), "s.vgm", "48000").hash, expected.hash) << c.what;
+    }
+}
+
 // A DAC byte written at song sample t sounds from output frame
 // floor(t x rate / 44100), however the waits before it are written.
 TEST(Vgm, WritesLandAtTheirOwnSample) {
