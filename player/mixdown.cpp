@@ -68,6 +68,16 @@ void PowerOnChips(uint32_t fmClock, int32_t psgClock, int32_t outputRate, int32_
     fmChip.WriteRegister(fm_reg::kChannelControl, kChannelsAllOn);
 }
 
+int32_t TakeFrequency(SongPlayer* p) {
+    p->frequencyCode = settings.frequency;
+    p->outputRate = p->frequencyCode == kFrequencyFmCode ? kFmCodeRate : p->frequencyCode;
+    return p->outputRate;
+}
+
+int32_t PrioritySetting(SongPlayer*) {
+    return settings.priority;
+}
+
 void ResetLevelsAndFade(SongPlayer& p) {
     p.appliedFm = p.appliedSsg = p.appliedPcm = kNoGainApplied;
     p.loopCounter = 0;

@@ -21,6 +21,13 @@ constexpr int32_t kStepsPerSecond = 60;
 // `fmClock` is the FM engine's (half the chip's input clock).
 void PowerOnChips(uint32_t fmClock, int32_t psgClock, int32_t outputRate, int32_t frequencyCode);
 
+// The sampleRate operation of every player: copies the Frequency setting and
+// returns the output rate it gives (44100 for "55467:FM").
+int32_t TakeFrequency(SongPlayer* player);
+
+// The threadPriority operation of every player: the Priority setting.
+int32_t PrioritySetting(SongPlayer* player);
+
 // Puts the loop count, the fade and the applied levels as a start leaves
 // them: no jumps, no fade, every level still to be handed to the chip.
 void ResetLevelsAndFade(SongPlayer& player);

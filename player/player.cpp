@@ -32,7 +32,6 @@
 namespace {
 
 constexpr int32_t kFrameRate = kStepsPerSecond;  // frames per second of song
-constexpr int32_t kFmCodeRate = 44100;           // output rate of the "55467:FM" choice
 constexpr int32_t kEnded = -1;                   // pendingSamples once the song ended
 
 // Frames x 100 / 6: song time in ms, in 32 bits.
@@ -194,13 +193,6 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
     if (ReachedLoopLimit(p)) Halt(player);
 }
 
-int32_t SampleRate(SongPlayer* player) {
-    GymPlayer& p = Gym(player);
-    p.frequencyCode = settings.frequency;
-    p.outputRate = p.frequencyCode == kFrequencyFmCode ? kFmCodeRate : p.frequencyCode;
-    return p.outputRate;
-}
-
 // Seeking replays the writes without mixing; the PCM bytes they queued are
 // dropped rather than played in a burst.
 void Seek(SongPlayer* player, int32_t ms) {
@@ -212,10 +204,6 @@ void Seek(SongPlayer* player, int32_t ms) {
 
 int32_t PositionMs(SongPlayer* player) {
     return FramesToMs(Gym(player).frameCount);
-}
-
-int32_t ThreadPriority(SongPlayer*) {
-    return settings.priority;
 }
 
 int32_t LoopsDone(SongPlayer* player) {
@@ -261,15 +249,15 @@ void TakePlaySettings(SongPlayer* player) {
 }
 
 const PlayerOps GymPlayerOps = {
-    Start,           // start
-    Render,          // render
-    SampleRate,      // sampleRate
-    Halt,            // halt
-    Destroy,         // destroy
-    Seek,            // seek
-    PositionMs,      // positionMs
-    ThreadPriority,  // threadPriority
-    LoopsDone,       // loopsDone
-    IsRunning,       // isRunning
-    Describe,        // describe
+    Start,            // start
+    Render,           // render
+    TakeFrequency,    // sampleRate
+    Halt,             // halt
+    Destroy,          // destroy
+    Seek,             // seek
+    PositionMs,       // positionMs
+    PrioritySetting,  // threadPriority
+    LoopsDone,        // loopsDone
+    IsRunning,        // isRunning
+    Describe,         // describe
 };

@@ -61,9 +61,11 @@ struct SongPlayer {
     // Copied from the settings when the song is loaded: every start of this
     // song, a seek back included, plays with them; new settings apply from
     // the next song.
-    int32_t loopLimit;    // LoopCount; 0 = loop for ever
-    int32_t fadeMs;       // FadeoutTime, ms; a negative setting (an edited file) counts as 0
-    int32_t boostHalfDb;  // the song's own gain on every part, half-decibels; 0 for GYM
+    int32_t loopLimit;      // LoopCount; 0 = loop for ever
+    int32_t fadeMs;         // FadeoutTime, ms; a negative setting (an edited file) counts as 0
+    int32_t boostHalfDb;    // the song's own gain on every part, half-decibels; 0 for GYM
+    int32_t frequencyCode;  // Frequency setting copied by sampleRate (Hz, or 55555)
+    int32_t outputRate;     // Hz, from frequencyCode
 
     // Looping and fading
     int32_t loopCounter;  // jumps back to the loop point since start
@@ -89,8 +91,6 @@ enum class SongForm {
 struct GymPlayer : SongPlayer {
     GymPlayer* state;  // the record holding the fields below: the player itself
 
-    int32_t frequencyCode;  // Frequency setting copied by sampleRate (Hz, or 55555)
-
     // The song
     char title[kTitleSize];  // NUL-terminated; empty when nothing gave a title
     uint8_t* image;          // owned command stream, always ended by 0xFF
@@ -106,7 +106,6 @@ struct GymPlayer : SongPlayer {
     int32_t pendingSamples;   // samples to render before the next command; -1 = ended
     int32_t remainderAcc;     // accumulated sampleRemainder, sixtieths of a sample
     int32_t heldSamples;      // samples of the frame held back until its release
-    int32_t outputRate;       // Hz
     int32_t running;          // 1 from start until the song ends or halts
 };
 

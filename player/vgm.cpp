@@ -98,7 +98,6 @@ constexpr int32_t kMaxStretchBytes = FmChip::kPcmQueueSize - 1;
 // A stream writes at most this many bytes a second; more could not be heard.
 constexpr uint32_t kMaxStreamFrequency = 16 * kVgmSampleRate;
 constexpr int kStreamCount = 256;
-constexpr int32_t kFmCodeRate = 44100;  // output rate of the "55467:FM" choice
 
 uint32_t Le16(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
@@ -141,8 +140,6 @@ struct VgmPlayer : SongPlayer {
     char form[24];
 
     // Playback
-    int32_t frequencyCode;         // Frequency setting copied by sampleRate (Hz, or 55555)
-    int32_t outputRate;            // Hz
     int32_t running;               // 1 from start until the song ends or halts
     uint32_t readPos;              // next command
     int64_t songSample;            // song time the interpreter reached, samples
@@ -892,13 +889,6 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
     if (ReachedLoopLimit(p)) Halt(player);
 }
 
-int32_t SampleRate(SongPlayer* player) {
-    VgmPlayer& p = Vgm(player);
-    p.frequencyCode = settings.frequency;
-    p.outputRate = p.frequencyCode == kFrequencyFmCode ? kFmCodeRate : p.frequencyCode;
-    return p.outputRate;
-}
-
 int32_t PositionMs(SongPlayer* player) {
     return static_cast<int32_t>(Vgm(player).songSample * 1000 / kVgmSampleRate);
 }
@@ -914,10 +904,6 @@ void Seek(SongPlayer* player, int32_t ms) {
 
 void Destroy(SongPlayer* player) {
     FreeVgm(static_cast<VgmPlayer*>(player));
-}
-
-int32_t ThreadPriority(SongPlayer*) {
-    return settings.priority;
 }
 
 int32_t LoopsDone(SongPlayer* player) {
@@ -945,17 +931,17 @@ void Describe(SongPlayer* player, SongFacts* facts) {
 }
 
 const PlayerOps vgmPlayerOps = {
-    Start,           // start
-    Render,          // render
-    SampleRate,      // sampleRate
-    Halt,            // halt
-    Destroy,         // destroy
-    Seek,            // seek
-    PositionMs,      // positionMs
-    ThreadPriority,  // threadPriority
-    LoopsDone,       // loopsDone
-    IsRunning,       // isRunning
-    Describe,        // describe
+    Start,            // start
+    Render,           // render
+    TakeFrequency,    // sampleRate
+    Halt,             // halt
+    Destroy,          // destroy
+    Seek,             // seek
+    PositionMs,       // positionMs
+    PrioritySetting,  // threadPriority
+    LoopsDone,        // loopsDone
+    IsRunning,        // isRunning
+    Describe,         // describe
 };
 
 SongPlayer* LoadVgmSong(SongSource* source) {
