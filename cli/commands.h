@@ -21,3 +21,8 @@ void AddRenderCommand(CLI::App& app, int& status);
 
 // The song files the tool reads, as its help names them: ".gym, .dru, ...".
 std::string SongFileTypes();
+
+// The one line the tool prints for a song it cannot open, after `who`
+// ("tamboril render"): the format's reason when it gave one (`why`), else the
+// ways a file fails to load.
+void PrintCannotOpen(const char* who, const std::string& path, const char* why);

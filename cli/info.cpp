@@ -42,13 +42,7 @@ bool PrintInfo(const std::string& path, bool tsv) {
     const char* why = nullptr;
     std::unique_ptr<SongSession> song = SongSession::Open(path.c_str(), &why);
     if (!song) {
-        if (why != nullptr) {
-            std::fprintf(stderr, "tamboril: cannot open %s: %s\n", path.c_str(), why);
-        } else {
-            std::fprintf(stderr,
-                         "tamboril: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-                         path.c_str(), kSongSizeLimit >> 20);
-        }
+        PrintCannotOpen("tamboril", path, why);
         if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
         return false;
     }

@@ -268,14 +268,7 @@ int RenderSong(const RenderOptions& options, const std::string& file, const std:
     const char* why = nullptr;
     std::unique_ptr<SongSession> song = SongSession::Open(file.c_str(), &why);
     if (!song) {
-        if (why != nullptr) {
-            std::fprintf(stderr, "tamboril render: cannot open %s: %s\n", file.c_str(), why);
-        } else {
-            std::fprintf(
-                stderr,
-                "tamboril render: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
-                file.c_str(), kSongSizeLimit >> 20);
-        }
+        PrintCannotOpen("tamboril render", file, why);
         return kExitCannotOpen;
     }
     const int32_t rate = song->Rate();
@@ -401,6 +394,15 @@ int Render(const RenderOptions& options) {
 }
 
 }  // namespace
+
+void PrintCannotOpen(const char* who, const std::string& path, const char* why) {
+    if (why != nullptr) {
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", who, path.c_str(), why);
+    } else {
+        std::fprintf(stderr, "%s: cannot open %s (missing, unreadable, or a song over %u MiB)\n",
+                     who, path.c_str(), kSongSizeLimit >> 20);
+    }
+}
 
 std::string SongFileTypes() {
     std::string list;

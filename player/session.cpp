@@ -8,33 +8,15 @@
 #include "player/engine.h"
 #include "player/song.h"
 
-namespace {
-
-// "[ name ]" with the last component of `path`, cut to fit kTitleSize bytes.
-void NameTitle(const char* path, char* title) {
-    size_t used = 0;
-    auto append = [&](const char* text) {
-        while (*text != 0 && used < kTitleSize - 1)
-            title[used++] = *text++;
-    };
-    append("[ ");
-    append(PathFileName(path));
-    append(" ]");
-    title[used] = 0;
-}
-
-}  // namespace
-
 SongSession::SongSession(const SongFormat& format, SongPlayer* player, const char* path)
     : format_(&format), player_(player), rate_(player->ops.sampleRate(player)) {
-    const SongFacts facts = Facts();
-    if (facts.title[0] != 0) {
-        size_t used = 0;
-        for (; facts.title[used] != 0 && used < kTitleSize - 1; ++used)
-            title_[used] = facts.title[used];
-        title_[used] = 0;
+    facts_ = {"", 0, "", 0};
+    player->ops.describe(player, &facts_);
+    // The song's own title, or the file's name in brackets.
+    if (facts_.title[0] != 0) {
+        JoinTitle(facts_.title, "", title_);
     } else {
-        NameTitle(path, title_);
+        JoinTitle("", PathFileName(path), title_);
     }
 }
 
@@ -81,12 +63,6 @@ std::unique_ptr<SongSession> SongSession::OpenBytes(const char* name, const uint
                          companions != nullptr ? companionCount : 0,
                          nullptr};
     return Load(&source, why);
-}
-
-SongFacts SongSession::Facts() const {
-    SongFacts facts = {"", 0, "", 0};
-    player_->ops.describe(player_, &facts);
-    return facts;
 }
 
 int32_t SongSession::BlockFrames() const {

@@ -53,11 +53,11 @@ public:
     // --- what the song is -----------------------------------------------------
     const SongFormat& Format() const { return *format_; }
     // Title, length of one pass, form and loop point, as its loader found them.
-    SongFacts Facts() const;
+    SongFacts Facts() const { return facts_; }
     // The song's title, or "[ name ]" with the file's name when it has none;
     // at most kTitleSize - 1 bytes.
     const char* Title() const { return title_; }
-    int32_t LengthMs() const { return Facts().lengthMs; }
+    int32_t LengthMs() const { return facts_.lengthMs; }
 
     // --- playing it -------------------------------------------------------------
     // Output rate in Hz, fixed when the song opened.
@@ -90,6 +90,7 @@ private:
     const SongFormat* format_;
     SongPlayer* player_;  // owned: destroyed through its own operations
     int32_t rate_;        // Hz
+    SongFacts facts_;     // asked once, when the song opened: they do not change
     char title_[kTitleSize];
 };
 

@@ -59,29 +59,21 @@ uint32_t CompleteCommandsSize(const uint8_t* data, uint32_t size) {
     return size;
 }
 
-// Appends the text of at most `limit` bytes (to its first NUL) at `title`.
-size_t AppendField(char* title, size_t used, const uint8_t* text, uint32_t limit) {
-    for (uint32_t i = 0; i < limit && text[i] != 0 && used < kTitleSize - 1; ++i)
-        title[used++] = static_cast<char>(text[i]);
-    title[used] = 0;
-    return used;
-}
-
-size_t AppendText(char* title, size_t used, const char* text) {
-    while (*text && used < kTitleSize - 1)
-        title[used++] = *text++;
-    title[used] = 0;
-    return used;
+// The text of at most `limit` bytes (to its first NUL) of a header field.
+void CopyField(char* text, const uint8_t* field, uint32_t limit) {
+    uint32_t i = 0;
+    for (; i < limit && field[i] != 0; ++i)
+        text[i] = static_cast<char>(field[i]);
+    text[i] = 0;
 }
 
 // 'first [ second ]', '[ second ]' or 'first' from the header's two texts.
 void HeaderTitle(const uint8_t* header, char* title) {
-    size_t used = AppendField(title, 0, header + kGymxFirstOffset, kGymxTextSize);
-    if (header[kGymxBracketsOffset] == 0) return;
-    if (used > 0) used = AppendText(title, used, " ");
-    used = AppendText(title, used, "[ ");
-    used = AppendField(title, used, header + kGymxBracketsOffset, kGymxTextSize);
-    AppendText(title, used, " ]");
+    char first[kGymxTextSize + 1];
+    char second[kGymxTextSize + 1];
+    CopyField(first, header + kGymxFirstOffset, kGymxTextSize);
+    CopyField(second, header + kGymxBracketsOffset, kGymxTextSize);
+    JoinTitle(first, second, title);
 }
 
 // An archive file held in memory, read through minizip's file functions:
@@ -439,6 +431,22 @@ void DestroyPlayer(GymPlayer* player) {
     if (!player) return;
     std::free(player->image);
     std::free(player);
+}
+
+void JoinTitle(const char* first, const char* second, char* title) {
+    size_t used = 0;
+    auto append = [&](const char* text) {
+        while (*text != 0 && used < kTitleSize - 1)
+            title[used++] = *text++;
+    };
+    append(first);
+    if (second[0] != 0) {
+        if (used > 0) append(" ");
+        append("[ ");
+        append(second);
+        append(" ]");
+    }
+    title[used] = 0;
 }
 
 const char* PathFileName(const char* path) {

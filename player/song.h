@@ -117,6 +117,11 @@ GymPlayer* OpenSongWithForm(const char* path, SongForm* form);
 // what the `destroy` operation does.
 void DestroyPlayer(GymPlayer* player);
 
+// A title of two parts as every form shows it: 'first [ second ]',
+// '[ second ]' or 'first' (either may be empty), cut at kTitleSize - 1 bytes
+// into `title` (kTitleSize bytes).
+void JoinTitle(const char* first, const char* second, char* title);
+
 // The last component of `path`: what follows its last '/', '\' or ':'.
 const char* PathFileName(const char* path);
 

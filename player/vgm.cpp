@@ -321,13 +321,6 @@ size_t AppendUtf8(char* title, size_t used, uint32_t code) {
     return used + n;
 }
 
-size_t AppendAscii(char* title, size_t used, const char* text) {
-    while (*text != 0 && used < kTitleSize - 1)
-        title[used++] = *text++;
-    title[used] = 0;
-    return used;
-}
-
 // The GD3 tag's strings: 11 of them, each NUL-terminated UTF-16LE. Finds
 // the start and length (in code units) of string `index` within `size`
 // bytes; false when the tag ends before it.
@@ -380,13 +373,10 @@ void Gd3Title(const uint8_t* file, uint32_t size, uint32_t offset, char* title) 
     if (length > room) length = room;  // a stated length past the file is cut at its end
     const uint8_t* text = file + offset + kGd3HeaderSize;
     char track[kTitleSize] = "";
+    char game[kTitleSize] = "";
     AppendGd3(track, 0, text, length, kGd3TrackEnglish);
-    size_t used = AppendGd3(title, 0, text, length, kGd3GameEnglish);
-    if (track[0] == 0) return;
-    if (used > 0) used = AppendAscii(title, used, " ");
-    used = AppendAscii(title, used, "[ ");
-    used = AppendAscii(title, used, track);
-    AppendAscii(title, used, " ]");
+    AppendGd3(game, 0, text, length, kGd3GameEnglish);
+    JoinTitle(game, track, title);
 }
 
 void FreeVgm(VgmPlayer* p) {
