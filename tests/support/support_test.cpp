@@ -1,7 +1,7 @@
 // The test support library checked against results worked out by hand: the
 // checksum every render comparison rests on, and the song listings every
 // sweep plays (a listing that dropped a kind of song would shrink a sweep
-// without failing it), and the VGM writer's conversion of a GYM log.
+// without failing it).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 #include "checksum.h"
 #include "shared_songs.h"
 #include "song_files.h"
-#include "vgm_writer.h"
 
 namespace {
 
@@ -78,26 +77,6 @@ TEST(SongFiles, ListingsHoldEverySongOfTheManifest) {
     EXPECT_EQ(std::set<std::string>(bad.begin(), bad.end()), damaged);
     // Every file of bad/: the songs and their info files.
     EXPECT_GT(support::DamagedFiles().size(), bad.size());
-}
-
-// PSG 9F, frame, FM 0x028 <- F0, frame, FM 0x1B4 <- C0, frame, end: the
-// writes copied, a wait at the second and third markers and at the end.
-TEST(VgmWriter, ConvertsAGymLogByteForByte) {
-    const std::vector<uint8_t> gym = {0x03, 0x9F, 0x00, 0x01, 0x28, 0xF0,
-                                      0x00, 0x02, 0xB4, 0xC0, 0x00, 0xFF};
-    std::vector<uint8_t> expected = {
-        'V',  'g',  'm',  ' ',  0x08, 0x01, 0x00, 0x00,  // end of file: 0x10C - 4
-        0x71, 0x01, 0x00, 0x00, 0x8A, 0x9E, 0x36, 0x00,  // 1.71; PSG 3,579,530 Hz
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // no YM2413, no tag
-        0x9D, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 3 x 735 samples; no loop
-        0x00, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00,  // rate 60
-        0x09, 0x00, 0x10, 0x00, 0xAA, 0x0A, 0x75, 0x00,  // PSG shape; FM 7,670,442 Hz
-        0x00, 0x00, 0x00, 0x00, 0xCC, 0x00, 0x00, 0x00,  // data at 0x34 + 0xCC
-    };
-    expected.resize(0x100, 0);
-    for (uint8_t b : {0x50, 0x9F, 0x52, 0x28, 0xF0, 0x62, 0x53, 0xB4, 0xC0, 0x62, 0x62, 0x66})
-        expected.push_back(b);
-    EXPECT_EQ(VgmFromGym(gym).Bytes(), expected);
 }
 
 }  // namespace
