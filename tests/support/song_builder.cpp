@@ -75,11 +75,17 @@ std::vector<uint8_t> ZlibStream(const std::vector<uint8_t>& data) {
 
 // Raw deflate (no zlib header or trailer), as a ZIP entry holds it.
 std::vector<uint8_t> RawDeflate(const std::vector<uint8_t>& data) {
+    return Deflate(data, -MAX_WBITS);
+}
+
+}  // namespace
+
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int windowBits) {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) !=
         Z_OK)
         return {};
-    std::vector<uint8_t> packed(deflateBound(&stream, static_cast<uLong>(data.size())) + 16);
+    std::vector<uint8_t> packed(deflateBound(&stream, static_cast<uLong>(data.size())) + 32);
     stream.next_in = const_cast<Bytef*>(data.data());
     stream.avail_in = static_cast<uInt>(data.size());
     stream.next_out = packed.data();
@@ -90,6 +96,8 @@ std::vector<uint8_t> RawDeflate(const std::vector<uint8_t>& data) {
     if (result != Z_STREAM_END) return {};
     return packed;
 }
+
+namespace {
 
 // The process's temp folder; removed with everything in it at exit.
 class TempFolder {

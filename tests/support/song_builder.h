@@ -79,6 +79,10 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Reads a whole file; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
+// zlib's deflate of `data` at its best compression; `windowBits` as zlib
+// takes them (-15 raw, 15 with the zlib wrapper, 31 gzip). Empty on failure.
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int windowBits);
+
 // Sets a little-endian 32-bit value at `offset` (the vector grows if needed).
 void PutLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 

@@ -114,19 +114,7 @@ std::vector<uint8_t> VgmWriter::Bytes() const {
 }
 
 std::vector<uint8_t> Gzip(const std::vector<uint8_t>& data) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
-        return {};
-    std::vector<uint8_t> packed(deflateBound(&stream, static_cast<uLong>(data.size())) + 32);
-    stream.next_in = const_cast<Bytef*>(data.data());
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = packed.data();
-    stream.avail_out = static_cast<uInt>(packed.size());
-    const bool done = deflate(&stream, Z_FINISH) == Z_STREAM_END;
-    packed.resize(done ? stream.total_out : 0);
-    deflateEnd(&stream);
-    return packed;
+    return Deflate(data, 16 + MAX_WBITS);
 }
 
 VgmWriter VgmFromGym(const std::vector<uint8_t>& gym, const GymConversion& conversion) {
