@@ -249,15 +249,13 @@ int Play(const char* file) {
         platform::AtomicExchange(&playFree, 1);
         return -1;
     }
-    int length = platform::AtomicRead(&songLengthMs);
-    GetFileInfo(nullptr, nullptr, &length);
-    platform::AtomicExchange(&songLengthMs, length);
-
     std::unique_ptr<SongSession> song = SongSession::Open(file);
     if (!song) {
         platform::AtomicExchange(&playFree, 1);
         return -1;
     }
+    // The length that plays with the settings this song took when it opened.
+    platform::AtomicExchange(&songLengthMs, song->PlayMs());
     const int32_t rate = song->Rate();
 
     Out_Module* out = Output();

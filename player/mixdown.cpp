@@ -110,6 +110,39 @@ bool ReachedLoopLimit(SongPlayer& p) {
     return false;
 }
 
+int32_t PlayedMs(const SongPlayer& p, int64_t passTicks, int64_t loopTicks, int64_t tickRate,
+                 int32_t blockFrames) {
+    constexpr int64_t kLongest = INT32_MAX;
+    auto toMs = [&](int64_t ticks) {
+        const int64_t ms = ticks / tickRate * 1000 + ticks % tickRate * 1000 / tickRate;
+        return static_cast<int32_t>(ms < kLongest ? ms : kLongest);
+    };
+    if (loopTicks <= 0 || p.loopLimit <= 0 || tickRate <= 0 || p.outputRate <= 0 ||
+        blockFrames <= 0)
+        return toMs(passTicks);
+    // Song time at the last jump back; past about 24 days it no longer matters.
+    const int64_t most = kLongest * tickRate / 1000;
+    const int64_t repeats = p.loopLimit - 1;
+    if (repeats > (most - passTicks) / loopTicks) return static_cast<int32_t>(kLongest);
+    const int64_t jump = passTicks + repeats * loopTicks;
+
+    // The loop limit is looked at once per block: the fade (or the stop)
+    // comes at the end of the block the jump fell in.
+    const int64_t jumpFrame = jump * p.outputRate / tickRate;
+    const int64_t fadeFrame = (jumpFrame / blockFrames + 1) * blockFrames;
+    const int64_t fadeTicks = fadeFrame * tickRate / p.outputRate;
+    if (p.fadeMs <= 0) return toMs(fadeTicks);
+
+    // The fade steps each 1/60 s of song time from its start, and the song
+    // ends at the step that finds it past its end: the first step lifts the
+    // accumulator from 1, so that is step (kFadeEnd - 1) / fadeStep + 2.
+    const int64_t step = kFadeSpan / p.fadeMs;
+    if (step <= 0) return static_cast<int32_t>(kLongest);
+    const int64_t steps = (kFadeEnd - 1) / step + 2;
+    const int64_t startStep = fadeTicks * kStepsPerSecond / tickRate;
+    return toMs((startStep + steps) * tickRate / kStepsPerSecond);
+}
+
 void MixChunk(int16_t* out, int32_t n) {
     std::memset(fmScratch, 0, sizeof(int32_t) * 2 * static_cast<size_t>(n));
     PsgMix(psgScratch, n);

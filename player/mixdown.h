@@ -43,6 +43,17 @@ bool StepFade(SongPlayer& player);
 // runs yet, starts the fade, or, without a fade time, says the song halts.
 bool ReachedLoopLimit(SongPlayer& player);
 
+// How long a song plays, in ms, with the loop count and fade `p` copied,
+// when a host renders it at its output rate in blocks of `blockFrames`
+// frames: up to the end, `p.loopLimit` jumps back to the loop point, then,
+// from the end of the block the last jump fell in, the fade (or nothing,
+// without a fade time). Song time counts `tickRate` ticks a second; a pass
+// lasts `passTicks` and a jump back plays `loopTicks` again. A song that does
+// not loop (`loopTicks` 0) or loops for ever plays one pass. At most
+// INT32_MAX.
+int32_t PlayedMs(const SongPlayer& p, int64_t passTicks, int64_t loopTicks, int64_t tickRate,
+                 int32_t blockFrames);
+
 // Mixes `n` frames of both chips (n at most kMaxMixFrames, and at most one
 // stretch: the chips change only between calls) into `out`, 16-bit stereo.
 void MixChunk(int16_t* out, int32_t n);

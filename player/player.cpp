@@ -174,6 +174,11 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
         }
         if (buffer == nullptr) {
             p.pendingSamples = 0;
+            // A seek past the last jump back lands in the fade, or past the end.
+            if (ReachedLoopLimit(p)) {
+                Halt(player);
+                return;
+            }
             if (Reached(p.frameCount, count)) break;
             continue;
         }
@@ -231,9 +236,13 @@ const char* FormName(SongForm form) {
 void Describe(SongPlayer* player, SongFacts* facts) {
     GymPlayer& p = Gym(player);
     facts->title = p.title;
-    facts->lengthMs = SongLengthMs(&p);
+    const uint32_t frames = SongFrames(&p);
+    facts->lengthMs = static_cast<int32_t>(frames * 100u) / 6;
     facts->form = FormName(p.form);
     facts->loop = p.loopFrame;
+    // A loop point with no frame marker after it is ignored.
+    const uint32_t looped = p.loopFrame != 0 && p.loopFrame < frames ? frames - p.loopFrame : 0;
+    facts->playMs = PlayedMs(p, frames, looped, kFrameRate, BlockFrames(p.outputRate));
 }
 
 void Destroy(SongPlayer* player) {

@@ -22,10 +22,13 @@
 //   loopsDone      jumps back to the loop point since start
 //   isRunning      1 from start until the song ends or halts
 //   describe       what the loader found: title, one pass's length, the
-//                  form it was read in, the loop point
+//                  form it was read in, the loop point, and the length that
+//                  plays with the copied settings
 #pragma once
 
 #include <cstdint>
+
+#include "player/tags.h"
 
 struct SongPlayer;
 
@@ -38,6 +41,9 @@ struct SongFacts {
     const char* form;   // how the file was read, as the tool shows it ("GYMX zlib")
     uint32_t loop;      // where the song loops back to, in 60 Hz frames of song time
                         //   (GYM: the frame marker's number); 0 = it does not loop
+    int32_t playMs;     // what plays with the settings copied at load: up to the end, the
+                        //   jumps back the loop count asks and the fade; one pass for a
+                        //   song that does not loop or loops for ever (see PlayedMs)
 };
 
 struct PlayerOps {
@@ -75,6 +81,8 @@ struct SongPlayer {
     int32_t appliedFm;    // volume settings last handed to the chip, half-decibels;
     int32_t appliedSsg;   //   -9999 after start so that the first render applies them
     int32_t appliedPcm;
+
+    SongTags tags;  // filled by the loader
 };
 
 // Copies LoopCount and FadeoutTime into a player its loader has just made.

@@ -10,7 +10,7 @@
 
 SongSession::SongSession(const SongFormat& format, SongPlayer* player, const char* path)
     : format_(&format), player_(player), rate_(player->ops.sampleRate(player)) {
-    facts_ = {"", 0, "", 0};
+    facts_ = {"", 0, "", 0, 0};
     player->ops.describe(player, &facts_);
     // The song's own title, or the file's name in brackets.
     if (facts_.title[0] != 0) {
@@ -117,6 +117,6 @@ int GetSongInfo(const char* path, char* title, int32_t* lengthMs) {
     std::unique_ptr<SongSession> session = SongSession::Open(path);
     if (!session) return 0;
     if (title != nullptr) std::memcpy(title, session->Title(), kTitleSize);
-    if (lengthMs != nullptr) *lengthMs = session->LengthMs();
+    if (lengthMs != nullptr) *lengthMs = session->PlayMs();
     return 1;
 }

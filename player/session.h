@@ -58,6 +58,12 @@ public:
     // at most kTitleSize - 1 bytes.
     const char* Title() const { return title_; }
     int32_t LengthMs() const { return facts_.lengthMs; }
+    // What plays, in ms, with the settings copied when the song opened: the
+    // loops the loop count asks and the fade included (one pass when the
+    // song does not loop or loops for ever). Hosts show this as the length.
+    int32_t PlayMs() const { return facts_.playMs; }
+    // Every tag the file carries, UTF-8.
+    const SongTags& Tags() const { return player_->tags; }
 
     // --- playing it -------------------------------------------------------------
     // Output rate in Hz, fixed when the song opened.
@@ -117,5 +123,5 @@ bool PlayThrough(SongSession& session, int32_t blockFrames, BlockHost& host,
 // Title and length of the song at `path` without keeping it: 1 if it could be
 // opened, else 0 with neither output touched. `title` (may be null) receives
 // at least kTitleSize bytes: SongSession::Title. `lengthMs` (may be null)
-// receives one pass's length.
+// receives the length that plays (SongSession::PlayMs).
 int GetSongInfo(const char* path, char* title, int32_t* lengthMs);

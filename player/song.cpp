@@ -20,6 +20,7 @@ constexpr uint32_t kGymxTextSize = 32;
 constexpr uint32_t kGymxBracketsOffset = 4;
 constexpr uint32_t kGymxFirstOffset = 36;
 constexpr uint32_t kGymxLoopOffset = 420;
+constexpr uint32_t kGymxCommentSize = 256;
 constexpr uint32_t kGymxSizeOffset = 424;
 
 // Spare bytes after the data: one for the end marker; the archive path keeps
@@ -74,6 +75,28 @@ void HeaderTitle(const uint8_t* header, char* title) {
     CopyField(first, header + kGymxFirstOffset, kGymxTextSize);
     CopyField(second, header + kGymxBracketsOffset, kGymxTextSize);
     JoinTitle(first, second, title);
+}
+
+// The header's texts into the tags, each read as Windows-1252; the song's
+// only where no info file gave a title.
+void HeaderTags(const uint8_t* header, SongTags& tags) {
+    struct Field {
+        SongTag tag;
+        uint32_t offset;
+        uint32_t size;
+    };
+    static constexpr Field kHeaderFieldTable[] = {
+        {kTagTrack, kGymxBracketsOffset, kGymxTextSize},
+        {kTagGame, kGymxFirstOffset, kGymxTextSize},
+        {kTagPublisher, 68, kGymxTextSize},
+        {kTagEmulator, 100, kGymxTextSize},
+        {kTagDumper, 132, kGymxTextSize},
+        {kTagComment, 164, kGymxCommentSize},
+    };
+    for (const Field& field : kHeaderFieldTable) {
+        if (tags.text[field.tag][0] != 0) continue;
+        Windows1252ToUtf8(header + field.offset, field.size, tags.text[field.tag], kTagSize);
+    }
 }
 
 // An archive file held in memory, read through minizip's file functions:
@@ -310,6 +333,9 @@ GymPlayer* LoadSong(SongSource* source) {
     }
     SongForm readForm = player->image ? SongForm::archive : SongForm::plain;
     ReadSourceSidecar(*source, &player->loopFrame, player->title);
+    // An info file's title is the song's.
+    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(player->title), kTitleSize,
+                      player->tags.text[kTagTrack], kTagSize);
     if (!player->image) {
         player->image = source->bytes;
         source->bytes = nullptr;
@@ -327,6 +353,7 @@ GymPlayer* LoadSong(SongSource* source) {
             return nullptr;
         }
         if (player->title[0] == 0) HeaderTitle(image, player->title);
+        HeaderTags(image, player->tags);
         if (player->loopFrame == 0) player->loopFrame = ReadLe32(image + kGymxLoopOffset);
         uint32_t unpackedSize = ReadLe32(image + kGymxSizeOffset);
         uint32_t bodySize = size - kGymxHeaderSize;
@@ -457,6 +484,10 @@ const char* PathFileName(const char* path) {
 }
 
 int32_t SongLengthMs(const GymPlayer* player) {
+    return static_cast<int32_t>(SongFrames(player) * 100u) / 6;
+}
+
+uint32_t SongFrames(const GymPlayer* player) {
     // The loader guarantees the end marker, so the walk needs no bound.
     uint32_t frames = 0;
     const uint8_t* pos = player->image;
@@ -466,7 +497,7 @@ int32_t SongLengthMs(const GymPlayer* player) {
         if (*pos == kCommandFrame) ++frames;
         pos += length;
     }
-    return static_cast<int32_t>(frames * 100u) / 6;
+    return frames;
 }
 
 int MatchesArchiveSuffix(const char* name) {

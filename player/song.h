@@ -19,7 +19,12 @@
 //   0    4    magic "GYMX"
 //   4    32   title, second part ("[ ... ]"); to the first NUL or all 32 bytes
 //   36   32   title, first part; to the first NUL or all 32 bytes
-//   68   352  not interpreted
+//   68   32   publisher
+//   100  32   emulator
+//   132  32   dumper
+//   164  256  comment
+//             (these four and the title's two parts are the song's tags,
+//             tags.h, each to its first NUL)
 //   420  4    loop frame, 0 = no loop
 //   424  4    unpacked body size; 0 = body stored, else one zlib stream that
 //             inflates to exactly this many bytes (at most)
@@ -127,6 +132,8 @@ const char* PathFileName(const char* path);
 
 // One pass through the image, in ms: frame markers x 100 / 6, truncated.
 int32_t SongLengthMs(const GymPlayer* player);
+// The frame markers of one pass.
+uint32_t SongFrames(const GymPlayer* player);
 
 // 1 when `name` (may be null) ends in ".GYM.ZIP" in any case, else 0.
 int MatchesArchiveSuffix(const char* name);

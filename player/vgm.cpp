@@ -149,6 +149,7 @@ struct VgmPlayer : SongPlayer {
     uint32_t waitLeft;             // samples of the current wait not yet passed
     int32_t queued;                // DAC bytes the gathered stretch queued
     bool fadeStepDue;              // a stretch ended at a fade step, which comes next
+    int64_t seekSample;            // while seeking: song time stretches end at, else -1
     bool ended;                    // the song has reached its end
     uint32_t bankPos;              // next bank byte of 8n
     int32_t activeCount;           // streams playing
@@ -296,31 +297,6 @@ uint8_t* Gunzip(const uint8_t* bytes, uint32_t size, uint32_t* outSize, const ch
     return out;
 }
 
-// Appends one UTF-16 code unit sequence's character to `title` as UTF-8.
-size_t AppendUtf8(char* title, size_t used, uint32_t code) {
-    char bytes[4];
-    size_t n = 0;
-    if (code < 0x80) {
-        bytes[n++] = static_cast<char>(code);
-    } else if (code < 0x800) {
-        bytes[n++] = static_cast<char>(0xC0 | code >> 6);
-        bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        bytes[n++] = static_cast<char>(0xE0 | code >> 12);
-        bytes[n++] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        bytes[n++] = static_cast<char>(0xF0 | code >> 18);
-        bytes[n++] = static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        bytes[n++] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
-    }
-    if (used + n > kTitleSize - 1) return used;  // a character that does not fit goes whole
-    std::memcpy(title + used, bytes, n);
-    title[used + n] = 0;
-    return used + n;
-}
-
 // The GD3 tag's strings: 11 of them, each NUL-terminated UTF-16LE. Finds
 // the start and length (in code units) of string `index` within `size`
 // bytes; false when the tag ends before it.
@@ -340,8 +316,9 @@ bool Gd3String(const uint8_t* text, uint32_t size, int index, uint32_t* start, u
     }
 }
 
-// Appends GD3 string `index` to `title` as UTF-8.
-size_t AppendGd3(char* title, size_t used, const uint8_t* text, uint32_t size, int index) {
+// Appends GD3 string `index` to `title` (`capacity` bytes) as UTF-8.
+size_t AppendGd3(char* title, size_t used, size_t capacity, const uint8_t* text, uint32_t size,
+                 int index) {
     uint32_t start = 0, units = 0;
     if (!Gd3String(text, size, index, &start, &units)) return used;
     for (uint32_t i = 0; i < units; ++i) {
@@ -354,17 +331,23 @@ size_t AppendGd3(char* title, size_t used, const uint8_t* text, uint32_t size, i
             }
         }
         if (code >= 0xD800 && code < 0xE000) code = '?';  // a lone surrogate
-        used = AppendUtf8(title, used, code);
+        const size_t before = used;
+        used = AppendUtf8(title, used, capacity, code);
+        if (used == before) break;  // full: a later, smaller character must not follow
     }
     return used;
 }
 
-constexpr int kGd3TrackEnglish = 0;
-constexpr int kGd3GameEnglish = 2;
+// The tag's eleven strings, in the order it holds them.
+constexpr SongTag kGd3FieldTable[] = {
+    kTagTrack,  kTagTrackJa,  kTagGame, kTagGameJa, kTagSystem,  kTagSystemJa,
+    kTagAuthor, kTagAuthorJa, kTagDate, kTagDumper, kTagComment,
+};
 
-// "Game [ Track ]", "[ Track ]" or "Game" from the GD3 tag at `offset`;
-// empty when there is none.
-void Gd3Title(const uint8_t* file, uint32_t size, uint32_t offset, char* title) {
+// Every field of the GD3 tag at `offset` into `tags`, and "Game [ Track ]",
+// "[ Track ]" or "Game" from the English ones into `title`; both empty when
+// there is no tag.
+void ReadGd3(const uint8_t* file, uint32_t size, uint32_t offset, SongTags& tags, char* title) {
     title[0] = 0;
     if (offset == 0 || offset >= size || size - offset < kGd3HeaderSize) return;
     if (Le32(file + offset) != kGd3Magic) return;
@@ -372,11 +355,9 @@ void Gd3Title(const uint8_t* file, uint32_t size, uint32_t offset, char* title) 
     const uint32_t room = size - offset - kGd3HeaderSize;
     if (length > room) length = room;  // a stated length past the file is cut at its end
     const uint8_t* text = file + offset + kGd3HeaderSize;
-    char track[kTitleSize] = "";
-    char game[kTitleSize] = "";
-    AppendGd3(track, 0, text, length, kGd3TrackEnglish);
-    AppendGd3(game, 0, text, length, kGd3GameEnglish);
-    JoinTitle(game, track, title);
+    for (int i = 0; i < static_cast<int>(sizeof kGd3FieldTable / sizeof kGd3FieldTable[0]); ++i)
+        AppendGd3(tags.text[kGd3FieldTable[i]], 0, kTagSize, text, length, i);
+    JoinTitle(tags.text[kTagGame], tags.text[kTagTrack], title);
 }
 
 void FreeVgm(VgmPlayer* p) {
@@ -519,7 +500,7 @@ VgmPlayer* LoadVgm(SongSource* source, const PlayerOps& ops) {
         return nullptr;
     }
 
-    Gd3Title(file, size, gd3 < size ? static_cast<uint32_t>(gd3) : 0, p->title);
+    ReadGd3(file, size, gd3 < size ? static_cast<uint32_t>(gd3) : 0, p->tags, p->title);
     std::snprintf(p->form, sizeof p->form, "%s %x.%02x", packed ? "VGZ" : "VGM", version >> 8,
                   version & 0xFF);
 
@@ -710,49 +691,65 @@ void EndOfPass(VgmPlayer& p) {
 bool GatherStretch(VgmPlayer& p) {
     if (p.fadeStepDue) {
         p.fadeStepDue = false;
-        if (StepFade(p)) p.ended = true;
+        // A fade that has come to its end ends the song at this step, as a
+        // GYM's ends at the frame it finds it: the rest of a wait is not played.
+        if (StepFade(p)) {
+            p.ended = true;
+            p.waitLeft = 0;
+        }
     }
     p.queued = 0;
     const int64_t stretchStart = p.songSample;
     for (;;) {
         if (p.waitLeft > 0) {
             int64_t until = p.songSample + p.waitLeft;
-            bool fadeStep = false;
-            if (p.fadeAcc != 0) {
+            bool gridEnd = false;
+            // Once the last jump back has been made, stretches end on the
+            // fade's steps, so that a fade starting at the end of a render
+            // call takes its first step at the next one, however long the
+            // wait it falls in.
+            if (p.fadeAcc != 0 || (p.loopLimit != 0 && p.loopCounter >= p.loopLimit)) {
                 const int64_t step = (p.songSample / kFadeStepSamples + 1) * kFadeStepSamples;
                 if (step <= until) {
                     until = step;
-                    fadeStep = true;
+                    gridEnd = true;
                 }
             }
             if (until > stretchStart + kMaxStretchSamples) {
                 until = stretchStart + kMaxStretchSamples;
-                fadeStep = false;
+                gridEnd = false;
+            }
+            if (p.seekSample > p.songSample && until > p.seekSample) {
+                until = p.seekSample;  // a seek lands where it was asked to
+                gridEnd = false;
             }
             const int64_t reached = RunStreams(p, until);
-            if (reached < until) fadeStep = false;
+            if (reached < until) gridEnd = false;
             p.waitLeft -= static_cast<uint32_t>(reached - p.songSample);
             p.songSample = reached;
-            if (fadeStep) p.fadeStepDue = true;
-            if (fadeStep || reached < until || reached == stretchStart + kMaxStretchSamples) break;
+            // The step is taken when the next stretch is gathered: a fade
+            // that started meanwhile steps there (StepFade does nothing
+            // without one).
+            if (gridEnd) p.fadeStepDue = true;
+            if (gridEnd || reached < until || reached == stretchStart + kMaxStretchSamples ||
+                reached == p.seekSample)
+                break;
             continue;
         }
         if (p.ended) break;
-        if (p.readPos >= p.dataEnd) {
-            EndOfPass(p);
+        const bool atEnd = p.readPos >= p.dataEnd;
+        const uint32_t length = atEnd ? 0 : CommandLength(p.file, p.readPos, p.dataEnd);
+        if (length == 0 || p.file[p.readPos] == kCmdEnd) {
+            // A jump back waits until the pass's last wait has been rendered,
+            // as a GYM's does: the loop limit is looked at between render
+            // calls, and the pass must not be cut short there. The jump also
+            // ends the stretch, so that a loop without writes does not run
+            // on for a whole stretch of passes.
             if (p.loopStart != 0 && StretchOpen(p)) break;
+            EndOfPass(p);
             continue;
         }
         const uint8_t* c = p.file + p.readPos;
-        const uint32_t length = CommandLength(p.file, p.readPos, p.dataEnd);
-        if (length == 0 || c[0] == kCmdEnd) {
-            EndOfPass(p);
-            // A jump ends the stretch, as a GYM's does at most a frame on: the
-            // loop limit is looked at between render calls, and a loop without
-            // writes must not run on for a whole stretch of passes.
-            if (p.loopStart != 0 && StretchOpen(p)) break;
-            continue;
-        }
         const bool dacByte = (c[0] == kCmdFmPort0 && c[1] == fm_reg::kPcmData) ||
                              (c[0] >= kCmdBankToDac && c[0] <= 0x8F);
         const bool write = c[0] == kCmdPsg || c[0] == kCmdFmPort0 || c[0] == kCmdFmPort1;
@@ -827,6 +824,7 @@ void Start(SongPlayer* player) {
     p.waitLeft = 0;
     p.queued = 0;
     p.fadeStepDue = false;
+    p.seekSample = -1;
     p.ended = false;
     p.bankPos = 0;
     p.activeCount = 0;
@@ -860,6 +858,11 @@ void Render(SongPlayer* player, int16_t* buffer, int32_t count) {
             p.framesDone += p.pendingFrames;
             p.pendingFrames = 0;
             fmChip.DiscardPcmQueue();
+            // A seek past the last jump back lands in the fade, or past the end.
+            if (ReachedLoopLimit(p)) {
+                Halt(player);
+                return;
+            }
             if (p.songSample * 1000 >= static_cast<int64_t>(count) * kVgmSampleRate) break;
             continue;
         }
@@ -888,7 +891,9 @@ int32_t PositionMs(SongPlayer* player) {
 void Seek(SongPlayer* player, int32_t ms) {
     VgmPlayer& p = Vgm(player);
     if (p.running == 0 || PositionMs(player) > ms) Start(player);
+    p.seekSample = (static_cast<int64_t>(ms) * kVgmSampleRate + 999) / 1000;
     Render(player, nullptr, ms);
+    p.seekSample = -1;
     fmChip.DiscardPcmQueue();
 }
 
@@ -918,6 +923,8 @@ void Describe(SongPlayer* player, SongFacts* facts) {
         const int64_t frames = (loopSample + kNtscWait / 2) / kNtscWait;
         facts->loop = frames < 1 ? 1u : static_cast<uint32_t>(frames);
     }
+    const int64_t looped = p.loopStart != 0 ? SamplesToEnd(p.file, p.loopStart, p.dataEnd) : 0;
+    facts->playMs = PlayedMs(p, p.passSamples, looped, kVgmSampleRate, BlockFrames(p.outputRate));
 }
 
 const PlayerOps vgmPlayerOps = {
