@@ -63,6 +63,12 @@ Played Play(const std::vector<uint8_t>& bytes, const std::string& name, const ch
     host.out = &played;
     host.limit = static_cast<int64_t>(maxSeconds) * song->Rate();
     PlayThrough(*song, song->BlockFrames(), host);
+    // A song that ended played the length it said, to within its last block.
+    if (played.frames < host.limit && loops != 0) {
+        const int64_t ms = played.frames * 1000 / song->Rate();
+        EXPECT_LE(song->PlayMs(), ms) << name;
+        EXPECT_GE(song->PlayMs(), ms - kBlockMs) << name;
+    }
     return played;
 }
 
@@ -243,11 +249,10 @@ TEST(Vgm, LoopCountsAndWhatIsNoLoop) {
         vgm.End();
         const Played played = Play(vgm.Bytes(), "l.vgm", "44100", c.loops, 0);
         // Without a fade the song halts at the end of the block in which the
-        // last jump was read: the interpreter reads a pass's end as it
-        // starts rendering the pass's last wait. A song that does not loop
-        // ends within the block of its end.
+        // last jump was read, once the pass's last wait has been rendered. A
+        // song that does not loop ends within the block of its end.
         const int64_t read =
-            c.loopsPlayed > 0 ? 1000 + 1500 * (c.loopsPlayed - 1) : (c.waitInLoop ? 2500 : 1000);
+            c.loopsPlayed > 0 ? 1000 + 1500 * c.loopsPlayed : (c.waitInLoop ? 2500 : 1000);
         EXPECT_EQ(played.frames, (read / 1323 + 1) * 1323) << c.what;
     }
 
