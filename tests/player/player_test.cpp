@@ -648,6 +648,49 @@ TEST_F(PlayerTest, DemoSongPlaysThroughItsLoopsWithoutGapsOrClipping) {
         ASSERT_GT(MeanLevel(s, at, 22050), 1000) << at;
 }
 
+// The length a song says it plays, against what plays in the host's blocks,
+// and a seek near its end, for looping and ending songs at several settings.
+TEST_F(PlayerTest, LengthThatPlaysMatchesTheRenderAndSeeksLandInIt) {
+    const std::string demo = std::string(TAMBORIL_SOURCE_DIR) + "/examples/demo.gym.zip";
+    SongBuilder ends;  // a song that does not loop: one pass whatever the settings
+    SteadyTone(ends).Psg(kVoiceFull).Frame(90);
+    const std::string once = TempPath("once.gym");
+    ASSERT_TRUE(WriteFileBytes(once, ends.Bytes()));
+    const struct {
+        const std::string* path;
+        int32_t loops, fadeMs, frequency, seekBackMs;
+    } cases[] = {
+        {&demo, 1, 0, 22050, 700},   {&demo, 2, 5000, 44100, 2000}, {&demo, 3, 1234, 48000, 900},
+        {&demo, 1, 777, 11025, 300}, {&once, 3, 5000, 44100, 400},
+    };
+    for (const auto& c : cases) {
+        settings.loopCount = c.loops;
+        settings.fadeoutTime = c.fadeMs;
+        settings.frequency = c.frequency;
+        play::SessionPtr song = play::OpenSession(*c.path);
+        ASSERT_TRUE(song);
+        const std::string what = *c.path + " loops " + std::to_string(c.loops) + " fade " +
+                                 std::to_string(c.fadeMs) + " at " + std::to_string(c.frequency);
+        const int64_t playedMs =
+            static_cast<int64_t>(Frames(play::PlayToEnd(*song, song->BlockFrames()))) * 1000 /
+            song->Rate();
+        EXPECT_LE(song->PlayMs(), playedMs) << what;
+        EXPECT_GE(song->PlayMs(), playedMs - kBlockMs) << what;
+        if (*c.path == once) EXPECT_EQ(song->PlayMs(), song->LengthMs()) << what;
+
+        // What is left after a seek near the end, the fade included.
+        song->Start();
+        song->Seek(song->PlayMs() - c.seekBackMs);
+        std::vector<int16_t> block(2 * static_cast<size_t>(song->BlockFrames()));
+        int64_t restFrames = 0;
+        while (song->Running()) {
+            song->Render(block.data(), song->BlockFrames());
+            restFrames += song->BlockFrames();
+        }
+        EXPECT_NEAR(restFrames * 1000 / song->Rate(), c.seekBackMs, 2 * kBlockMs) << what;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Settings tables
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -407,3 +408,66 @@ TEST(Vgm, DamagedFilesAreRefusedOrCut) {
 }
 
 }  // namespace
+
+// Every tag as the files carry it: GD3 fields in both languages, GYMX
+// header fields read as Windows-1252, the info file's title as the song's;
+// and the year a host shows from the date.
+TEST(Tags, FromTheFilesBytes) {
+    std::vector<uint8_t> header = MakeGymx({0x00}, "Caf\xE9", "\x93Song\x94", 0, false);
+    std::memcpy(&header[68], "\x80 Pub\x81", 6);  // two bytes the code page maps oddly
+    std::memset(&header[164], 'c', 256);          // a comment of all 256 bytes, no NUL
+    const std::string gymx = TempPath("tags.gym");
+    ASSERT_TRUE(WriteFileBytes(gymx, header));
+    const std::string titled = TempPath("titled.gym");
+    ASSERT_TRUE(WriteFileBytes(titled, header));
+    ASSERT_TRUE(WriteFileBytes(TempPath("titled.gyi"), MakeGyi("Info \xC0", "")));
+    const std::string demo = std::string(TAMBORIL_SOURCE_DIR) + "/examples/demo.gym.zip";
+
+    const struct {
+        std::string path;
+        SongTag tag;
+        const char* text;
+    } rows[] = {
+        {gymx, kTagTrack, "\xE2\x80\x9CSong\xE2\x80\x9D"},
+        {gymx, kTagGame, "Caf\xC3\xA9"},
+        {gymx, kTagPublisher, "\xE2\x82\xAC Pub\xC2\x81"},
+        {gymx, kTagComment, nullptr},  // 256 'c'
+        {gymx, kTagAuthor, ""},
+        {titled, kTagTrack, "Info \xC3\x80"},
+        {titled, kTagGame, "Caf\xC3\xA9"},
+        {demo, kTagTrack, "Tamboril - First Light"},
+        {"corpus/vgm/sonic2emerald.vgm", kTagTrack, "Emerald Hill Zone"},
+        {"corpus/vgm/sonic2emerald.vgm", kTagGameJa,
+         "\xE3\x82\xBD\xE3\x83\x8B\xE3\x83\x83\xE3\x82\xAF\xE3\x83\xBB\xE3\x82\xB6\xE3\x83\xBB"
+         "\xE3\x83\x98\xE3\x83\x83\xE3\x82\xB8\xE3\x83\x9B\xE3\x83\x83\xE3\x82\xB0\xEF\xBC\x92"},
+        {"corpus/vgm/sonic2emerald.vgm", kTagAuthorJa,
+         "\xE4\xB8\xAD\xE6\x9D\x91\xE6\xAD\xA3\xE4\xBA\xBA, \xE7\xAB\xB9\xE5\x86\x85\xE5\x87\xBA"
+         "\xE7\xA9\x82"},
+        {"corpus/vgm/sonic2emerald.vgm", kTagDate, "1992/11/21"},
+        {"corpus/vgm/sonic2emerald.vgm", kTagDumper, "-DJSW-"},
+        {"corpus/vgm/fatality.vgm", kTagAuthor, "Dan Forden, Chris Braymen, Roy Wilkins"},
+        {"corpus/vgm/fatality.vgm", kTagGameJa, ""},
+        {"corpus/vgm/fatality.vgm", kTagPublisher, ""},
+    };
+    for (const auto& row : rows) {
+        const bool shared = row.path.rfind("corpus/", 0) == 0;
+        if (shared && !std::filesystem::is_directory(support::SharedPath("corpus/vgm"))) continue;
+        const std::string path = shared ? support::SharedPath(row.path) : row.path;
+        play::SessionPtr song = play::OpenSession(path);
+        ASSERT_TRUE(song) << path;
+        EXPECT_EQ(song->Tags().text[row.tag],
+                  row.text != nullptr ? row.text : std::string(256, 'c'))
+            << row.path << " " << TagLabel(row.tag);
+    }
+
+    const struct {
+        const char* date;
+        const char* year;
+    } years[] = {{"1994", "1994"},           {"1991/09", "1991"}, {"17/10/1994", "1994"},
+                 {"Oct 12345 1993", "1993"}, {"94", ""},          {"", ""}};
+    for (const auto& y : years) {
+        char year[5];
+        EXPECT_EQ(YearOf(y.date, year), y.year[0] != 0) << y.date;
+        EXPECT_STREQ(year, y.year) << y.date;
+    }
+}
