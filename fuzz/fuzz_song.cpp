@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "fuzz/fuzz_files.h"
+#include "fuzz/session_checks.h"
 #include "player/engine.h"
 #include "player/session.h"
 #include "player/settings.h"
@@ -50,12 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                parts.info != nullptr ? 1 : 0);
     if (!song) return 0;
     const int32_t lengthMs = song->LengthMs();
+    fuzzchecks::CheckWhatTheSongSays(*song);
 
     song->Start();
     PlayStretch(*song);
     song->Seek(lengthMs / 2);
     PlayStretch(*song);
-    song->Seek(lengthMs - 5);
+    song->Seek(song->PlayMs() - 5);  // into the loops and the fade
     PlayStretch(*song);
     PlayStretch(*song);
     song->Seek(17);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/session_checks.h"
 #include "player/engine.h"
 #include "player/session.h"
 #include "player/settings.h"
@@ -80,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(song->Rate() == (frequency == kFrequencyFmCode ? 44100 : frequency));
     const int32_t lengthMs = song->LengthMs();
     Check(lengthMs >= 0);
+    fuzzchecks::CheckWhatTheSongSays(*song);
     // The song plays at the rate it opened with: a rate of 0 set now, which
     // no song could play at, must go unread.
     settings.frequency = 0;
@@ -88,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PlayStretch(*song);
     SeekTo(*song, lengthMs / 2);
     PlayStretch(*song);
-    SeekTo(*song, lengthMs - 5);
+    SeekTo(*song, song->PlayMs() - 5);  // into the loops and the fade
     PlayStretch(*song);
     PlayStretch(*song);
     SeekTo(*song, 17);
