@@ -7,9 +7,24 @@
     const kStorageKey = 'tamboril.settings';
     const kSettingKeys = ['frequency', 'loopCount', 'fadeoutMs', 'volumeFm', 'volumePsg', 'volumePcm'];
     const kLevelKeys = ['volumeFm', 'volumePsg', 'volumePcm'];
+    // Settings that change how long a song plays: a song takes them as it opens.
+    const kLengthKeys = ['frequency', 'loopCount', 'fadeoutMs'];
+    // The tags shown under the title, a row each: the English field, its
+    // Japanese twin, and the row's label for GYM and for VGM songs. The song's
+    // track is in the title; its row shows only beside a Japanese one.
+    const kTagRows = [
+        {key: 'track', ja: 'trackJa', label: 'Track', onlyWithJa: true},
+        {key: 'game', ja: 'gameJa', label: 'Game'},
+        {key: 'author', ja: 'authorJa', label: 'Author'},
+        {key: 'system', ja: 'systemJa', label: 'System'},
+        {key: 'date', label: 'Date'},
+        {key: 'publisher', label: 'Publisher'},
+        {key: 'dumper', label: 'Dumped by', vgmLabel: 'Ripped by'},
+        {key: 'emulator', label: 'Logged with'},
+    ];
 
     const $ = (id) => document.getElementById(id);
-    const playlist = [];   // {name, bytes, info, error}
+    const playlist = [];   // {name, bytes, info, forever, error}
     let current = -1;
     let state = 'stopped'; // stopped, playing, paused
     let audio = null;      // {context, node, rate}
@@ -75,12 +90,42 @@
         ShowError('');
         settings = trial;
         SaveSettings();
+        if (kLengthKeys.includes(key)) RefreshLengths();
         if (kLevelKeys.includes(key) && audio) {
             audio.node.port.postMessage({levels: kLevelKeys.map((k) => settings[k])});
         }
     }
 
     function EngineSettings() { return tamboril.settingsFor(settings); }
+
+    // The length a song plays, with "∞" when it loops for ever (its one pass
+    // is the length then).
+    function PlayClock(entry) {
+        return Clock(entry.info.playMs) + (entry.forever ? ' ∞' : '');
+    }
+
+    // Reads an entry's facts and tags with the settings in force now, as its
+    // session will open with them.
+    function ReadInfo(entry) {
+        const engineSettings = EngineSettings();
+        entry.info = tamboril.info(entry.name, entry.bytes, engineSettings);
+        entry.forever = entry.info.loopFrame !== 0 && engineSettings.loopCount === 0;
+    }
+
+    // After a change of loop count, fade-out or rate: every song but the one
+    // in play shows the length it will now play.
+    function RefreshLengths() {
+        playlist.forEach((entry, index) => {
+            if (entry.error || (index === current && state !== 'stopped')) return;
+            try {
+                ReadInfo(entry);
+            } catch (error) {
+                entry.error = error.message;
+            }
+        });
+        if (state === 'stopped') ShowSong();
+        else ShowPlaylist();
+    }
 
     function ShowPlaylist() {
         const list = $('playlist');
@@ -90,7 +135,8 @@
             item.textContent = entry.info ? entry.info.title : entry.name;
             const meta = document.createElement('span');
             meta.className = 'meta';
-            meta.textContent = entry.info ? Clock(entry.info.lengthMs) + ' · ' + entry.info.form : 'cannot be played';
+            meta.textContent = entry.info ? PlayClock(entry) + ' · ' + entry.info.form : 'cannot be played';
+            if (entry.forever) meta.title = 'loops for ever: the length of one pass';
             item.appendChild(meta);
             if (entry.error) item.classList.add('bad');
             if (index === current) item.classList.add('current');
@@ -103,11 +149,46 @@
         const entry = playlist[current];
         $('title').textContent = entry && entry.info ? entry.info.title : 'No song';
         $('form').textContent = entry && entry.info ? entry.info.form : '–';
-        $('length').textContent = entry && entry.info ? Clock(entry.info.lengthMs) : '–';
-        $('duration').textContent = entry && entry.info ? Clock(entry.info.lengthMs) : '0:00';
-        $('seek').max = entry && entry.info ? entry.info.lengthMs : 0;
+        $('length').textContent = entry && entry.info ? PlayClock(entry) : '–';
+        $('length').title = entry && entry.info ? 'one pass ' + Clock(entry.info.lengthMs) +
+            (entry.forever ? ', looping for ever' : '') : '';
+        $('duration').textContent = entry && entry.info ? Clock(entry.info.playMs) : '0:00';
+        $('seek').max = entry && entry.info ? entry.info.playMs : 0;
+        ShowTags(entry && entry.info ? entry.info : null);
         ShowPosition(0, 0);
         ShowPlaylist();
+    }
+
+    // The song's tags under its title, as text, never as markup: a row a
+    // field the file fills, the Japanese text beside the English; the comment
+    // folded away.
+    function ShowTags(info) {
+        const list = $('tags');
+        const comment = $('comment');
+        list.textContent = '';
+        const tags = info ? info.tags : {};
+        const isVgm = info !== null && /^VG[MZ]/.test(info.form);
+        kTagRows.forEach((row) => {
+            const english = tags[row.key] || '';
+            const japanese = row.ja ? tags[row.ja] || '' : '';
+            if ((row.onlyWithJa ? japanese : english + japanese) === '') return;
+            const term = document.createElement('dt');
+            term.textContent = isVgm && row.vgmLabel ? row.vgmLabel : row.label;
+            const value = document.createElement('dd');
+            value.textContent = english;
+            if (japanese !== '') {
+                const twin = document.createElement('span');
+                twin.lang = 'ja';
+                twin.className = 'ja';
+                twin.textContent = japanese;
+                value.appendChild(twin);
+            }
+            list.append(term, value);
+        });
+        list.hidden = list.childElementCount === 0;
+        comment.hidden = !tags.comment;
+        comment.querySelector('summary').textContent = isVgm ? 'Notes' : 'Comment';
+        $('comment-text').textContent = tags.comment || '';
     }
 
     function ShowPosition(ms, loops) {
@@ -128,9 +209,9 @@
         const problems = [];
         const first = playlist.length;
         read.filter((f) => !tamboril.isCompanion(f.name)).forEach((f) => {
-            const entry = {name: f.name, bytes: f.bytes, info: null, error: null};
+            const entry = {name: f.name, bytes: f.bytes, info: null, forever: false, error: null};
             try {
-                entry.info = tamboril.info(f.name, f.bytes);
+                ReadInfo(entry);
             } catch (error) {
                 entry.error = error.message;
                 problems.push(error.message);
@@ -209,6 +290,15 @@
         const entry = playlist[index];
         if (!entry) return;
         current = index;
+        // The song plays with the settings in force now: its length too.
+        if (!entry.error) {
+            try {
+                ReadInfo(entry);
+            } catch (error) {
+                entry.error = error.message;
+                ShowError(entry.name + ': ' + error.message);
+            }
+        }
         ShowSong();
         if (entry.error) {
             if (!Next(1)) Stop();

@@ -19,11 +19,22 @@
 #include "player/formats.h"
 #include "player/session.h"
 #include "player/settings.h"
+#include "player/song.h"
+#include "player/tags.h"
 
-// JavaScript lays these records out itself: four and three 32-bit words.
-static_assert(sizeof(SongFacts) == 16 && offsetof(SongFacts, lengthMs) == 4 &&
-                  offsetof(SongFacts, form) == 8 && offsetof(SongFacts, loop) == 12,
-              "the page reads SongFacts as four 32-bit words");
+// JavaScript lays these records out itself: the page's facts of a song are
+// five 32-bit words, a file beside a song three.
+struct PageFacts {
+    const char* title;  // 8-bit, as SongSession::Title gives it
+    int32_t lengthMs;   // one pass
+    const char* form;
+    uint32_t loop;   // the loop point, 0 = the song does not loop
+    int32_t playMs;  // what plays with the settings the session copied
+};
+static_assert(sizeof(PageFacts) == 20 && offsetof(PageFacts, lengthMs) == 4 &&
+                  offsetof(PageFacts, form) == 8 && offsetof(PageFacts, loop) == 12 &&
+                  offsetof(PageFacts, playMs) == 16,
+              "the page reads a song's facts as five 32-bit words");
 static_assert(sizeof(CompanionFile) == 12 && offsetof(CompanionFile, bytes) == 4 &&
                   offsetof(CompanionFile, size) == 8,
               "the page writes CompanionFile as three 32-bit words");
@@ -124,16 +135,44 @@ EMSCRIPTEN_KEEPALIVE void TamborilClose(SongSession* session) {
     delete session;
 }
 
-// What `tamboril info` shows of the song, into `facts`: its title
-// ("[ name ]" when it has none), length of one pass, form and loop point.
-// The texts last as long as the session.
-EMSCRIPTEN_KEEPALIVE void TamborilInfo(const SongSession* session, SongFacts* facts) {
-    *facts = session->Facts();
+// What `tamboril info` shows of the song, into `facts`: its title as the
+// tool takes it (8-bit; "[ name ]" when it has none), length of one pass, form, loop point and the
+// length that plays. The texts last as long as the session.
+EMSCRIPTEN_KEEPALIVE void TamborilInfo(const SongSession* session, PageFacts* facts) {
+    const SongFacts found = session->Facts();
     facts->title = session->Title();
+    facts->lengthMs = found.lengthMs;
+    facts->form = found.form;
+    facts->loop = found.loop;
+    facts->playMs = session->PlayMs();
+}
+
+// The title as UTF-8: a GYM's own 8-bit texts read as Windows-1252, as its
+// tags are; a VGM's title, and one made of the name the page handed in, are
+// UTF-8 already. Lasts until the next call.
+EMSCRIPTEN_KEEPALIVE const char* TamborilTitle(const SongSession* session) {
+    const SongTags& tags = session->Tags();
+    const bool ownTitle = tags.text[kTagTrack][0] != '\0' || tags.text[kTagGame][0] != '\0';
+    if (!ownTitle || &session->Format() != &gymFormat) return session->Title();
+    static char text[3 * kTitleSize];
+    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(session->Title()), kTitleSize, text,
+                      sizeof text);
+    return text;
+}
+
+// One of the song's tags (UTF-8, empty when the file does not fill it), in
+// the order of SongTag; null past the last. Lasts as long as the session.
+EMSCRIPTEN_KEEPALIVE const char* TamborilTag(const SongSession* session, int32_t index) {
+    if (index < 0 || index >= kTagCount) return nullptr;
+    return session->Tags().text[index];
 }
 
 EMSCRIPTEN_KEEPALIVE int32_t TamborilLengthMs(const SongSession* session) {
     return session->LengthMs();
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t TamborilPlayMs(const SongSession* session) {
+    return session->PlayMs();
 }
 
 // The output rate, fixed as the song opened.

@@ -36,8 +36,8 @@ function TamborilGlue(module) {
         return pointer;
     }
 
-    // The engine's 8-bit text at `pointer`. Titles are of unknown code page:
-    // shown as Latin-1, each byte one character.
+    // The engine's 8-bit text at `pointer` (its lists and forms, all ASCII),
+    // each byte one character.
     function Text(pointer) {
         const heap = module.HEAPU8;
         let text = '';
@@ -107,15 +107,26 @@ function TamborilGlue(module) {
         }
     }
 
-    // The song as `tamboril info` reads it: {title, lengthMs, loopFrame, form},
-    // the loop point in the format's own unit (a GYM's frame marker number).
-    function Info(song) {
+    // The song's tags by name, in the order the engine keeps its fields.
+    const kTagKeys = ['track', 'game', 'system', 'author', 'date', 'publisher', 'dumper', 'comment',
+                      'trackJa', 'gameJa', 'systemJa', 'authorJa', 'emulator'];
+
+    // The song as `tamboril info` reads it: {title, lengthMs, loopFrame, form,
+    // playMs, tags}, the title as Unicode text, the loop point in the format's own unit (a GYM's frame
+    // marker number), playMs what plays with the loop count, fade-out and
+    // rate of `options` (render options; the tool's defaults where absent),
+    // tags every field of kTagKeys as UTF-8 text, "" where the file has none.
+    function Info(song, options) {
+        ApplySettings(RenderOptions(options));
         const session = OpenSession(song);
-        const facts = module._malloc(16);
+        const facts = module._malloc(20);
         try {
             module._TamborilInfo(session, facts);
-            const words = module.HEAPU32.subarray(facts >> 2, (facts >> 2) + 4);
-            return {title: Text(words[0]), lengthMs: words[1] | 0, loopFrame: words[3], form: Text(words[2])};
+            const words = module.HEAPU32.subarray(facts >> 2, (facts >> 2) + 5);
+            const tags = {};
+            kTagKeys.forEach((key, i) => { tags[key] = module.UTF8ToString(module._TamborilTag(session, i)); });
+            return {title: module.UTF8ToString(module._TamborilTitle(session)), lengthMs: words[1] | 0, loopFrame: words[3], form: Text(words[2]),
+                    playMs: words[4] | 0, tags: tags};
         } finally {
             module._free(facts);
             module._TamborilClose(session);
@@ -187,6 +198,7 @@ function TamborilGlue(module) {
             rate: module._TamborilSampleRate(session),
             blockFrames: module._TamborilBlockFrames(session),  // the host's block at that rate
             lengthMs: module._TamborilLengthMs(session),
+            playMs: module._TamborilPlayMs(session),  // one pass when it loops for ever
             // The next `frames` frames, interleaved stereo: a view into the
             // engine's memory, valid until the next call.
             Next(frames) {
@@ -228,10 +240,9 @@ function TamborilGlue(module) {
                 playing.Next(settings.seekAfterFrames > 0 ? settings.seekAfterFrames : blockFrames);
                 playing.Seek(settings.seekMs);
             }
-            // A first guess at the length: the passes the loop count asks for and
-            // the fade; the output grows past it if need be.
-            const expectedFrames = Math.ceil((playing.lengthMs * (settings.loopCount + 1) + settings.fadeoutMs) *
-                                             rate / 1000) + blockFrames;
+            // A first guess at the length: what plays (one pass for a song that
+            // loops for ever); the output grows past it if need be.
+            const expectedFrames = Math.ceil(playing.playMs * rate / 1000) + blockFrames;
             const maxFrames = kMaxRenderSeconds * rate;
             let out = new Int16Array(2 * Math.min(Math.max(expectedFrames, blockFrames), maxFrames + blockFrames));
             let frames = 0;
@@ -296,7 +307,7 @@ function TamborilRenderWorker(scope) {
 // heard within a block.
 //   in:  {load: {name, bytes, companions, settings}}, {seek: ms},
 //        {levels: [fm, psg, pcm]}, {paused: bool}, {stop: true}
-//   out: {loaded: {rate, lengthMs}} or {failed: message}; {status: {positionMs,
+//   out: {loaded: {rate, lengthMs, playMs}} or {failed: message}; {status: {positionMs,
 //        loopsDone, running}} about ten times a second; {ended: true}
 function TamborilWorkletMain() {
     class TamborilProcessor extends AudioWorkletProcessor {
@@ -342,7 +353,7 @@ function TamborilWorkletMain() {
                     this.blockRight = new Float32Array(this.song.blockFrames);
                     this.offset = this.song.blockFrames;
                     this.endedSent = false;
-                    this.Post({loaded: {rate: this.song.rate, lengthMs: this.song.lengthMs}});
+                    this.Post({loaded: {rate: this.song.rate, lengthMs: this.song.lengthMs, playMs: this.song.playMs}});
                 } catch (error) {
                     this.Post({failed: error.message});
                 }

@@ -1,11 +1,22 @@
 // window.tamboril: the engine for scripts and for the page itself.
 //
 //   tamboril.ready                      resolves once the engine has started
-//   tamboril.info(name, bytes)          {title, lengthMs, loopFrame, form}, as
-//                                       `tamboril info` reads the file
-//                                       (loopFrame: the loop point in the
-//                                       format's own unit, 0 for none); throws
-//                                       an Error when no format can load it
+//   tamboril.info(name, bytes, options)
+//                                       {title, lengthMs, loopFrame, form,
+//                                       playMs, tags}, as `tamboril info` reads
+//                                       the file (lengthMs: one pass; loopFrame:
+//                                       the loop point in the format's own
+//                                       unit, 0 for none); playMs: what plays
+//                                       with the loop count, fade-out and rate
+//                                       of options (as render takes them; the
+//                                       tool's defaults where absent), one pass
+//                                       for a song that loops for ever; tags:
+//                                       {track, game, system, author, date,
+//                                       publisher, dumper, comment, trackJa,
+//                                       gameJa, systemJa, authorJa, emulator},
+//                                       strings, "" where the file has none.
+//                                       Throws an Error when no format can
+//                                       load it
 //   tamboril.render(name, bytes, options)
 //                                       Promise of an Int16Array: the whole song,
 //                                       interleaved stereo, as `tamboril render`
@@ -165,7 +176,7 @@
 
     const api = {
         ready: null,
-        info: (name, bytes) => engine.Info(Song(name, bytes)),
+        info: (name, bytes, options) => engine.Info(Song(name, bytes), options),
         render: (name, bytes, options) => RenderWithRate(name, bytes, options).then((result) => result.samples),
         renderWithRate: RenderWithRate,
         addFile(name, bytes) { companions.set(BaseName(name), Bytes(bytes).slice()); },
