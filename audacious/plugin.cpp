@@ -2,12 +2,14 @@
 //
 // It claims the names the format list claims (formats.h), in any case, and
 // ranks before Audacious's general game-music plug-in, which also claims
-// .gym. read_tag gives the title, length and format of the song as its
-// session has them; play drives the session exactly as the Windows decode
-// thread does, through PlayThrough: blocks of 30 ms at the song's rate
-// until it stops running. Between blocks it obeys Audacious's stop and seek
-// requests in the thread's order: a block is rendered, then a stop ends the
-// song, a seek drops the block and moves the song by its own seek, and
+// .gym. read_tag gives the title, the length that plays with the settings of
+// the moment (loops and fade included), the tags and the form of the song as
+// its session has them; play drives the session exactly as the Windows
+// decode thread does, through PlayThrough: blocks of 30 ms at the song's
+// rate until it stops running. Between blocks it obeys Audacious's stop and
+// seek requests in the thread's order: a block is rendered, then a stop ends
+// the song, a seek drops the block and moves the song by its own seek (to
+// any point of the length that plays: a loop or the fade as well), and
 // otherwise the block is written. The levels are read from the
 // configuration before every block, so a change made on the preferences
 // page (or through Audacious's D-Bus ConfigSet) is heard from the next
@@ -16,13 +18,16 @@
 // The FM chip, the PSG and the settings record are process-wide, so one song
 // plays at a time: play() holds engineLock for the whole song. read_tag and
 // is_our_file only read files (opening a song touches no chip) and may run
-// on any thread meanwhile.
+// on any thread meanwhile; read_tag copies the configuration into the
+// settings record first, as play() does, which a song that plays has
+// already taken its loop count, fade and rate from.
 #include <libaudcore/audstrings.h>
 #include <libaudcore/i18n.h>
 #include <libaudcore/plugin.h>
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -32,6 +37,7 @@
 #include "audacious/tamboril_audacious.h"
 #include "player/formats.h"
 #include "player/session.h"
+#include "player/tags.h"
 
 namespace tamboril_audacious {
 
@@ -80,18 +86,41 @@ StringBuf LocalPath(const char* uri) {
     return uri_to_filename(uri);
 }
 
-// Titles are 8-bit text in whatever code page the log was made with;
-// Audacious wants UTF-8. Valid UTF-8 passes unchanged, anything else goes
-// through Audacious's own guess of the character set, and as a last resort
-// bytes above 0x7F become '?'.
-StringBuf TitleAsUtf8(const char* title) {
-    StringBuf converted = str_to_utf8(title, static_cast<int>(std::strlen(title)));
-    if (converted) return converted;
-    StringBuf plain = str_copy(title);
-    for (int i = 0; i < plain.len(); ++i) {
-        if (static_cast<unsigned char>(plain[i]) > 0x7F) plain[i] = '?';
+// A GYM's titles are 8-bit text in no stated code page; Audacious wants
+// UTF-8. Valid UTF-8 passes unchanged (a VGM's title, a file's name), any
+// other text is read as Windows-1252, as the tags are.
+std::string TitleAsUtf8(const char* title) {
+    bool valid = true;
+    for (const char* at = title; valid && *at != '\0';) {
+        const char* from = at;
+        // U+FFFD stands for a malformed byte unless the text spells it out.
+        if (NextUtf8(&at) == 0xFFFD)
+            valid = at - from == 3 && std::strncmp(from, "\xEF\xBF\xBD", 3) == 0;
     }
-    return plain;
+    if (valid) return title;
+    const size_t length = std::strlen(title);
+    std::vector<char> converted(3 * length + 1);
+    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(title), length, converted.data(),
+                      converted.size());
+    return converted.data();
+}
+
+// What the playlist and the song's information show: the title (the song's
+// own track, or the session's title when it has none), the length that
+// plays with the settings of the moment, game, author, year, comment and the
+// form the file was read in.
+void FillTuple(const SongSession& session, Tuple& tuple) {
+    const SongTags& tags = session.Tags();
+    const char* track = tags.text[kTagTrack];
+    const std::string title = track[0] != '\0' ? std::string(track) : TitleAsUtf8(session.Title());
+    tuple.set_str(Tuple::Title, title.c_str());
+    tuple.set_int(Tuple::Length, session.PlayMs());
+    if (tags.text[kTagGame][0] != '\0') tuple.set_str(Tuple::Album, tags.text[kTagGame]);
+    if (tags.text[kTagAuthor][0] != '\0') tuple.set_str(Tuple::Artist, tags.text[kTagAuthor]);
+    char year[5];
+    if (YearOf(tags.text[kTagDate], year)) tuple.set_int(Tuple::Year, std::atoi(year));
+    if (tags.text[kTagComment][0] != '\0') tuple.set_str(Tuple::Comment, tags.text[kTagComment]);
+    tuple.set_str(Tuple::Codec, session.Facts().form);
 }
 
 }  // namespace
@@ -121,11 +150,13 @@ public:
     bool read_tag(const char* filename, VFSFile&, Tuple& tuple, Index<char>*) override {
         StringBuf path = LocalPath(filename);
         if (!path) return false;
+        EnsureEngineReady();
+        // The length that plays follows the loop count, fade and rate of the
+        // moment; a song that plays meanwhile copied its own when it opened.
+        LoadSettingsFromConfig();
         std::unique_ptr<SongSession> session = SongSession::Open(path);
         if (!session) return false;
-        tuple.set_str(Tuple::Title, TitleAsUtf8(session->Title()));
-        tuple.set_int(Tuple::Length, session->LengthMs());
-        tuple.set_str(Tuple::Codec, session->Format().name);
+        FillTuple(*session, tuple);
         return true;
     }
 

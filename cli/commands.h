@@ -12,8 +12,13 @@ constexpr int kExitCannotOpen = 1;  // a song or an output file could not be han
 constexpr int kExitUsage = 2;       // bad usage: mostly found by main's parse, before
                                     // any command runs; render finds the rest
 
-// tamboril info [--tsv] FILE...: title, length, loop frame and form per file.
+// tamboril info [--tsv] [--loops N] [--fade MS] FILE...: title, lengths, loop
+// frame, form and tags per file.
 void AddInfoCommand(CLI::App& app, int& status);
+
+// --loops N and --fade MS on `command`, with the ranges the settings pages
+// offer, into `loops` and `fadeMs` (render and info take them alike).
+void AddLoopAndFadeOptions(CLI::App& command, int& loops, int& fadeMs);
 
 // tamboril render FILE [options]: plays a song as the plug-in does and writes
 // WAV, FLAC or raw PCM, or prints a checksum of it.

@@ -1,11 +1,21 @@
 // tamboril info: what the loader makes of each file.
 //
-//   tamboril info FILE...        a block per file: title, length, loop, form
-//   tamboril info --tsv FILE...  one line per file:
-//                                PATH<TAB>TITLE<TAB>LENGTH_MS<TAB>LOOP_FRAME,
-//                                PATH<TAB>-<TAB>-<TAB>- when it cannot be opened
-// Tabs, CRs and LFs in paths and titles are shown as blanks so that every file
-// stays on one line. Exit status 1 when any file could not be opened.
+//   tamboril info [--loops N] [--fade MS] FILE...
+//       a block per file: title, one pass, the length that plays with that
+//       loop count and fade (the settings' defaults when not given), loop
+//       frame, form, then every tag the file fills, by its label
+//   tamboril info --tsv [--loops N] [--fade MS] FILE...
+//       one line of 18 tab-separated columns per file:
+//         1 PATH  2 TITLE  3 LENGTH_MS (one pass)  4 LOOP_FRAME  5 PLAY_MS
+//         6 FORM  7 TRACK  8 GAME  9 SYSTEM  10 AUTHOR  11 DATE  12 PUBLISHER
+//         13 DUMPER (or ripper)  14 COMMENT (or notes)  15 TRACK_JA
+//         16 GAME_JA  17 SYSTEM_JA  18 AUTHOR_JA
+//       a column the file's format has no field for is empty; a file that
+//       cannot be opened gives its path and '-' in the 17 others
+// Texts are UTF-8: a title that is not UTF-8 (a GYM's 8-bit text) is read as
+// Windows-1252, as the tags are. Tabs, CRs and LFs in any column are shown as
+// blanks so that every file stays on one line. Exit status 1 when any file
+// could not be opened.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -14,12 +24,21 @@
 
 #include "commands.h"
 #include "player/session.h"
+#include "player/settings.h"
 #include "player/song.h"
+#include "player/tags.h"
 
 namespace {
 
+// The tags the tab-separated line gives, from column 7 on, in this order.
+constexpr SongTag kFirstTsvTag = kTagTrack;
+constexpr SongTag kLastTsvTag = kTagAuthorJa;
+constexpr int kTsvColumns = 6 + (kLastTsvTag - kFirstTsvTag + 1);
+
 struct InfoOptions {
     bool tsv = false;
+    int loops = kDefaultLoopCount;
+    int fadeMs = kDefaultFadeoutTime;
     std::vector<std::string> files;
 };
 
@@ -27,6 +46,22 @@ std::string OneLine(std::string text) {
     for (char& c : text)
         if (c == '\t' || c == '\r' || c == '\n') c = ' ';
     return text;
+}
+
+// `text` when it is UTF-8, else its bytes read as Windows-1252.
+std::string AsUtf8(const char* text) {
+    bool valid = true;
+    for (const char* at = text; valid && *at != '\0';) {
+        const char* from = at;
+        // U+FFFD stands for a malformed byte unless the text spells it out.
+        if (NextUtf8(&at) == 0xFFFD)
+            valid = at - from == 3 && std::string(from, 3) == "\xEF\xBF\xBD";
+    }
+    if (valid) return text;
+    std::string converted(3 * std::string(text).size() + 1, '\0');
+    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(text), converted.size() / 3, &converted[0],
+                      converted.size());
+    return converted.c_str();
 }
 
 // m:ss.mmm
@@ -37,26 +72,60 @@ std::string Clock(int32_t ms) {
     return text;
 }
 
+void PrintTsv(const std::string& path, const SongSession& song) {
+    const SongFacts facts = song.Facts();
+    std::printf("%s\t%s\t%d\t%u\t%d\t%s", OneLine(path).c_str(),
+                OneLine(AsUtf8(song.Title())).c_str(), facts.lengthMs, facts.loop, facts.playMs,
+                OneLine(facts.form).c_str());
+    for (int tag = kFirstTsvTag; tag <= kLastTsvTag; ++tag)
+        std::printf("\t%s", OneLine(song.Tags().text[tag]).c_str());
+    std::printf("\n");
+}
+
+void PrintBlock(const std::string& path, const SongSession& song, int loops, int fadeMs) {
+    const SongFacts facts = song.Facts();
+    std::printf("%s\n", path.c_str());
+    std::printf("  title   %s\n", AsUtf8(song.Title()).c_str());
+    std::printf("  length  %d ms (%s), one pass\n", facts.lengthMs, Clock(facts.lengthMs).c_str());
+    if (facts.loop != 0 && loops == 0) {
+        std::printf("  plays   for ever (loop count 0)\n");
+    } else if (facts.loop != 0) {
+        std::printf("  plays   %d ms (%s) with %d loop%s and a %d ms fade\n", facts.playMs,
+                    Clock(facts.playMs).c_str(), loops, loops == 1 ? "" : "s", fadeMs);
+    } else {
+        std::printf("  plays   %d ms (%s), it does not loop\n", facts.playMs,
+                    Clock(facts.playMs).c_str());
+    }
+    std::printf("  loop    %u\n", facts.loop);
+    std::printf("  form    %s\n", facts.form);
+    const char* lead = "  tags    ";
+    for (int tag = 0; tag < kTagCount; ++tag) {
+        const char* text = song.Tags().text[tag];
+        if (text[0] == '\0') continue;
+        std::printf("%s%-17s %s\n", lead, TagLabel(static_cast<SongTag>(tag)),
+                    OneLine(text).c_str());
+        lead = "          ";
+    }
+}
+
 // Prints one file; false when it cannot be opened. The file is loaded once.
-bool PrintInfo(const std::string& path, bool tsv) {
+bool PrintInfo(const std::string& path, const InfoOptions& options) {
     const char* why = nullptr;
     std::unique_ptr<SongSession> song = SongSession::Open(path.c_str(), &why);
     if (!song) {
         PrintCannotOpen("tamboril", path, why);
-        if (tsv) std::printf("%s\t-\t-\t-\n", OneLine(path).c_str());
+        if (options.tsv) {
+            std::printf("%s", OneLine(path).c_str());
+            for (int column = 2; column <= kTsvColumns; ++column)
+                std::printf("\t-");
+            std::printf("\n");
+        }
         return false;
     }
-    const SongFacts facts = song->Facts();
-    if (tsv) {
-        std::printf("%s\t%s\t%d\t%u\n", OneLine(path).c_str(), OneLine(song->Title()).c_str(),
-                    facts.lengthMs, facts.loop);
-    } else {
-        std::printf("%s\n", path.c_str());
-        std::printf("  title   %s\n", song->Title());
-        std::printf("  length  %d ms (%s)\n", facts.lengthMs, Clock(facts.lengthMs).c_str());
-        std::printf("  loop    %u\n", facts.loop);
-        std::printf("  form    %s\n", facts.form);
-    }
+    if (options.tsv)
+        PrintTsv(path, *song);
+    else
+        PrintBlock(path, *song, options.loops, options.fadeMs);
     return true;
 }
 
@@ -64,14 +133,27 @@ bool PrintInfo(const std::string& path, bool tsv) {
 
 void AddInfoCommand(CLI::App& app, int& status) {
     auto options = std::make_shared<InfoOptions>();
-    CLI::App* info = app.add_subcommand("info", "Show title, length, loop frame and form of songs");
-    info->add_flag("--tsv", options->tsv,
-                   "One tab-separated line per file: PATH, TITLE, LENGTH_MS, LOOP_FRAME");
+    CLI::App* info = app.add_subcommand(
+        "info",
+        "Show title, form, lengths (one pass and what plays), loop frame and tags of songs");
+    info->add_flag(
+        "--tsv", options->tsv,
+        "One line of 18 tab-separated columns per file: PATH, TITLE, LENGTH_MS (one pass), "
+        "LOOP_FRAME, PLAY_MS (what plays with --loops and --fade; one pass with --loops 0), FORM, "
+        "then the tags TRACK, GAME, SYSTEM, AUTHOR, DATE, PUBLISHER, DUMPER (or ripper), COMMENT "
+        "(or notes), TRACK_JA, GAME_JA, SYSTEM_JA, AUTHOR_JA, empty where the format has no such "
+        "field. A file that cannot be opened gets - in every column after its path. Texts are "
+        "UTF-8; tabs, CRs and LFs inside a column are shown as spaces");
+    AddLoopAndFadeOptions(*info, options->loops, options->fadeMs);
     info->add_option("FILE", options->files, "Song files (" + SongFileTypes() + ")")->required();
     info->callback([options, &status]() {
+        // Each song copies these as it opens; the rate is the default's.
+        ResetSettingsToDefaults();
+        settings.loopCount = options->loops;
+        settings.fadeoutTime = options->fadeMs;
         bool allOpened = true;
         for (const std::string& file : options->files)
-            allOpened = PrintInfo(file, options->tsv) && allOpened;
+            allOpened = PrintInfo(file, *options) && allOpened;
         std::fflush(stdout);
         status = allOpened ? kExitDone : kExitCannotOpen;
     });

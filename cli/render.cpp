@@ -415,6 +415,20 @@ std::string SongFileTypes() {
     return list;
 }
 
+void AddLoopAndFadeOptions(CLI::App& command, int& loops, int& fadeMs) {
+    command
+        .add_option("--loops", loops,
+                    "Jumps back to the loop point before the fade (0 = for ever: a looping song "
+                    "never ends); default " +
+                        std::to_string(kDefaultLoopCount))
+        ->check(CLI::Range(0, kMaxLoopCount));
+    command
+        .add_option("--fade", fadeMs,
+                    "Fade-out time in ms (0 = stop at once); default " +
+                        std::to_string(kDefaultFadeoutTime))
+        ->check(CLI::Range(0, kMaxFadeoutTime));
+}
+
 void AddRenderCommand(CLI::App& app, int& status) {
     auto options = std::make_shared<RenderOptions>();
     CLI::App* render = app.add_subcommand(
@@ -438,13 +452,7 @@ void AddRenderCommand(CLI::App& app, int& status) {
                            : "not a frequency choice: " + FrequencyNames();
             },
             "FREQUENCY"));
-    render
-        ->add_option("--loops", options->loops,
-                     "Jumps back to the loop point before the fade (0 = for ever: a looping song "
-                     "never ends)")
-        ->check(CLI::Range(0, kMaxLoopCount));
-    render->add_option("--fade", options->fadeMs, "Fade-out time in ms (0 = stop at once)")
-        ->check(CLI::Range(0, kMaxFadeoutTime));
+    AddLoopAndFadeOptions(*render, options->loops, options->fadeMs);
     render
         ->add_option("--volume-fm", options->volumeFm,
                      "FM attenuation in half-decibels (192 silences it)")

@@ -573,8 +573,8 @@ TEST_F(AudaciousTest, SettingsFromTheConfigurationGiveTheToolsPcm) {
 }
 
 // Seeks and a level change sent through audtool while a song plays for ever
-// (LoopCount 0): the WAV must be what the player gives when the same requests
-// reach it between blocks.
+// (LoopCount 0), and past one pass with 2 loops: the WAV must be what the
+// player gives when the same requests reach it between blocks.
 TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) {
     struct Row {
         const char* song;
@@ -582,6 +582,7 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
         int32_t frequencyValue;
         int blockFrames;
         std::vector<Event> events;  // afterBlocks unused: found from the WAV
+        int loops = 0;              // LoopCount
     };
     const Row rows[] = {
         // forward, then back behind the position (the player restarts)
@@ -590,6 +591,8 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
          kFrequencyFmCode,
          1323,
          {{0, 60000, 0}, {0, 5000, 0}}},
+        // past the 64 s of one pass, into the second loop, of 128.8 s that play
+        {"song_coral_ascent.dru", "55467:FM", kFrequencyFmCode, 1323, {{0, 100000, 0}}, 2},
         // forward, then a level change, then back
         {"song_neon_harbor_gymx_zlib.gym",
          "22050",
@@ -602,7 +605,8 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
         std::string song = kSharedDir / "songs" / row.song;
         SessionBus bus;
         ASSERT_TRUE(bus.Ok()) << "no D-Bus session bus";
-        PrivateAudacious audacious({{"LoopCount", "0"}, {"Frequency", row.frequency}});
+        PrivateAudacious audacious(
+            {{"LoopCount", std::to_string(row.loops)}, {"Frequency", row.frequency}});
         // Audacious can abort as it starts when audtool's first question
         // comes before its main loop is set up (an assertion of its own,
         // "mainloop_type_set"): one that ended before it played is started
@@ -622,7 +626,7 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
         ASSERT_EQ(Audtool(bus.Address(), "playback-status"), "playing") << audacious.LogText();
         // Paused at once, so that the first seek lands ahead of the position
         // on any machine; Audacious keeps the seek bar within the length the
-        // playlist shows (one pass), so no target lies beyond it.
+        // playlist shows (what plays), so no target lies beyond it.
         Audtool(bus.Address(), "playback-pause");
         bool paused = true;
         for (const Event& event : row.events) {
@@ -647,37 +651,37 @@ TEST_F(AudaciousTest, SeeksAndLevelsSentWhilePlayingLandWhereThePlayerPutsThem) 
 
         Wav wav = ReadWav(audacious.Out() / WavNameFor(song));
         ASSERT_TRUE(wav.ok) << audacious.LogText();
-        ExpectExplained(song, row.frequencyValue, 0, row.events, Samples(wav.pcm), row.blockFrames);
+        ExpectExplained(song, row.frequencyValue, row.loops, row.events, Samples(wav.pcm),
+                        row.blockFrames);
     }
 }
 
-// The playlist shows the loader's title and length of every song, damaged
-// ones included, and songs that cannot be read show no length. Audacious
-// holds the last extension of every song's name, in lower case, as one of
-// Tamboril's, so it can pick Tamboril by the name alone.
-TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
+// The playlist shows what `tamboril info` finds in every song, damaged ones
+// and real VGM files included (the corpus's dates begin with the year);
+// songs that cannot be read show no length. Audacious holds the last
+// extension of every song's name, in lower case, as one of Tamboril's, so it
+// can pick Tamboril by the name alone.
+TEST_F(AudaciousTest, PlaylistShowsTheToolsTitlesLengthsAndTags) {
     std::vector<std::string> songs = support::SharedSongs();
     std::vector<std::string> bad = support::DamagedSongs();
     songs.insert(songs.end(), bad.begin(), bad.end());
+    const std::vector<std::string> vgm = support::SharedVgmSongs();
+    songs.insert(songs.end(), vgm.begin(), vgm.end());
 
-    struct Expected {
-        std::string title;
-        std::string lengthMs;  // "-" when the loader cannot open it
-    };
     std::string command = std::string(TAMBORIL_TOOL) + " info --tsv";
     for (const auto& song : songs)
         command += " " + Quote(song);
     ToolRun info = RunCommand(command + " 2>/dev/null");
-    std::map<std::string, Expected> expected;
+    std::map<std::string, std::vector<std::string>> expected;  // the info columns by path
     std::istringstream lines(info.out);
     std::string line;
     while (std::getline(lines, line)) {
         std::vector<std::string> fields;
-        std::istringstream cells(line);
+        std::istringstream cells(line + '\t');
         std::string cell;
         while (std::getline(cells, cell, '\t'))
             fields.push_back(cell);
-        if (fields.size() == 4) expected[fields[0]] = {fields[1], fields[2]};
+        if (fields.size() == 18) expected[fields[0]] = fields;
     }
     ASSERT_EQ(expected.size(), songs.size());
 
@@ -694,8 +698,8 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
         SCOPED_TRACE(songs[i]);
         const std::string entry = std::to_string(i + 1);
         EXPECT_EQ(Audtool(bus.Address(), "playlist-song-filename " + entry), songs[i]);
-        const Expected& want = expected[songs[i]];
-        if (want.lengthMs == "-") {
+        const std::vector<std::string>& want = expected[songs[i]];
+        if (want[2] == "-") {
             EXPECT_EQ(Audtool(bus.Address(), "playlist-tuple-data codec " + entry), "");
             EXPECT_EQ(Audtool(bus.Address(), "playlist-tuple-data length " + entry), "");
             continue;
@@ -704,13 +708,24 @@ TEST_F(AudaciousTest, PlaylistShowsTheLoadersTitlesAndLengths) {
         EXPECT_TRUE(WaitFor(
             [&] { return !Audtool(bus.Address(), "playlist-tuple-data codec " + entry).empty(); },
             20));
-        EXPECT_EQ(Audtool(bus.Address(), "playlist-tuple-data codec " + entry), "GYM sound log")
+        EXPECT_EQ(Audtool(bus.Address(), "playlist-tuple-data codec " + entry), want[5])
             << "not read by Tamboril";
-        std::string title = Audtool(bus.Address(), "playlist-tuple-data title " + entry);
-        for (char& c : title)
-            if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-        EXPECT_EQ(title, want.title);
-        EXPECT_EQ(Audtool(bus.Address(), "playlist-song-length-frames " + entry), want.lengthMs);
+        // The song's own title (the track, else the whole title), game, author, comment, year.
+        for (const auto& [field, text] :
+             std::map<std::string, std::string>{{"title", want[want[6].empty() ? 1 : 6]},
+                                                {"album", want[7]},
+                                                {"artist", want[9]},
+                                                {"comment", want[13]},
+                                                {"year", want[10].substr(0, 4)}}) {
+            std::string shown =
+                Audtool(bus.Address(), "playlist-tuple-data " + field + " " + entry);
+            for (char& c : shown)
+                if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+            // Audacious shows folder names for an album and artist left empty.
+            if (!text.empty() || (field != "album" && field != "artist"))
+                EXPECT_EQ(shown, text) << field;
+        }
+        EXPECT_EQ(Audtool(bus.Address(), "playlist-song-length-frames " + entry), want[4]);
         ++loaded;
     }
     Audtool(bus.Address(), "shutdown");
