@@ -53,6 +53,30 @@ void BM_RenderDirect(benchmark::State& state) {
     state.counters["x_realtime"] = speed;
 }
 
+// The extended file information of dense 4 MiB and 64 MiB logs: the first
+// field (the file read and opened) and the next (from the kept record).
+void BM_ExtendedInfoFirstField(benchmark::State& state) {
+    const std::string song = shellbench::DenseSong(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        state.SetIterationTime(shellbench::ExtendedInfoFirstFieldMs(song) / 1000);
+}
+void BM_ExtendedInfoNextField(benchmark::State& state) {
+    const std::string song = shellbench::DenseSong(4);
+    shellbench::ExtendedInfoFirstFieldMs(song);
+    for (auto _ : state)
+        state.SetIterationTime(shellbench::ExtendedInfoNextFieldMs(song) / 1000);
+}
+
+BENCHMARK(BM_ExtendedInfoFirstField)
+    ->Arg(4)
+    ->Arg(64)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK(BM_ExtendedInfoNextField)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(100);
 BENCHMARK(BM_InitMs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_PlayToFirstWrite)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_StopWhileRendering)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -151,6 +153,41 @@ double DirectRenderSpeed(const std::string& song) {
     } counter;
     PlayThrough(*session, session->BlockFrames(), counter);
     return counter.frames / session->Rate() / (MsSince(start) / 1000);
+}
+
+std::string DenseSong(int megabytes) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("tamboril-dense-" + std::to_string(megabytes) + ".gym"))
+                                 .string();
+    std::vector<char> frame;
+    for (int sample = 0; sample < 735; ++sample) {
+        frame.insert(frame.end(), {1, 0x2A, static_cast<char>(sample & 0x7F)});
+    }
+    frame.push_back(0);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    for (size_t written = 0; written + frame.size() < (size_t{1} << 20) * megabytes;
+         written += frame.size())
+        file.write(frame.data(), static_cast<std::streamsize>(frame.size()));
+    return path;
+}
+
+double ExtendedInfoFirstFieldMs(const std::string& song) {
+    Ready(false);
+    std::filesystem::last_write_time(
+        song, std::filesystem::last_write_time(song) + std::chrono::seconds(1));
+    const std::wstring path(song.begin(), song.end());
+    wchar_t field[256];
+    const auto start = Clock::now();
+    standin::ExtendedFileInfoW(path.c_str(), "length", field, 256);
+    return MsSince(start);
+}
+
+double ExtendedInfoNextFieldMs(const std::string& song) {
+    const std::wstring path(song.begin(), song.end());
+    wchar_t field[256];
+    const auto start = Clock::now();
+    standin::ExtendedFileInfoW(path.c_str(), "title", field, 256);
+    return MsSince(start);
 }
 
 }  // namespace shellbench

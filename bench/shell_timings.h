@@ -26,4 +26,13 @@ double RenderSpeed(const std::string& song);
 // The same song rendered by the player directly, without the plug-in.
 double DirectRenderSpeed(const std::string& song);
 
+// Writes a dense GYM log of about `megabytes` MiB (a DAC byte every sample
+// of every frame) to a file of the system's temp folder; its path.
+std::string DenseSong(int megabytes);
+// The first field of `song`'s extended file information, asked of a file
+// the plug-in has not seen in that state (its time of last write is moved
+// on first); then a second field, which comes from the kept record.
+double ExtendedInfoFirstFieldMs(const std::string& song);
+double ExtendedInfoNextFieldMs(const std::string& song);
+
 }  // namespace shellbench

@@ -74,5 +74,11 @@ int main(int argc, char** argv) {
           [&] { return 100 * shellbench::RealtimeCoreShare(song, 10.0); });
     Print("render via plug-in", "x real time", 3, [&] { return shellbench::RenderSpeed(song); });
     Print("render direct", "x real time", 3, [&] { return shellbench::DirectRenderSpeed(song); });
+    for (int megabytes : {4, 64}) {
+        const std::string dense = shellbench::DenseSong(megabytes);
+        const std::string name = "ext. info, " + std::to_string(megabytes) + " MiB";
+        Print(name.c_str(), "ms", 5, [&] { return shellbench::ExtendedInfoFirstFieldMs(dense); });
+        Print("  next field", "ms", 20, [&] { return shellbench::ExtendedInfoNextFieldMs(dense); });
+    }
     return 0;
 }

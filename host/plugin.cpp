@@ -1,8 +1,10 @@
-// The input-module record, the one export, start-up and shut-down, and the
+// The input-module record and its export, start-up and shut-down, and the
 // file-information and pass-through entry points.
 #include <cstring>
+#include <memory>
 
 #include "host/shell.h"
+#include "platform/text.h"
 #include "player/formats.h"
 #include "player/session.h"
 #include "player/song.h"
@@ -90,12 +92,21 @@ void ReleaseInfo() {
 // the size limit) gets its file name as the title and length 0, so the
 // playlist shows what it is and no stale text; with no file at all (empty,
 // and nothing played yet) nothing is written.
+//
+// The title is 8-bit text for the host: a GYM song's as its file has it, a
+// VGM song's (UTF-8 from its tag) in the system's code page, a file's name
+// as the host gave it.
 void GetFileInfo(const char* file, char* title, int* lengthMs) {
     AcquireInfo();
     if (file == nullptr || file[0] == '\0') file = currentFile;
-    int32_t length = 0;
-    if (GetSongInfo(file, title, &length)) {
-        if (lengthMs != nullptr) *lengthMs = length;
+    if (std::unique_ptr<SongSession> session = SongSession::Open(file)) {
+        const char* own = session->Facts().title;
+        if (title != nullptr && &session->Format() == &vgmFormat && own[0] != '\0') {
+            platform::Utf8ToAnsi(own, title, kTitleSize);
+        } else if (title != nullptr) {
+            std::memcpy(title, session->Title(), kTitleSize);
+        }
+        if (lengthMs != nullptr) *lengthMs = session->PlayMs();
     } else if (file[0] != '\0') {
         if (title != nullptr) {
             const char* name = PathFileName(file);

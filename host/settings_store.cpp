@@ -1,4 +1,4 @@
-// plugin.ini: section "Tamboril", eight keys. Every load writes all keys
+// plugin.ini: section "Tamboril", nine keys. Every load writes all keys
 // straight back, so after one start the file holds each of them in its
 // canonical form. Other sections of the file are left alone.
 //
@@ -21,6 +21,7 @@
 platform::InstanceHandle dllInstance = nullptr;
 char iniPath[kPathSize] = "";
 int32_t playVgm = 1;
+volatile int32_t tagLanguage = kTagsAsSheet;
 
 namespace {
 
@@ -119,6 +120,7 @@ void SaveMainSettings() {
     WriteIntSetting("LoopCount", settings.loopCount);
     WriteIntSetting("FadeoutTime", settings.fadeoutTime);
     WriteIntSetting("PlayVgm", playVgm);
+    WriteIntSetting("TagLanguage", tagLanguage);
 }
 
 void SaveVolumeSettings() {
@@ -137,6 +139,10 @@ void ReadAllSettings() {
     settings.loopCount = ReadIntSetting("LoopCount", kDefaultLoopCount);
     settings.fadeoutTime = ReadIntSetting("FadeoutTime", kDefaultFadeoutTime);
     playVgm = ReadIntSetting("PlayVgm", 1) != 0 ? 1 : 0;
+    const int32_t language = ReadIntSetting("TagLanguage", kTagsAsSheet);
+    platform::AtomicExchange(&tagLanguage, language >= kTagsEnglish && language <= kTagsAsSheet
+                                               ? language
+                                               : kTagsAsSheet);
     for (const VolumeKey* row = volumeKeys; row->key != nullptr; ++row) {
         settings.*(row->field) = ReadIntSetting(row->key, row->defaultValue);
     }
@@ -150,6 +156,7 @@ void LoadSettings(platform::InstanceHandle instance) {
     if (!HaveSettingsFile()) {
         ResetSettingsToDefaults();
         playVgm = 1;
+        platform::AtomicExchange(&tagLanguage, kTagsAsSheet);
         return;
     }
     // The user's own file, once there, holds the settings.

@@ -4,6 +4,8 @@
 //
 //   plugin.cpp          the record, the export, Init/Quit, file information
 //                       and the pass-through entry points
+//   file_info.cpp       the extended file information exports and their
+//                       records of the last few files
 //   playback.cpp        Play, Stop, Pause, seeking, and the decode thread
 //   settings_store.cpp  plugin.ini beside the library
 //   dialogs (Win32)     Config and About
@@ -21,6 +23,12 @@ constexpr int kPathSize = 260;  // paths and the settings path, terminator inclu
 
 // --- file information (plugin.cpp) -------------------------------------------
 void GetFileInfo(const char* file, char* title, int* lengthMs);
+
+// --- extended file information (file_info.cpp) -------------------------------
+// Whether the dialogs open in Japanese on the calling thread: their templates
+// come in English and Japanese, and the resource loader picks one by the
+// thread's language.
+bool SheetLanguageIsJapanese();
 
 // --- playback (playback.cpp) ---------------------------------------------------
 // The decode thread's event, auto-reset: a request is pending. Null when its
@@ -54,13 +62,21 @@ extern char iniPath[kPathSize];               // empty when the path did not fit
 // 0 leaves them to another plug-in, from the host's next start. Written by
 // LoadSettings, read by Init.
 extern int32_t playVgm;
+// TagLanguage: which fields the extended file information gives where a song
+// has them in both languages. kTagsEnglish, kTagsJapanese, or kTagsAsSheet
+// (the default): the language the dialogs open in. Written by LoadSettings.
+constexpr int32_t kTagsEnglish = 0;
+constexpr int32_t kTagsJapanese = 1;
+constexpr int32_t kTagsAsSheet = 2;
+extern volatile int32_t tagLanguage;
 
 constexpr const char* kSettingsSection = "Tamboril";
 
 // Finds plugin.ini beside the library, initialises the FM chip, reads every
 // key and writes them all back in their canonical form.
 void LoadSettings(platform::InstanceHandle instance);
-// Frequency, Priority, LoopCount, FadeoutTime from the record, and PlayVgm.
+// Frequency, Priority, LoopCount, FadeoutTime from the record, PlayVgm and
+// TagLanguage.
 void SaveMainSettings();
 // VolumeFM, VolumeSSG, VolumePCM from the record.
 void SaveVolumeSettings();

@@ -130,5 +130,16 @@ static_assert(sizeof(Out_Module) == 80, "20 slots of 4 bytes");
 #define TAMBORIL_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-// The plug-in's only export: the address of its one input-module record.
+// The address of the plug-in's one input-module record.
 TAMBORIL_EXPORT In_Module* winampGetInModule2();
+
+// Extended file information, which the host asks beside the record, field by
+// field ("title", "artist", "album", "year", "genre", "comment",
+// "publisher", "length" in ms, "type", "family"), with the file's path wide
+// or in the system's code page. Writes the field's text into `ret`, at most
+// `retlen` units with the terminator, and returns 1; 0 for a field the file
+// does not fill, a file that is not one of the plug-in's, or the empty name.
+TAMBORIL_EXPORT int winampGetExtendedFileInfoW(const wchar_t* fn, const char* metadata,
+                                               wchar_t* ret, int retlen);
+TAMBORIL_EXPORT int winampGetExtendedFileInfo(const char* fn, const char* metadata, char* ret,
+                                              int retlen);

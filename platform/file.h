@@ -2,6 +2,10 @@
 // includes windows.h. Paths are 8-bit text in the system's code page; '/' and
 // (on Win32) '\' both separate folders. Only regular files are read: a path
 // that names a folder or a device reads as a file that cannot be opened.
+//
+// The functions ending in W take a wide path instead: on Windows UTF-16, so
+// that any file name opens whatever the code page; on POSIX wchar_t text
+// taken as UTF-32 and opened by its UTF-8 form.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +26,19 @@ uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_
 // read error (0 for an empty file), or -1 when the file cannot be opened or is
 // not a regular file.
 int32_t ReadFileStart(const char* path, uint8_t* buffer, int32_t capacity);
+
+uint8_t* ReadWholeFileW(const wchar_t* path, uint32_t spare, uint32_t limit, uint32_t* size);
+int32_t ReadFileStartW(const wchar_t* path, uint8_t* buffer, int32_t capacity);
+
+// What tells one state of a file from another: its size and the time of its
+// last write.
+struct FileStamp {
+    uint64_t size;       // bytes
+    uint64_t writeTime;  // in the system's own unit (Windows: 100 ns; POSIX: ns)
+};
+
+// The stamp of the regular file at `path`; false, leaving `*stamp` alone,
+// when there is none there.
+bool FileStampW(const wchar_t* path, FileStamp* stamp);
 
 }  // namespace platform

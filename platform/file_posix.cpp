@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -38,6 +41,15 @@ uint64_t ReadFully(int fd, uint8_t* buffer, uint64_t count) {
         done += static_cast<uint64_t>(got);
     }
     return done;
+}
+
+// The UTF-8 form of a wide path, std::malloc'd; null when out of memory.
+char* NarrowPath(const wchar_t* path) {
+    const size_t capacity = 4 * std::wcslen(path) + 1;  // 4 bytes at most a character
+    char* narrow = static_cast<char*>(std::malloc(capacity));
+    if (narrow != nullptr)
+        WideToCodePage(path, kAnsiCodePage, narrow, static_cast<uint32_t>(capacity));
+    return narrow;
 }
 
 }  // namespace
@@ -75,6 +87,35 @@ int32_t ReadFileStart(const char* path, uint8_t* buffer, int32_t capacity) {
     uint64_t got = ReadFully(fd, buffer, capacity > 0 ? static_cast<uint64_t>(capacity) : 0);
     close(fd);
     return static_cast<int32_t>(got);
+}
+
+uint8_t* ReadWholeFileW(const wchar_t* path, uint32_t spare, uint32_t limit, uint32_t* size) {
+    char* narrow = NarrowPath(path);
+    if (narrow == nullptr) return nullptr;
+    uint8_t* bytes = ReadWholeFile(narrow, spare, limit, size);
+    std::free(narrow);
+    return bytes;
+}
+
+int32_t ReadFileStartW(const wchar_t* path, uint8_t* buffer, int32_t capacity) {
+    char* narrow = NarrowPath(path);
+    if (narrow == nullptr) return -1;
+    const int32_t got = ReadFileStart(narrow, buffer, capacity);
+    std::free(narrow);
+    return got;
+}
+
+bool FileStampW(const wchar_t* path, FileStamp* stamp) {
+    char* narrow = NarrowPath(path);
+    if (narrow == nullptr) return false;
+    struct stat info;
+    const bool regular = stat(narrow, &info) == 0 && S_ISREG(info.st_mode);
+    std::free(narrow);
+    if (!regular) return false;
+    stamp->size = static_cast<uint64_t>(info.st_size);
+    stamp->writeTime = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                       static_cast<uint64_t>(info.st_mtim.tv_nsec);
+    return true;
 }
 
 }  // namespace platform

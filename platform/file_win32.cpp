@@ -8,17 +8,26 @@
 namespace platform {
 namespace {
 
-// Opens a regular disk file for reading, or gives INVALID_HANDLE_VALUE.
-// CreateFileA refuses folders unless asked for backup semantics.
-HANDLE OpenRegular(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+// A file just opened, kept when it is a regular disk file; else closed and
+// INVALID_HANDLE_VALUE. CreateFile refuses folders unless asked for backup
+// semantics.
+HANDLE KeepRegular(HANDLE file) {
     if (file == INVALID_HANDLE_VALUE) return file;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         return INVALID_HANDLE_VALUE;
     }
     return file;
+}
+
+HANDLE OpenRegular(const char* path) {
+    return KeepRegular(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+HANDLE OpenRegularW(const wchar_t* path) {
+    return KeepRegular(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Bytes asked of one ReadFile call: 1 GiB, so that no single call is larger
@@ -38,10 +47,8 @@ uint32_t ReadFully(HANDLE file, uint8_t* buffer, uint32_t count) {
     return done;
 }
 
-}  // namespace
-
-uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_t* size) {
-    HANDLE file = OpenRegular(path);
+// ReadWholeFile of a file opened by either kind of path; closes it.
+uint8_t* ReadWholeOpenFile(HANDLE file, uint32_t spare, uint32_t limit, uint32_t* size) {
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER fileSize;
     if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0) {
@@ -71,12 +78,41 @@ uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_
     return buffer;
 }
 
-int32_t ReadFileStart(const char* path, uint8_t* buffer, int32_t capacity) {
-    HANDLE file = OpenRegular(path);
+// ReadFileStart of a file opened by either kind of path; closes it.
+int32_t ReadOpenFileStart(HANDLE file, uint8_t* buffer, int32_t capacity) {
     if (file == INVALID_HANDLE_VALUE) return -1;
     uint32_t got = ReadFully(file, buffer, capacity > 0 ? static_cast<uint32_t>(capacity) : 0);
     CloseHandle(file);
     return static_cast<int32_t>(got);
+}
+
+}  // namespace
+
+uint8_t* ReadWholeFile(const char* path, uint32_t spare, uint32_t limit, uint32_t* size) {
+    return ReadWholeOpenFile(OpenRegular(path), spare, limit, size);
+}
+
+int32_t ReadFileStart(const char* path, uint8_t* buffer, int32_t capacity) {
+    return ReadOpenFileStart(OpenRegular(path), buffer, capacity);
+}
+
+uint8_t* ReadWholeFileW(const wchar_t* path, uint32_t spare, uint32_t limit, uint32_t* size) {
+    return ReadWholeOpenFile(OpenRegularW(path), spare, limit, size);
+}
+
+int32_t ReadFileStartW(const wchar_t* path, uint8_t* buffer, int32_t capacity) {
+    return ReadOpenFileStart(OpenRegularW(path), buffer, capacity);
+}
+
+bool FileStampW(const wchar_t* path, FileStamp* stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return false;
+    stamp->size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    stamp->writeTime = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                       data.ftLastWriteTime.dwLowDateTime;
+    return true;
 }
 
 }  // namespace platform

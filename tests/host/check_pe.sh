@@ -1,6 +1,7 @@
 #!/bin/sh
-# The plug-in library's shape: a 32-bit i386 PE DLL whose only export is
-# winampGetInModule2 and whose imports are system DLLs only.
+# The plug-in library's shape: a 32-bit i386 PE DLL whose exports are
+# winampGetInModule2 and the two extended file information functions, by
+# those names, and whose imports are system DLLs only.
 #   check_pe.sh OBJDUMP DLL
 set -eu
 objdump=$1
@@ -9,12 +10,14 @@ headers=$("$objdump" -p "$dll")
 echo "$headers" | grep -q '^Magic.*010b' || { echo "not PE32"; exit 1; }
 "$objdump" -f "$dll" | grep -q 'architecture: i386' || { echo "not i386"; exit 1; }
 exports=$(echo "$headers" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -c '^\s*\[' || true)
-[ "$exports" -eq 1 ] || { echo "exports: $exports"; exit 1; }
-echo "$headers" | grep -q '\[   0\] winampGetInModule2$' || { echo "export is not winampGetInModule2"; exit 1; }
+[ "$exports" -eq 3 ] || { echo "exports: $exports"; exit 1; }
+for name in winampGetExtendedFileInfo winampGetExtendedFileInfoW winampGetInModule2; do
+    echo "$headers" | grep -q "\] $name\$" || { echo "no export $name"; exit 1; }
+done
 for name in $(echo "$headers" | sed -n 's/^\s*DLL Name: //p'); do
     case $(echo "$name" | tr 'A-Z' 'a-z') in
         kernel32.dll|user32.dll|msvcrt.dll|comctl32.dll|gdi32.dll|advapi32.dll) ;;
         *) echo "imports $name"; exit 1 ;;
     esac
 done
-echo "PE32 i386 DLL, one export, system imports only"
+echo "PE32 i386 DLL, its three exports, system imports only"

@@ -19,7 +19,8 @@ using shelltest::ShellTest;
 TEST_F(ShellTest, FirstStartWritesEveryKey) {
     EXPECT_EQ(standin::ReadIni(),
               "[Tamboril]\r\nFrequency=55467:FM\r\nPriority=Normal\r\nLoopCount=2\r\n"
-              "FadeoutTime=5000\r\nPlayVgm=1\r\nVolumeFM=0\r\nVolumeSSG=0\r\nVolumePCM=0\r\n");
+              "FadeoutTime=5000\r\nPlayVgm=1\r\nTagLanguage=2\r\nVolumeFM=0\r\nVolumeSSG=0\r\n"
+              "VolumePCM=0\r\n");
 }
 
 TEST_F(ShellTest, LoadedValuesAndTheirWriteBack) {
@@ -47,6 +48,10 @@ TEST_F(ShellTest, LoadedValuesAndTheirWriteBack) {
         {"VolumePCM=\"60\"", "VolumePCM", "60"},
         {"PlayVgm=0", "PlayVgm", "0"},
         {"PlayVgm=7", "PlayVgm", "1"},
+        {"TagLanguage=0", "TagLanguage", "0"},
+        {"TagLanguage=1", "TagLanguage", "1"},
+        {"TagLanguage=3", "TagLanguage", "2"},
+        {"TagLanguage=-1", "TagLanguage", "2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

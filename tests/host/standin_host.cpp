@@ -338,6 +338,18 @@ void WriteIni(const std::string& text) {
     file << text;
 }
 
+int ExtendedFileInfoW(const wchar_t* path, const char* field, wchar_t* out, int size) {
+    using Export = int (*)(const wchar_t*, const char*, wchar_t*, int);
+    Export get = reinterpret_cast<Export>(FindExport(moduleInstance, "winampGetExtendedFileInfoW"));
+    return get != nullptr ? get(path, field, out, size) : -1;
+}
+
+int ExtendedFileInfo(const char* path, const char* field, char* out, int size) {
+    using Export = int (*)(const char*, const char*, char*, int);
+    Export get = reinterpret_cast<Export>(FindExport(moduleInstance, "winampGetExtendedFileInfo"));
+    return get != nullptr ? get(path, field, out, size) : -1;
+}
+
 int Play(const std::string& path) {
     {
         std::lock_guard<std::mutex> hold(lock);

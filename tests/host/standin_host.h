@@ -107,6 +107,11 @@ std::string IniPath();  // the plug-in's plugin.ini
 std::string ReadIni();  // its text, empty when there is none
 void WriteIni(const std::string& text);
 
+// The extended file information exports as the player calls them; -1 when
+// the module lacks the export.
+int ExtendedFileInfoW(const wchar_t* path, const char* field, wchar_t* out, int size);
+int ExtendedFileInfo(const char* path, const char* field, char* out, int size);
+
 // Play and Stop as the player calls them; the host notes when a Stop has
 // returned, and any Write after that is counted.
 int Play(const std::string& path);

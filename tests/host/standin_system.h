@@ -15,6 +15,9 @@ using MessageCounter = void (*)();
 // `*instance`; null when either fails. Natively, the linked shell's export,
 // and `*instance` is `path` itself (the shell reads it as its own path).
 In_Module* (*LoadModule(const std::string& path, HostInstance* instance))();
+// The module's export `name`, or null (natively the linked shell's function
+// of that name, for the extended file information exports).
+void* FindExport(HostInstance instance, const char* name);
 // Unloads what LoadModule loaded (natively nothing: the shell is linked).
 void ReleaseModule(HostInstance instance);
 // A main window whose end-of-file messages call `counter` (win32: a real

@@ -31,6 +31,15 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
     return winampGetInModule2;
 }
 
+void* FindExport(HostInstance, const char* name) {
+    const std::string asked(name);
+    if (asked == "winampGetExtendedFileInfoW")
+        return reinterpret_cast<void*>(winampGetExtendedFileInfoW);
+    if (asked == "winampGetExtendedFileInfo")
+        return reinterpret_cast<void*>(winampGetExtendedFileInfo);
+    return nullptr;
+}
+
 void ReleaseModule(HostInstance) {}
 
 HostWindow StartMainWindow(MessageCounter counter) {

@@ -49,6 +49,10 @@ In_Module* (*LoadModule(const std::string& path, HostInstance* instance))() {
         reinterpret_cast<void*>(GetProcAddress(module, "winampGetInModule2")));
 }
 
+void* FindExport(HostInstance instance, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(instance), name));
+}
+
 void ReleaseModule(HostInstance instance) {
     FreeLibrary(static_cast<HMODULE>(instance));
 }
