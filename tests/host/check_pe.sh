@@ -1,7 +1,6 @@
 #!/bin/sh
-# The plug-in library's shape: a 32-bit i386 PE DLL whose exports are
-# winampGetInModule2 and the two extended file information functions, by
-# those names, and whose imports are system DLLs only.
+# The plug-in library's shape: a 32-bit i386 PE DLL whose three exports are
+# named below and whose imports are system DLLs only.
 #   check_pe.sh OBJDUMP DLL
 set -eu
 objdump=$1

@@ -1,13 +1,10 @@
-// The extended file information exports as the media player asks them, field
-// by field, wide and narrow: songs of both formats and their tags, files
-// that are not ours, the empty name, short buffers, TagLanguage, and a file
-// that changes between two questions.
+// The extended file information exports as the media player asks them, wide
+// and narrow, field by field.
 #include <chrono>
 #include <codecvt>
 #include <cstring>
 #include <filesystem>
 #include <locale>
-#include <string>
 #include <thread>
 
 #include "shared_songs.h"
@@ -34,8 +31,7 @@ std::wstring Ask(const std::wstring& path, const char* field) {
     return filled == 1 ? out : L"=" + std::to_wstring(filled) + out;
 }
 
-// The GD3 tag's eleven strings, read here from the file's bytes, widened
-// unit by unit (the shared files' texts are all in the BMP).
+// The GD3 tag's eleven strings from the file's bytes (all in the BMP here).
 std::vector<std::wstring> Gd3Strings(const std::vector<uint8_t>& file) {
     std::vector<std::wstring> strings(1);
     size_t at = 0x14 + (file[0x14] | file[0x15] << 8 | file[0x16] << 16) + 12;
@@ -49,8 +45,7 @@ std::vector<std::wstring> Gd3Strings(const std::vector<uint8_t>& file) {
 
 // Every field of songs made here, the playlist's length beside "length".
 TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
-    // GYMX: song at 4, game at 36, publisher at 68, emulator at 100, dumper
-    // at 132, comment at 164; the game ends "Caf\xE9", Windows-1252.
+    // GYMX: song at 4, game at 36, publisher at 68, comment at 164 (1252).
     std::vector<uint8_t> gymx = MakeGymx(shelltest::ToneStream(30), "Caf\xE9", "Opening", 1, true);
     std::memcpy(gymx.data() + 68, "Pub Co", 6);
     std::memcpy(gymx.data() + 164, "A comment", 9);
@@ -65,7 +60,6 @@ TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
     VgmTag tag;
     tag.trackEnglish = "Caf\xC3\xA9";
     tag.gameEnglish = "Jeu";
-    tag.authorEnglish = "Auteur";
     tag.releaseDate = "17/10/1994";
     VgmWriter vgm;
     vgm.FmClock(7670453).PsgClock(3579545).Tag(tag).Psg(0x9F).Wait(44100).End();
@@ -73,7 +67,6 @@ TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
     // A ZIP with no song in it, as the host hands every .zip to us.
     WriteFileBytes(dir + "photos.zip", MakeZip({{"readme.txt", {'h', 'i'}}}));
     WriteFileBytes(dir + "empty.gym.zip", MakeZip({}));
-    WriteFileBytes(dir + "notes.txt", {'h', 'e', 'l', 'l', 'o'});
     // A name outside any code page (U+66F2), with its info file.
     WriteFileBytes(dir + "wide.GYI", MakeGyi("Wide Title", ""));
     std::filesystem::copy_file(dir + "titled.gym",
@@ -88,28 +81,18 @@ TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
                  {Wide(dir + "tagged.gym"), "ALBUM", L"Caf\u00E9"},
                  {Wide(dir + "tagged.gym"), "publisher", L"Pub Co"},
                  {Wide(dir + "tagged.gym"), "comment", L"A comment"},
-                 {Wide(dir + "tagged.gym"), "artist", L"=0"},
-                 {Wide(dir + "tagged.gym"), "year", L"=0"},
                  {Wide(dir + "tagged.gym"), "type", L"0"},
                  {Wide(dir + "tagged.gym"), "family", L"GYM video game music log"},
                  {Wide(dir + "tagged.gym"), "bitrate", L"=0"},
                  {Wide(dir + "made.vgm"), "title", L"Caf\u00E9"},
-                 {Wide(dir + "made.vgm"), "artist", L"Auteur"},
                  {Wide(dir + "made.vgm"), "year", L"1994"},
-                 {Wide(dir + "made.vgm"), "publisher", L"=0"},
                  {Wide(dir + "made.vgm"), "family", L"VGM video game music file"},
                  {Wide(dir + "titled.gym"), "title", L"Info Title"},
-                 {Wide(dir + "titled.gym"), "album", L"=0"},
                  {Wide(dir + "packed.gym.zip"), "title", L"Packed Title"},
                  {Wide(dir) + L"\u66F2.gym", "title", L"Wide Title"},
                  {Wide(dir + "photos.zip"), "title", L"=0"},
-                 {Wide(dir + "photos.zip"), "type", L"=0"},
-                 {Wide(dir + "photos.zip"), "family", L"=0"},
                  {Wide(dir + "empty.gym.zip"), "length", L"=0"},
-                 {Wide(dir + "notes.txt"), "type", L"=0"},
-                 {Wide(dir + "missing.gym"), "title", L"=0"},
                  {L"", "title", L"=0"},
-                 {L"", "family", L"=0"},
                  // The host asks "family" with an extension alone.
                  {L"GYM", "family", L"GYM video game music log"},
                  {L".vgz", "family", L"VGM video game music file"},
@@ -120,12 +103,10 @@ TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
     }
     // The length is the one the playlist shows (what plays, loops and fade).
     for (const char* name : {"tagged.gym", "titled.gym", "packed.gym.zip", "made.vgm"}) {
-        char title[1024];
         int length = -1;
-        standin::Plugin().GetFileInfo((dir + name).c_str(), title, &length);
+        standin::Plugin().GetFileInfo((dir + name).c_str(), nullptr, &length);
         EXPECT_EQ(Ask(Wide(dir + name), "length"), std::to_wstring(length)) << name;
     }
-    EXPECT_EQ(standin::ExtendedFileInfoW(nullptr, "title", nullptr, 0), 0);
 
     // Short buffers: cut to fit, never written past; nothing at all for 0.
     for (int size : {0, 1, 4}) {
@@ -139,15 +120,10 @@ TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
         EXPECT_EQ(std::wstring(wide, 7), Wide(std::string(expected[size], 7)));
     }
 
-    // The narrow twin: the GYM's own bytes for its 8-bit texts (off Windows
-    // the system's 8-bit text is UTF-8).
+    // The narrow twin: a GYM's own bytes (UTF-8 is the 8-bit text off Windows).
     char narrow[64] = "";
     EXPECT_EQ(standin::ExtendedFileInfo((dir + "tagged.gym").c_str(), "album", narrow, 64), 1);
-#ifdef _WIN32
-    EXPECT_STREQ(narrow, "Caf\xE9");
-#else
-    EXPECT_STREQ(narrow, "Caf\xC3\xA9");
-#endif
+    EXPECT_STREQ(narrow, sizeof(wchar_t) == 2 ? "Caf\xE9" : "Caf\xC3\xA9");
     // The playlist's title of a VGM, UTF-8 in its tag, in the system's code
     // page; a GYM's as its file has it.
     char title[1024] = "";
@@ -155,23 +131,20 @@ TEST_F(ShellTest, ExtendedInfoOfMadeSongs) {
 #ifdef _WIN32
     char expected[64] = "";
     WideCharToMultiByte(CP_ACP, 0, L"Jeu [ Caf\u00E9 ]", -1, expected, 64, nullptr, nullptr);
-    EXPECT_STREQ(title, expected);
 #else
-    EXPECT_STREQ(title, "Jeu [ Caf\xC3\xA9 ]");
+    const char* expected = "Jeu [ Caf\xC3\xA9 ]";
 #endif
+    EXPECT_STREQ(title, expected);
     standin::Plugin().GetFileInfo((dir + "tagged.gym").c_str(), title, nullptr);
     EXPECT_STREQ(title, "Caf\xE9 [ Opening ]");
-    EXPECT_EQ(standin::ExtendedFileInfo((dir + "photos.zip").c_str(), "title", narrow, 64), 0);
     EXPECT_EQ(standin::ExtendedFileInfo("", "title", narrow, 64), 0);
 }
 
-// A file that changes after its fields were asked gives its new fields:
-// another size, or the same size written later.
+// A file changed after its fields were asked (size, or time of writing).
 TEST_F(ShellTest, ExtendedInfoFollowsTheFile) {
     const std::string path = TempPath("changing.gym");
     WriteFileBytes(path, MakeGymx(shelltest::ToneStream(30), "", "First", 0, false));
     EXPECT_EQ(Ask(Wide(path), "title"), L"First");
-    EXPECT_EQ(Ask(Wide(path), "length"), L"500");
     WriteFileBytes(path, MakeGymx(shelltest::ToneStream(30), "", "Other", 0, false));
     const auto later = std::filesystem::last_write_time(path) + std::chrono::seconds(2);
     std::filesystem::last_write_time(path, later);
@@ -179,11 +152,9 @@ TEST_F(ShellTest, ExtendedInfoFollowsTheFile) {
     WriteFileBytes(path, MakeGymx(shelltest::ToneStream(60), "", "Longer", 0, false));
     std::filesystem::last_write_time(path, later);
     EXPECT_EQ(Ask(Wide(path), "title"), L"Longer");
-    EXPECT_EQ(Ask(Wide(path), "length"), L"1000");
 }
 
-// A real VGM's GD3 fields in English and in Japanese, as TagLanguage picks
-// them; a Japanese field left empty gives the English one.
+// A real VGM's GD3 fields as TagLanguage picks them (an empty Japanese: English).
 TEST_F(ShellTest, ExtendedInfoOfRealVgmInBothLanguages) {
     TAMBORIL_NEED_SHARED_SONGS();
     for (const char* name : {"sonic2emerald.vgm", "fatality.vgm"}) {
@@ -203,19 +174,17 @@ TEST_F(ShellTest, ExtendedInfoOfRealVgmInBothLanguages) {
             EXPECT_EQ(Ask(Wide(path), "genre"), pick(4, japanese)) << language;
             EXPECT_EQ(Ask(Wide(path), "artist"), pick(6, japanese)) << language;
             EXPECT_EQ(Ask(Wide(path), "year"), gd3[8].substr(0, 4));
-            EXPECT_EQ(Ask(Wide(path), "family"), L"VGM video game music file");
             // The narrow twin: the system's code page, as it converts.
-            char narrow[2048] = "";
+            char narrow[2048] = "", expected[2048] = "";
             EXPECT_EQ(standin::ExtendedFileInfo(path.c_str(), "album", narrow, 2048), 1);
 #ifdef _WIN32
-            char expected[2048] = "";
-            WideCharToMultiByte(CP_ACP, 0, pick(2, japanese).c_str(), -1, expected, 2048, nullptr,
-                                nullptr);
+            WideCharToMultiByte(CP_ACP, 0, pick(2, japanese).c_str(), -1, expected, 2048, 0, 0);
 #else
-            const std::string expected =
-                std::wstring_convert<std::codecvt_utf8<wchar_t>>().to_bytes(pick(2, japanese));
+            std::wstring_convert<std::codecvt_utf8<wchar_t>>()
+                .to_bytes(pick(2, japanese))
+                .copy(expected, 2047);
 #endif
-            EXPECT_EQ(std::string(narrow), std::string(expected));
+            EXPECT_STREQ(narrow, expected);
 #ifdef _WIN32
             // TagLanguage 2: the language the dialogs open in on the asking
             // thread, as the resource loader picks their templates.
