@@ -4,15 +4,23 @@
 // whose edits change the levels while the user types, so they are heard at
 // the next block; both save through the settings store on OK. Cancel saves
 // nothing and leaves typed levels in effect.
+//
+// The file-information box is a Unicode dialog, so that the Japanese tags
+// show whatever the system's code page: every tag, then how the file was
+// read, the chips' clocks, the lengths and the file's size. Its template and
+// words come in the language the sheet's come in.
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
 
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <zlib.h>
 
 #include "host/resource.h"
 #include "host/shell.h"
+#include "player/session.h"
 #include "player/settings.h"
 
 namespace {
@@ -155,7 +163,147 @@ INT_PTR CALLBACK MixerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
+// --- the file-information box ----------------------------------------------
+
+static_assert(IDC_INFO_EMULATOR - IDC_INFO_TAG == kTagEmulator &&
+                  IDC_INFO_COMMENT - IDC_INFO_TAG == kTagComment,
+              "the box numbers its tag edits as the tags are numbered");
+
+// What the box shows of one song, and the font it made for the Japanese
+// fields (deleted once the box has closed).
+struct SongInfo {
+    const SongSession* session;
+    uint64_t fileBytes;
+    HFONT japaneseFont;
+};
+
+// The Japanese tags, and the notes, which may be Japanese too.
+const int japaneseFieldTable[] = {IDC_INFO_TRACK_JA, IDC_INFO_GAME_JA, IDC_INFO_SYSTEM_JA,
+                                  IDC_INFO_AUTHOR_JA, IDC_INFO_COMMENT};
+
+// The English template's face has no Japanese characters: the Japanese
+// fields get a face of the same size that has them, on every system that
+// shows Japanese.
+void GiveJapaneseFont(HWND box, SongInfo& info) {
+    LOGFONTW face;
+    HFONT boxFont = reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0));
+    if (boxFont == nullptr || GetObjectW(boxFont, sizeof face, &face) != sizeof face) return;
+    lstrcpynW(face.lfFaceName, L"MS UI Gothic", LF_FACESIZE);
+    face.lfCharSet = SHIFTJIS_CHARSET;
+    info.japaneseFont = CreateFontIndirectW(&face);
+    if (info.japaneseFont == nullptr) return;
+    for (int control : japaneseFieldTable) {
+        SendDlgItemMessageW(box, control, WM_SETFONT, reinterpret_cast<WPARAM>(info.japaneseFont),
+                            FALSE);
+    }
+}
+
+// One of the box's words, in the language the resources were picked in.
+std::wstring Word(int id) {
+    wchar_t text[64];
+    const int length = LoadStringW(static_cast<HINSTANCE>(dllInstance), id, text, 64);
+    return std::wstring(text, length > 0 ? length : 0);
+}
+
+// UTF-8 text as the edits take it: a one-line field gets blanks for its line
+// breaks and tabs; the notes keep their lines, each ending in CR LF.
+std::wstring Wide(const char* utf8, bool oneLine) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    if (length <= 1) return std::wstring();
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &text[0], length);
+    text.resize(static_cast<size_t>(length - 1));
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (oneLine && (c == L'\r' || c == L'\n' || c == L'\t')) {
+            shown += L' ';
+        } else if (!oneLine && c == L'\r') {
+            shown += L"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else if (!oneLine && c == L'\n') {
+            shown += L"\r\n";
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+// 7670453 as "7,670,453".
+std::wstring Grouped(uint64_t number) {
+    std::wstring digits = std::to_wstring(number);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, L",");
+    return digits;
+}
+
+// m:ss.mmm
+std::wstring Clock(uint64_t ms) {
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%u:%02u.%03u", static_cast<unsigned>(ms / 60000),
+                  static_cast<unsigned>(ms / 1000 % 60), static_cast<unsigned>(ms % 1000));
+    return text;
+}
+
+std::wstring Hertz(uint32_t clock) {
+    return clock != 0 ? Grouped(clock) + L" Hz" : Word(IDS_INFO_NONE);
+}
+
+void FillInfoBox(HWND box, const SongInfo& info) {
+    const SongSession& song = *info.session;
+    const SongTags& tags = song.Tags();
+    for (int tag = 0; tag < kTagCount; ++tag) {
+        SetDlgItemTextW(box, IDC_INFO_TAG + tag, Wide(tags.text[tag], tag != kTagComment).c_str());
+    }
+    const SongFacts facts = song.Facts();
+    SetDlgItemTextW(box, IDC_INFO_FORM, Wide(facts.form, true).c_str());
+    SetDlgItemTextW(box, IDC_INFO_SIZE, (Grouped(info.fileBytes) + Word(IDS_INFO_BYTES)).c_str());
+    SetDlgItemTextW(box, IDC_INFO_FM_CLOCK, Hertz(facts.fmClockHz).c_str());
+    SetDlgItemTextW(box, IDC_INFO_PSG_CLOCK, Hertz(facts.psgClockHz).c_str());
+    SetDlgItemTextW(box, IDC_INFO_PASS, Clock(static_cast<uint64_t>(facts.lengthMs)).c_str());
+    // A loop point at or past the end (a GYMX header may say so) is not
+    // played: the song ends there.
+    const uint64_t loopMs = facts.loop * uint64_t{1000} / 60;
+    const bool loops = facts.loop != 0 && loopMs < static_cast<uint64_t>(facts.lengthMs);
+    SetDlgItemTextW(box, IDC_INFO_LOOP, (loops ? Clock(loopMs) : Word(IDS_INFO_NONE)).c_str());
+    const bool forEver = loops && song.Player()->loopLimit == 0;
+    SetDlgItemTextW(
+        box, IDC_INFO_PLAYS,
+        (forEver ? Word(IDS_INFO_FOR_EVER) : Clock(static_cast<uint64_t>(facts.playMs))).c_str());
+}
+
+INT_PTR CALLBACK InfoBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            GiveJapaneseFont(box, *reinterpret_cast<SongInfo*>(lParam));
+            FillInfoBox(box, *reinterpret_cast<const SongInfo*>(lParam));
+            // The button, not the first field, has the focus: a focused
+            // field would show its text selected.
+            SetFocus(GetDlgItem(box, IDOK));
+            return FALSE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL) return FALSE;
+            EndDialog(box, 0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
 }  // namespace
+
+void SongInfoBox(const char* file, HostWindow parent) {
+    if (file == nullptr || file[0] == '\0') return;
+    std::unique_ptr<SongSession> song = SongSession::Open(file);
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!song || !GetFileAttributesExA(file, GetFileExInfoStandard, &attributes)) return;
+    SongInfo info = {song.get(), uint64_t{attributes.nFileSizeHigh} << 32 | attributes.nFileSizeLow,
+                     nullptr};
+    DialogBoxParamW(static_cast<HINSTANCE>(dllInstance), MAKEINTRESOURCEW(IDD_INFO_BOX),
+                    static_cast<HWND>(parent), InfoBoxProc, reinterpret_cast<LPARAM>(&info));
+    if (info.japaneseFont != nullptr) DeleteObject(info.japaneseFont);
+}
 
 void Config(HostWindow parent) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_UPDOWN_CLASS};

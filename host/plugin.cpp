@@ -53,7 +53,10 @@ void Quit() {
     wakeEvent = nullptr;
 }
 
-int InfoBox(const char*, HostWindow) {
+// The host shows its own message for a file that cannot be read: the box
+// then stays away, and the answer is 0 either way.
+int InfoBox(const char* file, HostWindow parent) {
+    SongInfoBox(file, parent);
     return 0;
 }
 

@@ -8,7 +8,7 @@
 //                       records of the last few files
 //   playback.cpp        Play, Stop, Pause, seeking, and the decode thread
 //   settings_store.cpp  plugin.ini beside the library
-//   dialogs (Win32)     Config and About
+//   dialogs (Win32)     Config, About and the file-information box
 #pragma once
 
 #include <cstdint>
@@ -91,3 +91,6 @@ int32_t TextToInt(const char* text);
 // --- dialogs -----------------------------------------------------------------
 void Config(HostWindow parent);
 void About(HostWindow parent);
+// The file-information box of the song at `file`, modal over `parent`; none
+// when the file cannot be opened as a song (the host says so itself).
+void SongInfoBox(const char* file, HostWindow parent);

@@ -243,6 +243,8 @@ void Describe(SongPlayer* player, SongFacts* facts) {
     // A loop point with no frame marker after it is ignored.
     const uint32_t looped = p.loopFrame != 0 && p.loopFrame < frames ? frames - p.loopFrame : 0;
     facts->playMs = PlayedMs(p, frames, looped, kFrameRate, BlockFrames(p.outputRate));
+    facts->fmClockHz = 2 * kFmSongClock;  // the engine runs at half the chip's clock
+    facts->psgClockHz = static_cast<uint32_t>(kPsgSongClock);
 }
 
 void Destroy(SongPlayer* player) {

@@ -36,14 +36,16 @@ constexpr int kTitleSize = 260;  // title and path buffers, terminator included
 
 // What a format's loader found in a song, for hosts to show.
 struct SongFacts {
-    const char* title;  // the song's own title, NUL-terminated; empty when it has none
-    int32_t lengthMs;   // one pass through the song, loops and fade not counted
-    const char* form;   // how the file was read, as the tool shows it ("GYMX zlib")
-    uint32_t loop;      // where the song loops back to, in 60 Hz frames of song time
-                        //   (GYM: the frame marker's number); 0 = it does not loop
-    int32_t playMs;     // what plays with the settings copied at load: up to the end, the
-                        //   jumps back the loop count asks and the fade; one pass for a
-                        //   song that does not loop or loops for ever (see PlayedMs)
+    const char* title;    // the song's own title, NUL-terminated; empty when it has none
+    int32_t lengthMs;     // one pass through the song, loops and fade not counted
+    const char* form;     // how the file was read, as the tool shows it ("GYMX zlib")
+    uint32_t loop;        // where the song loops back to, in 60 Hz frames of song time
+                          //   (GYM: the frame marker's number); 0 = it does not loop
+    int32_t playMs;       // what plays with the settings copied at load: up to the end, the
+                          //   jumps back the loop count asks and the fade; one pass for a
+                          //   song that does not loop or loops for ever (see PlayedMs)
+    uint32_t fmClockHz;   // the clock the song feeds the FM chip, Hz; 0 = it has no FM chip
+    uint32_t psgClockHz;  // the same for the PSG
 };
 
 struct PlayerOps {

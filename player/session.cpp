@@ -10,7 +10,7 @@
 
 SongSession::SongSession(const SongFormat& format, SongPlayer* player, const char* path)
     : format_(&format), player_(player), rate_(player->ops.sampleRate(player)) {
-    facts_ = {"", 0, "", 0, 0};
+    facts_ = {"", 0, "", 0, 0, 0, 0};
     player->ops.describe(player, &facts_);
     // The song's own title, or the file's name in brackets.
     if (facts_.title[0] != 0) {

@@ -133,9 +133,10 @@ struct VgmPlayer : SongPlayer {
     uint32_t bankSize;
     uint32_t* blockStart;  // owned: each PCM block's offset in the bank
     uint32_t blockCount;
-    uint32_t fmClock;     // the FM engine's clock, Hz (half the chip's); 0 = no YM2612
-    int32_t psgClock;     // Hz; 0 = no SN76489
-    int64_t passSamples;  // one pass, song samples
+    uint32_t fmClock;      // the FM engine's clock, Hz (half the chip's); 0 = no YM2612
+    uint32_t fmChipClock;  // the chip's, as the header gives it
+    int32_t psgClock;      // Hz; 0 = no SN76489
+    int64_t passSamples;   // one pass, song samples
     char title[kTitleSize];
     char form[24];
 
@@ -478,6 +479,7 @@ VgmPlayer* LoadVgm(SongSource* source, const PlayerOps& ops) {
     const bool fmUsable = fmChipClock >= kLowestClock && fmChipClock <= kHighestClock;
     const bool psgUsable = psgChipClock >= kLowestClock && psgChipClock <= kHighestClock;
     p->fmClock = fmUsable ? fmChipClock / 2 : 0;
+    p->fmChipClock = fmUsable ? fmChipClock : 0;
     p->psgClock = psgUsable ? static_cast<int32_t>(psgChipClock) : 0;
     if (p->fmClock == 0 && p->psgClock == 0) {
         source->refusal = fmChipClock == 0 && psgChipClock == 0 ? kNoChipOfOurs : kClockOutOfRange;
@@ -925,6 +927,8 @@ void Describe(SongPlayer* player, SongFacts* facts) {
     }
     const int64_t looped = p.loopStart != 0 ? SamplesToEnd(p.file, p.loopStart, p.dataEnd) : 0;
     facts->playMs = PlayedMs(p, p.passSamples, looped, kVgmSampleRate, BlockFrames(p.outputRate));
+    facts->fmClockHz = p.fmChipClock;
+    facts->psgClockHz = static_cast<uint32_t>(p.psgClock);
 }
 
 const PlayerOps vgmPlayerOps = {

@@ -17,6 +17,8 @@
 #include "shared_songs.h"
 #include "tests/host/shell_fixture.h"
 #include "tests/host/ui_thread.h"
+#include "host/resource.h"
+#include "player/session.h"
 #include "tests/player/play_helpers.h"
 
 namespace {
@@ -453,6 +455,123 @@ INSTANTIATE_TEST_SUITE_P(Languages, Dialogs, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Japanese" : "English");
                          });
+
+// The information box: fields of real songs as their bytes give them (a
+// null text: the word for "none"; a size: with its word), the lengths as the
+// session gives them, the box modal over the host's window, OK closing it
+// with 0; no box for a file that is not a song.
+struct InfoCase {
+    const char* file;  // under the shared folder
+    int loopCount;
+    std::vector<std::pair<int, const wchar_t*>> shown;
+};
+
+std::string infoFile;
+std::atomic<int> infoAnswer{-1};
+std::atomic<DWORD> infoThread{0};
+void ShowInfoBox() {
+    infoThread = GetCurrentThreadId();
+    infoAnswer = standin::Plugin().InfoBox(infoFile.c_str(), standin::MainWindow());
+}
+
+BOOL CALLBACK PressOk(HWND box, LPARAM) {
+    return PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+std::wstring Clock(int32_t ms) {
+    wchar_t text[32];
+    swprintf(text, 32, L"%d:%02d.%03d", ms / 60000, ms / 1000 % 60, ms % 1000);
+    return text;
+}
+
+TEST_P(Dialogs, InfoBoxShowsTheSongModalOverTheHost) {
+    TAMBORIL_NEED_SHARED_SONGS();
+    const bool ja = GetParam();
+    const InfoCase cases[] = {
+        {"corpus/vgm/sonic2emerald.vgm",
+         1,
+         {{IDC_INFO_TRACK, L"Emerald Hill Zone"},
+          {IDC_INFO_TRACK_JA, L"エメラルドヒル"},
+          {IDC_INFO_GAME_JA, L"ソニック・ザ・ヘッジホッグ２"},
+          {IDC_INFO_AUTHOR_JA, L"中村正人, 竹内出穂"},
+          {IDC_INFO_DATE, L"1992/11/21"},
+          {IDC_INFO_DUMPER, L"-DJSW-"},
+          {IDC_INFO_PUBLISHER, L""},
+          {IDC_INFO_FORM, L"VGM 1.50"},
+          {IDC_INFO_SIZE, L"365,320"},
+          {IDC_INFO_FM_CLOCK, L"7,670,453 Hz"},
+          {IDC_INFO_PSG_CLOCK, L"3,579,545 Hz"},
+          {IDC_INFO_LOOP, L"0:03.466"}}},
+        {"corpus/vgm/sonic2emerald.vgm",
+         0,
+         {{IDC_INFO_PLAYS, ja ? L"無限 (ループ回数 0)" : L"for ever (loop count 0)"}}},
+        {"corpus/real/batman_music02.gym",
+         2,
+         {{IDC_INFO_TRACK, L"Music 02"},
+          {IDC_INFO_GAME, L"Batman"},
+          {IDC_INFO_PUBLISHER, L"SUNSOFT (1990)"},
+          {IDC_INFO_EMULATOR, L"MEGASIS Ver. 0.04"},
+          {IDC_INFO_COMMENT, L"Em homenagem ao meu amigo Emuguy"},
+          {IDC_INFO_TRACK_JA, L""},
+          {IDC_INFO_FORM, L"GYMX"},
+          {IDC_INFO_SIZE, L"594,801"},
+          {IDC_INFO_FM_CLOCK, L"7,670,442 Hz"},
+          {IDC_INFO_LOOP, nullptr}}},
+        {"songs/probe_gymx_zlib_one_frame.gym",
+         2,
+         {{IDC_INFO_GAME, L"Probe"}, {IDC_INFO_FORM, L"GYMX zlib"}}},
+    };
+    // The caption as the 8-bit window text reads it.
+    char caption[64];
+    WideCharToMultiByte(CP_ACP, 0, ja ? L"曲の情報" : L"Song information", -1, caption,
+                        sizeof caption, nullptr, nullptr);
+    for (const InfoCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        LoadWith(Ini("FadeoutTime=1000\r\nLoopCount=" + std::to_string(c.loopCount)).c_str());
+        infoFile = std::string(TAMBORIL_SHARED_DIR) + "/" + c.file;
+        HWND host = static_cast<HWND>(standin::MainWindow());
+        UiThread ui(caption, ja, ShowInfoBox);
+        HWND box = ui.Window();
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(IsWindowUnicode(box));
+        EXPECT_EQ(GetWindow(box, GW_OWNER), host);
+        EXPECT_FALSE(IsWindowEnabled(host));
+        auto text = [box](int control) {
+            wchar_t shown[1024] = L"";
+            GetWindowTextW(GetDlgItem(box, control), shown, 1024);
+            return std::wstring(shown);
+        };
+        for (const auto& [control, want] : c.shown) {
+            SCOPED_TRACE(control);
+            std::wstring expected = want != nullptr ? want : ja ? L"なし" : L"none";
+            if (control == IDC_INFO_SIZE) expected += ja ? L" バイト" : L" bytes";
+            EXPECT_TRUE(text(control) == expected);
+        }
+        settings.loopCount = c.loopCount;
+        settings.fadeoutTime = 1000;
+        settings.frequency = kDefaultFrequency;
+        std::unique_ptr<SongSession> song = SongSession::Open(infoFile.c_str());
+        ASSERT_TRUE(song);
+        EXPECT_TRUE(text(IDC_INFO_PASS) == Clock(song->LengthMs()));
+        if (c.loopCount != 0) EXPECT_TRUE(text(IDC_INFO_PLAYS) == Clock(song->PlayMs()));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        ui.Join();
+        EXPECT_EQ(infoAnswer, 0);
+        EXPECT_FALSE(IsWindow(box));
+        EXPECT_TRUE(IsWindowEnabled(host));
+    }
+    for (const char* file : {"corpus/vgm/no such song.vgm", "corpus/vgm"}) {
+        SCOPED_TRACE(file);
+        infoFile = std::string(TAMBORIL_SHARED_DIR) + "/" + file;
+        infoAnswer = -1;
+        std::thread ui(ShowInfoBox);
+        const bool answered = standin::WaitUntil([] { return infoAnswer != -1; }, 10000);
+        EXPECT_TRUE(answered);
+        if (!answered) EnumThreadWindows(infoThread, PressOk, 0);  // close the box that came
+        ui.join();
+        EXPECT_EQ(infoAnswer, 0);
+    }
+}
 
 TEST(AboutBox, TitleTextAndButton) {
     ASSERT_TRUE(standin::Load(nullptr));

@@ -1,15 +1,16 @@
 // Pictures of the configuration sheet's two pages, in English and in
-// Japanese, and of the about box, as PNG files for the README. The host opens
-// each window on a UI thread as Winamp does; the picture is taken from the
-// screen, so this runs where Wine paints: scripts/screenshots starts it under
-// Xvfb in a Wine virtual desktop.
+// Japanese, of the about box and of the file-information box, as PNG files
+// for the README. The host opens each window on a UI thread as Winamp does;
+// the picture is taken from the screen, so this runs where Wine paints:
+// scripts/screenshots starts it under Xvfb in a Wine virtual desktop.
 //
-//   tamboril_screenshots.exe OUTDIR en|ja
+//   tamboril_screenshots.exe OUTDIR en|ja [SONG]
 //
 // "en" takes both pages with the English templates and the about box; "ja"
 // both pages with the Japanese templates (run it in a Japanese locale, so
-// that the sheet's own buttons are Japanese too). Exits 0 when every picture
-// was written.
+// that the sheet's own buttons are Japanese too). With SONG, the information
+// box of that song too, in the same language. Exits 0 when every picture was
+// written.
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
@@ -161,12 +162,34 @@ bool ShootAbout(const std::string& folder) {
     return ok;
 }
 
+// The information box's caption as the 8-bit window text reads it.
+std::string InfoCaption(bool japanese) {
+    char caption[64] = "";
+    WideCharToMultiByte(CP_ACP, 0, japanese ? L"\u66f2\u306e\u60c5\u5831" : L"Song information", -1,
+                        caption, sizeof caption, nullptr, nullptr);
+    return caption;
+}
+
+std::string infoSong;
+
+bool ShootInfo(const std::string& folder, bool japanese) {
+    const std::string caption = InfoCaption(japanese);
+    uitest::UiThread ui(caption.c_str(), japanese,
+                        [] { standin::Plugin().InfoBox(infoSong.c_str(), standin::MainWindow()); });
+    HWND box = ui.Window();
+    if (box == nullptr) return false;
+    const bool ok = Capture(box, folder + "/info-" + (japanese ? "ja" : "en") + ".png");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ui.Join();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string language = argc == 3 ? argv[2] : "";
+    const std::string language = argc == 3 || argc == 4 ? argv[2] : "";
     if (language != "en" && language != "ja") {
-        std::fprintf(stderr, "usage: tamboril_screenshots OUTDIR en|ja\n");
+        std::fprintf(stderr, "usage: tamboril_screenshots OUTDIR en|ja [SONG]\n");
         return 2;
     }
     const std::string folder = argv[1];
@@ -177,6 +200,10 @@ int main(int argc, char** argv) {
     }
     bool ok = ShootSheet(folder, language == "ja");
     if (language == "en") ok = ShootAbout(folder) && ok;
+    if (argc == 4) {
+        infoSong = argv[3];
+        ok = ShootInfo(folder, language == "ja") && ok;
+    }
     standin::Unload();
     return ok ? 0 : 1;
 }
