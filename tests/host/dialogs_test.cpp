@@ -456,10 +456,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, Dialogs, ::testing::Values(false, true),
                              return std::string(info.param ? "Japanese" : "English");
                          });
 
-// The information box: fields of real songs as their bytes give them (a
-// null text: the word for "none"; a size: with its word), the lengths as the
-// session gives them, the box modal over the host's window, OK closing it
-// with 0; no box for a file that is not a song.
+// The information box: real songs' fields as their bytes give them (null:
+// "none"; a size: with its word), lengths as the session gives them.
 struct InfoCase {
     const char* file;  // under the shared folder
     int loopCount;
@@ -542,10 +540,9 @@ TEST_P(Dialogs, InfoBoxShowsTheSongModalOverTheHost) {
             return std::wstring(shown);
         };
         for (const auto& [control, want] : c.shown) {
-            SCOPED_TRACE(control);
             std::wstring expected = want != nullptr ? want : ja ? L"なし" : L"none";
             if (control == IDC_INFO_SIZE) expected += ja ? L" バイト" : L" bytes";
-            EXPECT_TRUE(text(control) == expected);
+            EXPECT_TRUE(text(control) == expected) << control;
         }
         settings.loopCount = c.loopCount;
         settings.fadeoutTime = 1000;
