@@ -86,25 +86,6 @@ StringBuf LocalPath(const char* uri) {
     return uri_to_filename(uri);
 }
 
-// A GYM's titles are 8-bit text in no stated code page; Audacious wants
-// UTF-8. Valid UTF-8 passes unchanged (a VGM's title, a file's name), any
-// other text is read as Windows-1252, as the tags are.
-std::string TitleAsUtf8(const char* title) {
-    bool valid = true;
-    for (const char* at = title; valid && *at != '\0';) {
-        const char* from = at;
-        // U+FFFD stands for a malformed byte unless the text spells it out.
-        if (NextUtf8(&at) == 0xFFFD)
-            valid = at - from == 3 && std::strncmp(from, "\xEF\xBF\xBD", 3) == 0;
-    }
-    if (valid) return title;
-    const size_t length = std::strlen(title);
-    std::vector<char> converted(3 * length + 1);
-    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(title), length, converted.data(),
-                      converted.size());
-    return converted.data();
-}
-
 // What the playlist and the song's information show: the title (the song's
 // own track, or the session's title when it has none), the length that
 // plays with the settings of the moment, game, author, year, comment and the
@@ -112,7 +93,8 @@ std::string TitleAsUtf8(const char* title) {
 void FillTuple(const SongSession& session, Tuple& tuple) {
     const SongTags& tags = session.Tags();
     const char* track = tags.text[kTagTrack];
-    const std::string title = track[0] != '\0' ? std::string(track) : TitleAsUtf8(session.Title());
+    const std::string title =
+        track[0] != '\0' ? std::string(track) : std::string(session.TitleUtf8());
     tuple.set_str(Tuple::Title, title.c_str());
     tuple.set_int(Tuple::Length, session.PlayMs());
     if (tags.text[kTagGame][0] != '\0') tuple.set_str(Tuple::Album, tags.text[kTagGame]);

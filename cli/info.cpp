@@ -48,22 +48,6 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-// `text` when it is UTF-8, else its bytes read as Windows-1252.
-std::string AsUtf8(const char* text) {
-    bool valid = true;
-    for (const char* at = text; valid && *at != '\0';) {
-        const char* from = at;
-        // U+FFFD stands for a malformed byte unless the text spells it out.
-        if (NextUtf8(&at) == 0xFFFD)
-            valid = at - from == 3 && std::string(from, 3) == "\xEF\xBF\xBD";
-    }
-    if (valid) return text;
-    std::string converted(3 * std::string(text).size() + 1, '\0');
-    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(text), converted.size() / 3, &converted[0],
-                      converted.size());
-    return converted.c_str();
-}
-
 // m:ss.mmm
 std::string Clock(int32_t ms) {
     if (ms < 0) return "?";
@@ -75,8 +59,8 @@ std::string Clock(int32_t ms) {
 void PrintTsv(const std::string& path, const SongSession& song) {
     const SongFacts facts = song.Facts();
     std::printf("%s\t%s\t%d\t%u\t%d\t%s", OneLine(path).c_str(),
-                OneLine(AsUtf8(song.Title())).c_str(), facts.lengthMs, facts.loop, facts.playMs,
-                OneLine(facts.form).c_str());
+                OneLine(std::string(song.TitleUtf8())).c_str(), facts.lengthMs, facts.loop,
+                facts.playMs, OneLine(facts.form).c_str());
     for (int tag = kFirstTsvTag; tag <= kLastTsvTag; ++tag)
         std::printf("\t%s", OneLine(song.Tags().text[tag]).c_str());
     std::printf("\n");
@@ -85,7 +69,7 @@ void PrintTsv(const std::string& path, const SongSession& song) {
 void PrintBlock(const std::string& path, const SongSession& song, int loops, int fadeMs) {
     const SongFacts facts = song.Facts();
     std::printf("%s\n", path.c_str());
-    std::printf("  title   %s\n", AsUtf8(song.Title()).c_str());
+    std::printf("  title   %s\n", std::string(song.TitleUtf8()).c_str());
     std::printf("  length  %d ms (%s), one pass\n", facts.lengthMs, Clock(facts.lengthMs).c_str());
     if (facts.loop != 0 && loops == 0) {
         std::printf("  plays   for ever (loop count 0)\n");

@@ -63,18 +63,6 @@ constexpr FieldRow fieldTable[kFieldCount] = {
     {"family", kTagCount},
 };
 
-// The name of each format's kind of file, as the host lists it.
-struct FamilyRow {
-    const SongFormat* format;
-    const wchar_t* family;
-};
-
-const FamilyRow familyTable[] = {
-    {&gymFormat, L"GYM video game music log"},
-    {&vgmFormat, L"VGM video game music file"},
-    {nullptr, nullptr},
-};
-
 // Wide units of the longest path answered, terminator included (the host's
 // paths are far shorter).
 constexpr size_t kKeySize = 1024;
@@ -126,13 +114,6 @@ Field FieldNamed(const char* name) {
         if (platform::lstrcmpiA(name, fieldTable[f].name) == 0) return static_cast<Field>(f);
     }
     return kFieldCount;
-}
-
-const wchar_t* FamilyOf(const SongFormat* format) {
-    for (const FamilyRow* row = familyTable; row->format != nullptr; ++row) {
-        if (row->format == format) return row->family;
-    }
-    return L"";
 }
 
 // UTF-8 text as wide text of at most `capacity` units with the terminator,
@@ -197,11 +178,12 @@ void LoaderName(const wchar_t* path, char* name, size_t capacity) {
 
 // The family of the format that claims `name` by its extension: the host
 // asks with an extension alone ("gym", ".vgz"), or a name ending in one.
-const wchar_t* FamilyByName(const wchar_t* name) {
+void FamilyByName(const wchar_t* name, wchar_t* family) {
     char loaderName[kKeySize + 1] = ".";
     LoaderName(name, loaderName + 1, kKeySize);
     const char* asked = std::strchr(loaderName + 1, '.') != nullptr ? loaderName + 1 : loaderName;
-    return FamilyOf(FormatClaimingName(asked));
+    const SongFormat* format = FormatClaimingName(asked);
+    Utf8ToWide(format != nullptr ? format->family : "", family, kTagSize);
 }
 
 // Reads the companion files beside `path` (each companion extension of each
@@ -283,7 +265,7 @@ void MakeRecord(FileRecord* record) {
     if (zip && std::strcmp(session->Facts().form, "archive") != 0) return;
 
     record->ours = true;
-    record->ownBytes = &session->Format() == &gymFormat;
+    record->ownBytes = session->Format().eightBitText;
     const SongTags& tags = session->Tags();
     for (int f = 0; f < kFieldCount; ++f) {
         const SongTag tag = fieldTable[f].tag;
@@ -297,8 +279,7 @@ void MakeRecord(FileRecord* record) {
     Utf8ToWide(year, record->text[kFieldYear], kTagSize);
     PutDecimal(session->PlayMs(), record->text[kFieldLength]);
     std::wcscpy(record->text[kFieldType], L"0");  // audio
-    std::wcsncpy(record->text[kFieldFamily], FamilyOf(&session->Format()), kTagSize - 1);
-    record->text[kFieldFamily][kTagSize - 1] = 0;
+    Utf8ToWide(session->Format().family, record->text[kFieldFamily], kTagSize);
 }
 
 // Where an answer goes: the wide export's buffer, or the narrow one's.
@@ -367,7 +348,9 @@ int ExtendedFileInfo(const wchar_t* path, const char* metadata, const Answer& an
     if (!made) return 0;
     RecordKey& key = made->key;
     if (!platform::FileStampW(path, &key.stamp)) {
-        return field == kFieldFamily ? Give(FamilyByName(path), false, answer) : 0;
+        if (field != kFieldFamily) return 0;
+        FamilyByName(path, made->text[kFieldFamily]);
+        return Give(made->text[kFieldFamily], false, answer);
     }
     const size_t pathLength = std::wcslen(path);
     if (pathLength >= kKeySize) return 0;

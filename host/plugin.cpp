@@ -104,7 +104,7 @@ void GetFileInfo(const char* file, char* title, int* lengthMs) {
     if (file == nullptr || file[0] == '\0') file = currentFile;
     if (std::unique_ptr<SongSession> session = SongSession::Open(file)) {
         const char* own = session->Facts().title;
-        if (title != nullptr && &session->Format() == &vgmFormat && own[0] != '\0') {
+        if (title != nullptr && !session->Format().eightBitText && own[0] != '\0') {
             platform::Utf8ToAnsi(own, title, kTitleSize);
         } else if (title != nullptr) {
             std::memcpy(title, session->Title(), kTitleSize);

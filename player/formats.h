@@ -65,6 +65,9 @@ struct FileType {
 
 struct SongFormat {
     const char* name;
+    const char* family;  // the kind of file, as a host lists it ("VGM video game music file")
+    bool eightBitText;   // its texts are 8-bit in no stated code page (read as Windows-1252);
+                         //   else they are UTF-8
     const FileType* fileTypes;               // ends with {nullptr, nullptr}
     const char* const* nameEndings;          // ends with nullptr
     const char* const* companionExtensions;  // ends with nullptr

@@ -10,13 +10,27 @@
 
 SongSession::SongSession(const SongFormat& format, SongPlayer* player, const char* path)
     : format_(&format), player_(player), rate_(player->ops.sampleRate(player)) {
-    facts_ = {"", 0, "", 0, 0, 0, 0};
+    facts_ = SongFacts{};
+    facts_.title = facts_.form = "";
     player->ops.describe(player, &facts_);
     // The song's own title, or the file's name in brackets.
     if (facts_.title[0] != 0) {
         JoinTitle(facts_.title, "", title_);
     } else {
         JoinTitle("", PathFileName(path), title_);
+    }
+    bool utf8 = !(format.eightBitText && facts_.title[0] != 0);
+    for (const char* at = title_; utf8 && *at != 0;) {
+        const char* from = at;
+        // U+FFFD stands for a malformed byte unless the text spells it out.
+        if (NextUtf8(&at) == 0xFFFD)
+            utf8 = at - from == 3 && std::memcmp(from, "\xEF\xBF\xBD", 3) == 0;
+    }
+    if (utf8) {
+        std::memcpy(titleUtf8_, title_, kTitleSize);
+    } else {
+        Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(title_), kTitleSize, titleUtf8_,
+                          sizeof titleUtf8_);
     }
 }
 

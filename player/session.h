@@ -57,6 +57,9 @@ public:
     // The song's title, or "[ name ]" with the file's name when it has none;
     // at most kTitleSize - 1 bytes.
     const char* Title() const { return title_; }
+    // The same as UTF-8, for hosts that show Unicode: a format's 8-bit text,
+    // and any name that is not UTF-8, read as Windows-1252.
+    const char* TitleUtf8() const { return titleUtf8_; }
     int32_t LengthMs() const { return facts_.lengthMs; }
     // What plays, in ms, with the settings copied when the song opened: the
     // loops the loop count asks and the fade included (one pass when the
@@ -98,6 +101,7 @@ private:
     int32_t rate_;        // Hz
     SongFacts facts_;     // asked once, when the song opened: they do not change
     char title_[kTitleSize];
+    char titleUtf8_[3 * kTitleSize];
 };
 
 // What a host does with each block PlayThrough renders.

@@ -435,8 +435,8 @@ const char* const gymCompanionTable[] = {"GYI", nullptr};
 }  // namespace
 
 const SongFormat gymFormat = {
-    "GYM sound log",   gymFileTypeTable, gymNameEndingTable,
-    gymCompanionTable, RecognisesGym,    LoadGymSong,
+    "GYM sound log",    "GYM video game music log", true,          gymFileTypeTable,
+    gymNameEndingTable, gymCompanionTable,          RecognisesGym, LoadGymSong,
 };
 
 GymPlayer* OpenSongWithForm(const char* path, SongForm* form) {

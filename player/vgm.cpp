@@ -964,5 +964,12 @@ const char* const vgmCompanionTable[] = {nullptr};
 }  // namespace
 
 const SongFormat vgmFormat = {
-    "VGM", vgmFileTypeTable, vgmNameEndingTable, vgmCompanionTable, RecognisesVgm, LoadVgmSong,
+    "VGM",
+    "VGM video game music file",
+    false,
+    vgmFileTypeTable,
+    vgmNameEndingTable,
+    vgmCompanionTable,
+    RecognisesVgm,
+    LoadVgmSong,
 };

@@ -147,17 +147,9 @@ EMSCRIPTEN_KEEPALIVE void TamborilInfo(const SongSession* session, PageFacts* fa
     facts->playMs = session->PlayMs();
 }
 
-// The title as UTF-8: a GYM's own 8-bit texts read as Windows-1252, as its
-// tags are; a VGM's title, and one made of the name the page handed in, are
-// UTF-8 already. Lasts until the next call.
+// The title as UTF-8 (SongSession::TitleUtf8). Lasts as long as the session.
 EMSCRIPTEN_KEEPALIVE const char* TamborilTitle(const SongSession* session) {
-    const SongTags& tags = session->Tags();
-    const bool ownTitle = tags.text[kTagTrack][0] != '\0' || tags.text[kTagGame][0] != '\0';
-    if (!ownTitle || &session->Format() != &gymFormat) return session->Title();
-    static char text[3 * kTitleSize];
-    Windows1252ToUtf8(reinterpret_cast<const uint8_t*>(session->Title()), kTitleSize, text,
-                      sizeof text);
-    return text;
+    return session->TitleUtf8();
 }
 
 // One of the song's tags (UTF-8, empty when the file does not fill it), in

@@ -722,8 +722,9 @@ TEST_F(AudaciousTest, PlaylistShowsTheToolsTitlesLengthsAndTags) {
             for (char& c : shown)
                 if (c == '\t' || c == '\r' || c == '\n') c = ' ';
             // Audacious shows folder names for an album and artist left empty.
-            if (!text.empty() || (field != "album" && field != "artist"))
+            if (!text.empty() || (field != "album" && field != "artist")) {
                 EXPECT_EQ(shown, text) << field;
+            }
         }
         EXPECT_EQ(Audtool(bus.Address(), "playlist-song-length-frames " + entry), want[4]);
         ++loaded;
