@@ -101,7 +101,9 @@ void ReleaseInfo() {
 // as the host gave it.
 void GetFileInfo(const char* file, char* title, int* lengthMs) {
     AcquireInfo();
-    if (file == nullptr || file[0] == '\0') file = currentFile;
+    // The song in play keeps the length of the settings it opened with.
+    const bool inPlay = file == nullptr || file[0] == '\0';
+    if (inPlay) file = currentFile;
     if (std::unique_ptr<SongSession> session = SongSession::Open(file)) {
         const char* own = session->Facts().title;
         if (title != nullptr && !session->Format().eightBitText && own[0] != '\0') {
@@ -109,7 +111,8 @@ void GetFileInfo(const char* file, char* title, int* lengthMs) {
         } else if (title != nullptr) {
             std::memcpy(title, session->Title(), kTitleSize);
         }
-        if (lengthMs != nullptr) *lengthMs = session->PlayMs();
+        if (lengthMs != nullptr)
+            *lengthMs = inPlay ? platform::AtomicRead(&songLengthMs) : session->PlayMs();
     } else if (file[0] != '\0') {
         if (title != nullptr) {
             const char* name = PathFileName(file);
