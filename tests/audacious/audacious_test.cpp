@@ -717,14 +717,13 @@ TEST_F(AudaciousTest, PlaylistShowsTheToolsTitlesLengthsAndTags) {
                                                 {"artist", want[9]},
                                                 {"comment", want[13]},
                                                 {"year", want[10].substr(0, 4)}}) {
+            // Audacious shows folder names for an album and artist left empty.
+            if (text.empty() && (field == "album" || field == "artist")) continue;
             std::string shown =
                 Audtool(bus.Address(), "playlist-tuple-data " + field + " " + entry);
             for (char& c : shown)
                 if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-            // Audacious shows folder names for an album and artist left empty.
-            if (!text.empty() || (field != "album" && field != "artist")) {
-                EXPECT_EQ(shown, text) << field;
-            }
+            EXPECT_EQ(shown, text) << field;
         }
         EXPECT_EQ(Audtool(bus.Address(), "playlist-song-length-frames " + entry), want[4]);
         ++loaded;
