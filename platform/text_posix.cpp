@@ -60,6 +60,17 @@ uint32_t DecodeUtf8(const unsigned char** at) {
     return code;
 }
 
+// Appends `code` as UTF-8 to `out` (`used` bytes of `capacity`, room for the
+// terminator kept): false, with nothing written, when it does not fit.
+bool AppendEncoded(uint32_t code, char* out, uint32_t* used, uint32_t capacity) {
+    char bytes[4];
+    const int count = EncodeUtf8(code, bytes);
+    if (*used + count + 1 > capacity) return false;
+    for (int i = 0; i < count; ++i)
+        out[(*used)++] = bytes[i];
+    return true;
+}
+
 }  // namespace
 
 const char* CharNextA(const char* text) {
@@ -83,12 +94,8 @@ int lstrcmpiA(const char* first, const char* second) {
 uint32_t WideToCodePage(const wchar_t* text, uint32_t, char* out, uint32_t capacity) {
     if (capacity == 0) return 0;
     uint32_t used = 0;
-    for (const wchar_t* c = text; *c != 0; ++c) {
-        char bytes[4];
-        const int count = EncodeUtf8(static_cast<uint32_t>(*c), bytes);
-        if (used + count + 1 > capacity) break;
-        for (int i = 0; i < count; ++i)
-            out[used++] = bytes[i];
+    for (const wchar_t* c = text;
+         *c != 0 && AppendEncoded(static_cast<uint32_t>(*c), out, &used, capacity); ++c) {
     }
     out[used] = 0;
     return used;
@@ -98,12 +105,7 @@ uint32_t Utf8ToAnsi(const char* text, char* out, uint32_t capacity) {
     if (capacity == 0) return 0;
     uint32_t used = 0;
     const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
-    while (*at != 0) {
-        char bytes[4];
-        const int count = EncodeUtf8(DecodeUtf8(&at), bytes);
-        if (used + count + 1 > capacity) break;
-        for (int i = 0; i < count; ++i)
-            out[used++] = bytes[i];
+    while (*at != 0 && AppendEncoded(DecodeUtf8(&at), out, &used, capacity)) {
     }
     out[used] = 0;
     return used;
